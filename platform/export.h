@@ -1,0 +1,15 @@
+/* Export macro for the C interface of the programs and their shared libraries.
+ *
+ * Everything is compiled with hidden visibility; only declarations marked LV_API are visible
+ * from outside a program or library. LV_API also gives C linkage to C++ callers, so a public
+ * header can be included from C and from C++ alike. */
+#ifndef LINDAVOX_PLATFORM_EXPORT_H
+#define LINDAVOX_PLATFORM_EXPORT_H
+
+#ifdef __cplusplus
+#define LV_API extern "C" __attribute__((visibility("default")))
+#else
+#define LV_API extern __attribute__((visibility("default")))
+#endif
+
+#endif

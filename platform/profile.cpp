@@ -1,0 +1,665 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/fault.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kUserProfile = "win.ini";
+constexpr int kMaxLinkHops = 40;        // as the kernel's own limit (ELOOP)
+constexpr int kMaxTempNameTries = 100;  // names left behind by crashed writers are skipped
+
+// ---------------------------------------------------------------------------------------------
+// Windows-1252 text rules
+
+// Lower case of a Windows-1252 letter; every other byte is returned as it is.
+unsigned char FoldCase(unsigned char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  switch (c) {
+    case 0x8A:
+      return 0x9A;  // S caron
+    case 0x8C:
+      return 0x9C;  // OE
+    case 0x8E:
+      return 0x9E;  // Z caron
+    case 0x9F:
+      return 0xFF;  // Y diaeresis
+    default:
+      return c;
+  }
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// Names and values in the file are trimmed of spaces and tabs.
+std::string_view TrimBlanks(std::string_view text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The caller's section and key lose only spaces: Windows keeps their tabs.
+std::string_view StripSpaces(std::string_view text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string_view StripTrailingSpaces(std::string_view text) {
+  size_t last = text.find_last_not_of(' ');
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
+// One pair of matching outer quotes is dropped: "v" and 'v', but not "v' or "a" b.
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Optional blanks, an optional sign, then decimal digits up to the first non-digit, wrapping
+// modulo 2^32 as the unsigned arithmetic of Windows does.
+uint32_t ParseNumber(std::string_view text) {
+  size_t pos = text.find_first_not_of(" \t");
+  if (pos == std::string_view::npos) return 0;
+  bool negative = text[pos] == '-';
+  if (text[pos] == '-' || text[pos] == '+') ++pos;
+  uint32_t result = 0;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    result = result * 10u + static_cast<uint32_t>(text[pos] - '0');
+  }
+  return negative ? 0u - result : result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parsed file
+
+enum class LineKind { kOther, kComment, kSection, kKey };  // kOther: blank lines, text without '='
+
+struct Line {
+  size_t start;  // first byte of the line
+  size_t end;    // end of its text, where the line end begins
+  size_t next;   // first byte after the line end; == end for a last line without one
+  LineKind kind;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // key value, trimmed, quotes still on
+};
+
+// Lines [header, end) of the file: a section's header line and everything up to the next one.
+struct SectionRange {
+  size_t header;
+  size_t end;
+};
+
+void ClassifyLine(std::string_view text, Line* line) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return;
+  if (text[first] == ';') {
+    line->kind = LineKind::kComment;
+  } else if (text[first] == '[') {
+    // The name runs to the first ']' (or the line's end); the rest of the line is ignored.
+    std::string_view inner = text.substr(first + 1);
+    line->kind = LineKind::kSection;
+    line->name = TrimBlanks(inner.substr(0, inner.find(']')));
+  } else if (size_t equals = text.find('='); equals != std::string_view::npos) {
+    line->name = TrimBlanks(text.substr(0, equals));
+    line->value = TrimBlanks(text.substr(equals + 1));
+    // A line "=v" has no name to look up or to list, so it is not a key.
+    line->kind = line->name.empty() ? LineKind::kOther : LineKind::kKey;
+  }
+}
+
+class IniDocument {
+ public:
+  // `text` must outlive the document: lines point into it.
+  explicit IniDocument(std::string_view text) : text_(text) { SplitLines(); }
+
+  std::string_view text() const { return text_; }
+  const Line& line(size_t index) const { return lines_[index]; }
+
+  // Only the first section of a name counts.
+  std::optional<SectionRange> FindSection(std::string_view name) const {
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      if (lines_[i].kind == LineKind::kSection && EqualsIgnoreCase(lines_[i].name, name)) {
+        size_t end = i + 1;
+        while (end < lines_.size() && lines_[end].kind != LineKind::kSection) ++end;
+        return SectionRange{i, end};
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The first key line of that name in the section.
+  std::optional<size_t> FindKey(SectionRange section, std::string_view name) const {
+    for (size_t i = section.header + 1; i < section.end; ++i) {
+      if (lines_[i].kind == LineKind::kKey && EqualsIgnoreCase(lines_[i].name, name)) return i;
+    }
+    return std::nullopt;
+  }
+
+  // The line a new key goes after: the section's last key line, or its header.
+  size_t LastKeyLine(SectionRange section) const {
+    for (size_t i = section.end; i > section.header + 1; --i) {
+      if (lines_[i - 1].kind == LineKind::kKey) return i - 1;
+    }
+    return section.header;
+  }
+
+  // The names as a list "a\0b\0\0"; an empty name cannot be listed and is left out.
+  std::string SectionNames() const { return NameList(0, lines_.size(), LineKind::kSection); }
+  std::string KeyNames(SectionRange section) const {
+    return NameList(section.header + 1, section.end, LineKind::kKey);
+  }
+
+ private:
+  // CR LF, LF and a lone CR each end a line; CR LF counts as one line end.
+  void SplitLines() {
+    size_t pos = 0;
+    while (pos < text_.size()) {
+      size_t end = text_.find_first_of("\r\n", pos);
+      size_t next = text_.size();
+      if (end == std::string_view::npos) {
+        end = text_.size();
+      } else {
+        bool crlf = text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n';
+        next = end + (crlf ? 2 : 1);
+      }
+      Line line{pos, end, next, LineKind::kOther, {}, {}};
+      ClassifyLine(text_.substr(pos, end - pos), &line);
+      lines_.push_back(line);
+      pos = next;
+    }
+  }
+
+  std::string NameList(size_t first, size_t last, LineKind kind) const {
+    std::string list;
+    for (size_t i = first; i < last; ++i) {
+      if (lines_[i].kind != kind || lines_[i].name.empty()) continue;
+      list.append(lines_[i].name);
+      list.push_back('\0');
+    }
+    list.push_back('\0');
+    return list;
+  }
+
+  std::string_view text_;
+  std::vector<Line> lines_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Copying results to the caller's buffer (size >= 1)
+
+uint32_t CopyText(std::string_view text, char* buffer, uint32_t size) {
+  size_t count = std::min<size_t>(text.size(), size - 1);
+  std::copy_n(text.data(), count, buffer);  // memcpy may not take the null data of ""
+  buffer[count] = '\0';
+  return static_cast<uint32_t>(count);
+}
+
+// `list` holds the names, each terminated, and the final terminator. On overflow the list is
+// cut at size - 2 and closed with two terminators, so the caller still finds its end.
+uint32_t CopyList(std::string_view list, char* buffer, uint32_t size) {
+  if (list.size() <= size) {
+    std::memcpy(buffer, list.data(), list.size());
+    return static_cast<uint32_t>(list.size() - 1);
+  }
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::memcpy(buffer, list.data(), size - 2);
+  buffer[size - 2] = '\0';
+  buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing: the new file is the old one with a few lines replaced, dropped or added
+
+// Copies the old text forward, skipping and inserting where told, so that every byte not
+// edited stays as it was.
+class Rewriter {
+ public:
+  explicit Rewriter(std::string_view old) : old_(old) {}
+
+  void CopyTo(size_t offset) {
+    if (offset <= pos_) return;
+    // Dropping a line between a lone CR and an LF would fuse them into one CR LF and swallow
+    // the empty line the LF ends; an extra LF keeps that line.
+    if (skipped_ && !out_.empty() && out_.back() == '\r' && old_[pos_] == '\n') out_ += '\n';
+    out_.append(old_.substr(pos_, offset - pos_));
+    pos_ = offset;
+    skipped_ = false;
+  }
+  void SkipTo(size_t offset) {
+    pos_ = offset;
+    skipped_ = true;
+  }
+  void Insert(std::string_view text) { out_.append(text); }
+  // New lines may only follow a line end; a last line without one gets CR LF first.
+  void EndOpenLine() {
+    if (!out_.empty() && out_.back() != '\r' && out_.back() != '\n') out_ += "\r\n";
+  }
+  std::string Finish() {
+    CopyTo(old_.size());
+    return std::move(out_);
+  }
+
+ private:
+  std::string_view old_;
+  size_t pos_ = 0;        // old bytes before pos_ are done
+  bool skipped_ = false;  // old bytes were dropped right before pos_
+  std::string out_;
+};
+
+std::string KeyLine(std::string_view key, std::string_view value) {
+  std::string line;
+  line.append(key).append("=").append(value).append("\r\n");
+  return line;
+}
+
+std::string SetValue(const IniDocument& doc, std::string_view section, std::string_view key,
+                     std::string_view value) {
+  Rewriter out(doc.text());
+  std::optional<SectionRange> range = doc.FindSection(section);
+  if (!range) {
+    out.CopyTo(doc.text().size());
+    out.EndOpenLine();
+    out.Insert(std::string("[").append(section).append("]\r\n"));
+    out.Insert(KeyLine(key, value));
+  } else if (std::optional<size_t> index = doc.FindKey(*range, key)) {
+    // The whole line is rewritten, with the key spelled as in the file and a CR LF end.
+    const Line& line = doc.line(*index);
+    out.CopyTo(line.start);
+    out.Insert(KeyLine(line.name, value));
+    out.SkipTo(line.next);
+  } else {
+    out.CopyTo(doc.line(doc.LastKeyLine(*range)).next);
+    out.EndOpenLine();
+    out.Insert(KeyLine(key, value));
+  }
+  return out.Finish();
+}
+
+// nullopt when there is nothing to delete.
+std::optional<std::string> DeleteKey(const IniDocument& doc, std::string_view section,
+                                     std::string_view key) {
+  std::optional<SectionRange> range = doc.FindSection(section);
+  std::optional<size_t> index = range ? doc.FindKey(*range, key) : std::nullopt;
+  if (!index) return std::nullopt;
+  Rewriter out(doc.text());
+  out.CopyTo(doc.line(*index).start);
+  out.SkipTo(doc.line(*index).next);
+  return out.Finish();
+}
+
+// The header and the key lines go; comments, blank and other lines stay where they were.
+std::optional<std::string> DeleteSection(const IniDocument& doc, std::string_view section) {
+  std::optional<SectionRange> range = doc.FindSection(section);
+  if (!range) return std::nullopt;
+  Rewriter out(doc.text());
+  for (size_t i = range->header; i < range->end; ++i) {
+    const Line& line = doc.line(i);
+    if (i != range->header && line.kind != LineKind::kKey) continue;
+    out.CopyTo(line.start);
+    out.SkipTo(line.next);
+  }
+  return out.Finish();
+}
+
+// The new file content, or nullopt when the write changes nothing. `key` is already stripped.
+std::optional<std::string> EditProfile(std::string_view old, std::string_view section,
+                                       const std::optional<std::string_view>& key,
+                                       const char* value) {
+  IniDocument doc(old);
+  if (!key) return DeleteSection(doc, section);
+  if (!value) return DeleteKey(doc, section, *key);
+  return SetValue(doc, section, *key, value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+// Owns a file descriptor; closes it on every path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool valid() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+  // Closes now, so that a failed close (lost data on some file systems) is seen.
+  bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_;
+};
+
+// A temporary file that is removed again unless it was renamed into place.
+class TempFile {
+ public:
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() {
+    if (!path_.empty() && !kept_) ::unlink(path_.c_str());
+  }
+
+  // Creates ".<name>.<pid>.<n>" in `directory`. The mode 0666 lets the umask give the
+  // permissions a new file would get.
+  bool Create(const std::string& directory, const std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < kMaxTempNameTries; ++attempt) {
+      std::string path = directory + "." + name + "." + std::to_string(::getpid()) + "." +
+                         std::to_string(counter++);
+      if (InjectedFault(FileOp::kOpen, path) != 0) return false;
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        path_ = std::move(path);
+        fd_ = FileDescriptor(fd);
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  const std::string& path() const { return path_; }
+  int fd() const { return fd_.get(); }
+  bool Close() { return fd_.Close(); }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  FileDescriptor fd_;
+  bool kept_ = false;
+};
+
+// The directory part of `path` with its '/', or "" for the current directory.
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The whole file. Returns 0 or the errno of the failure (ENOENT: there is no such file).
+int ReadWholeFile(const std::string& path, std::string* bytes, mode_t* mode) {
+  if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  struct stat status;
+  if (::fstat(fd.get(), &status) != 0) return errno;
+  if (mode) *mode = status.st_mode & 07777;
+  bytes->clear();
+  char chunk[16384];
+  for (;;) {
+    if (int fault = InjectedFault(FileOp::kRead, path)) return fault;
+    ssize_t count = ::read(fd.get(), chunk, sizeof chunk);
+    if (count == 0) return 0;
+    if (count > 0) {
+      bytes->append(chunk, static_cast<size_t>(count));
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
+bool WriteAll(int fd, const std::string& path, std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (InjectedFault(FileOp::kWrite, path) != 0) return false;
+    ssize_t count = ::write(fd, bytes.data(), bytes.size());
+    if (count < 0 && errno != EINTR) return false;
+    if (count > 0) bytes.remove_prefix(static_cast<size_t>(count));
+  }
+  return true;
+}
+
+std::optional<std::string> ReadLink(const std::string& path) {
+  std::string target(256, '\0');
+  for (;;) {
+    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length < 0) return std::nullopt;
+    if (static_cast<size_t>(length) < target.size()) {
+      target.resize(static_cast<size_t>(length));
+      return target;
+    }
+    target.resize(target.size() * 2);  // possibly cut: try again with more room
+  }
+}
+
+// The file a write replaces: `path`, or the final target when it is a symbolic link, so the
+// rename keeps the link. A link to a missing file names the file to create.
+std::optional<std::string> FollowLinks(std::string path) {
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    std::optional<std::string> target = ReadLink(path);
+    if (!target) return std::nullopt;
+    path = (!target->empty() && (*target)[0] == '/') ? *target : DirectoryOf(path) + *target;
+  }
+  return std::nullopt;
+}
+
+// Serialises writers of one file across processes. The lock file is never removed: a writer
+// waiting on a removed lock file would get its lock while a newcomer locks a fresh file of
+// the same name, and both would rewrite the INI file at once.
+FileDescriptor LockProfile(const std::string& directory, const std::string& name) {
+  std::string path = directory + "." + name + ".lock";
+  if (InjectedFault(FileOp::kOpen, path) != 0) return FileDescriptor();
+  // Read-only is enough for flock, and works on a lock file another user created.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.valid()) return fd;
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return FileDescriptor();
+  }
+  return fd;
+}
+
+// Makes the rename itself survive a crash; a failure here loses nothing that readers see.
+void SyncDirectory(const std::string& directory) {
+  FileDescriptor fd(
+      ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.valid()) ::fsync(fd.get());
+}
+
+// Writes `content` to a temporary file and renames it over `target`, so readers see either
+// the old or the new file. `mode`: the old file's permissions; none for a new file.
+bool ReplaceFile(const std::string& target, std::string_view content, std::optional<mode_t> mode) {
+  TempFile temp;
+  if (!temp.Create(DirectoryOf(target), BaseName(target))) return false;
+  if (!WriteAll(temp.fd(), temp.path(), content)) return false;
+  if (mode && ::fchmod(temp.fd(), *mode) != 0) return false;
+  if (::fsync(temp.fd()) != 0 || !temp.Close()) return false;
+  if (InjectedFault(FileOp::kRename, target) != 0) return false;
+  if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
+  temp.Keep();
+  SyncDirectory(DirectoryOf(target));
+  return true;
+}
+
+bool WriteProfile(std::string_view section, const std::optional<std::string_view>& key,
+                  const char* value, const char* file) {
+  std::optional<std::string> target = FollowLinks(ResolveProfilePath(file));
+  if (!target || BaseName(*target).empty()) return false;
+  std::string directory = DirectoryOf(*target);
+  FileDescriptor lock = LockProfile(directory, BaseName(*target));
+  if (!lock.valid()) return false;
+
+  std::string old;
+  mode_t mode = 0;
+  int error = ReadWholeFile(*target, &old, &mode);
+  if (error != 0 && error != ENOENT) return false;  // never replace a file we could not read
+  bool exists = error == 0;
+  std::optional<std::string> updated = EditProfile(old, section, key, value);
+  if (!updated || (exists && *updated == old)) return true;
+  return ReplaceFile(*target, *updated, exists ? std::optional<mode_t>(mode) : std::nullopt);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+bool LoadProfile(const char* file, std::string* text) {
+  std::string path = ResolveProfilePath(file);
+  return !path.empty() && ReadWholeFile(path, text, nullptr) == 0;
+}
+
+// The value of a key, unquoted; nullopt when the file, section or key is missing.
+std::optional<std::string> FindValue(const char* section, const char* key, const char* file) {
+  std::string text;
+  if (!LoadProfile(file, &text)) return std::nullopt;
+  IniDocument doc(text);
+  std::optional<SectionRange> range = doc.FindSection(StripSpaces(section));
+  std::optional<size_t> index = range ? doc.FindKey(*range, StripSpaces(key)) : std::nullopt;
+  if (!index) return std::nullopt;
+  return std::string(Unquote(doc.line(*index).value));
+}
+
+uint32_t ReadIntoBuffer(const char* section, const char* key, std::string_view fallback,
+                        char* buffer, uint32_t size, const char* file) {
+  std::string text;
+  if (!LoadProfile(file, &text)) return CopyText(fallback, buffer, size);
+  IniDocument doc(text);
+  if (!section) return CopyList(doc.SectionNames(), buffer, size);
+  std::optional<SectionRange> range = doc.FindSection(StripSpaces(section));
+  if (!range) return CopyText(fallback, buffer, size);
+  if (!key) return CopyList(doc.KeyNames(*range), buffer, size);
+  std::optional<size_t> index = doc.FindKey(*range, StripSpaces(key));
+  if (!index) return CopyText(fallback, buffer, size);
+  return CopyText(Unquote(doc.line(*index).value), buffer, size);
+}
+
+const char* NonEmptyEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : nullptr;
+}
+
+std::string WithSlash(std::string directory) {
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  return directory;
+}
+
+std::string HomeDirectory() {
+  if (const char* home = NonEmptyEnvironment("HOME")) return home;
+  long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> scratch(hint > 0 ? static_cast<size_t>(hint) : 16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, scratch.data(), scratch.size(), &found) != 0 || !found)
+    return {};
+  return found->pw_dir;
+}
+
+}  // namespace
+
+std::string ConfigDirectory() {
+  try {
+    if (const char* dir = NonEmptyEnvironment("LINDAVOX_CONFIG_DIR")) return WithSlash(dir);
+    if (const char* xdg = NonEmptyEnvironment("XDG_CONFIG_HOME")) {
+      return WithSlash(xdg) + "lindavox/";
+    }
+    return WithSlash(HomeDirectory()) + ".config/lindavox/";
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string ResolveProfilePath(const char* file) {
+  try {
+    if (!file || !*file) return {};
+    if (std::string_view(file).find_first_of("/\\") == std::string_view::npos) {
+      return ConfigDirectory() + file;
+    }
+    return file;
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                           char* buffer, uint32_t size, const char* file) {
+  if (size == 0 || !buffer) return 0;
+  try {
+    std::string_view fallback = StripTrailingSpaces(defaultValue ? defaultValue : "");
+    return ReadIntoBuffer(section, key, fallback, buffer, size, file);
+  } catch (const std::exception&) {
+    buffer[0] = '\0';
+    return 0;
+  }
+}
+
+uint32_t ReadProfileInt(const char* section, const char* key, uint32_t defaultValue,
+                        const char* file) {
+  if (!section || !key) return defaultValue;
+  try {
+    std::optional<std::string> value = FindValue(section, key, file);
+    return value ? ParseNumber(*value) : defaultValue;
+  } catch (const std::exception&) {
+    return defaultValue;
+  }
+}
+
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* file) {
+  if (!section || !file || !*file) return false;
+  std::optional<std::string_view> keyName;
+  if (key) {
+    keyName = StripSpaces(key);
+    if (keyName->empty()) return false;  // "=v" could never be read back
+  }
+  try {
+    return WriteProfile(StripSpaces(section), keyName, value, file);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+uint32_t ReadUserProfileString(const char* section, const char* key, const char* defaultValue,
+                               char* buffer, uint32_t size) {
+  return ReadProfileString(section, key, defaultValue, buffer, size, kUserProfile);
+}
+
+uint32_t ReadUserProfileInt(const char* section, const char* key, uint32_t defaultValue) {
+  return ReadProfileInt(section, key, defaultValue, kUserProfile);
+}
+
+bool WriteUserProfileString(const char* section, const char* key, const char* value) {
+  return WriteProfileString(section, key, value, kUserProfile);
+}
+
+}  // namespace platform

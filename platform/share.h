@@ -1,0 +1,114 @@
+// File sharing: opening files with a Windows sharing mode between cooperating processes.
+//
+// Windows lets an open say which other opens of the same file it tolerates: "deny none",
+// "deny write", "deny read and write". The card store files are used at the same time by the
+// telephony server and the tools, and that sharing mode is the only coordination between them.
+// This module reproduces it on Linux for every process that opens files through it:
+//
+//   A new open (access A2, sharing S2) succeeds only if, for every open (A1, S1) of the same
+//   file in any process, A1 reads => S2 shares read, A1 writes => S2 shares write, and the same
+//   with the two opens swapped. Otherwise it fails with kSharingViolation. Removing or renaming
+//   a file fails with kSharingViolation while any cooperating open of it exists.
+//
+// Every open file, in any process, announces itself with open-file-description locks on
+// reserved bytes far beyond any real data (see share.cpp for the protocol). The locks belong to
+// the open file and vanish when it is closed or its process dies, so a crashed process never
+// leaves a file blocked. Processes that do not use this module are not restrained, as with
+// Wine or Samba.
+//
+// Errors are errno values: 0 on success, kSharingViolation for a sharing conflict, else the
+// errno of the failed system call (ENOENT, EACCES, ...). All operations consult the fault hook
+// of platform/fault.h.
+#ifndef LINDAVOX_PLATFORM_SHARE_H
+#define LINDAVOX_PLATFORM_SHARE_H
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+inline constexpr int kSharingViolation = EBUSY;
+
+// Data access an open asks for (bit set).
+enum Access : unsigned { kAccessRead = 1, kAccessWrite = 2, kAccessReadWrite = 3 };
+
+// What other opens may do while this one is open (bit set).
+enum Share : unsigned {
+  kShareNone = 0,       // deny read and write
+  kShareRead = 1,       // deny write
+  kShareWrite = 2,      // deny read
+  kShareReadWrite = 3,  // deny none
+};
+
+enum class Disposition {
+  kOpenExisting,      // fail with ENOENT when the file is missing
+  kOpenAlways,        // create when missing, keep existing contents
+  kCreateTruncate,    // create when missing, truncate (after the sharing check) when present
+};
+
+struct OpenRequest {
+  unsigned access = kAccessRead;
+  unsigned share = kShareReadWrite;
+  Disposition disposition = Disposition::kOpenExisting;
+  bool append = false;  // every write goes to the end of the file
+};
+
+// An open file with its sharing announcement; closing it (or destroying the object) ends the
+// announcement. Move-only.
+class SharedFile {
+ public:
+  SharedFile() = default;
+  ~SharedFile() { Close(); }
+  SharedFile(SharedFile&& other) noexcept;
+  SharedFile& operator=(SharedFile&& other) noexcept;
+  SharedFile(const SharedFile&) = delete;
+  SharedFile& operator=(const SharedFile&) = delete;
+
+  // Opens `path`. Returns 0 and fills `*file`, or an errno value and leaves `*file` closed.
+  // A created file gets mode 0666 less the umask.
+  static int Open(const std::string& path, const OpenRequest& request, SharedFile* file);
+
+  bool isOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+  // Reads up to `size` bytes at `offset`, retrying short reads; stops early only at the end of
+  // the file. Returns the number of bytes read, or -1 with errno set.
+  ssize_t ReadAt(void* buffer, size_t size, off_t offset) const;
+  // Writes all `size` bytes at `offset`. Returns true when every byte was written; false with
+  // errno set otherwise.
+  bool WriteAt(const void* buffer, size_t size, off_t offset) const;
+  // The file's size in bytes, or -1 with errno set.
+  off_t Size() const;
+
+  // Closes the file. Returns 0 or the errno of close().
+  int Close();
+  // Gives up ownership of the descriptor (which keeps the sharing announcement) to the caller.
+  int Release();
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Attaches a buffered standard stream to `file` and hands the descriptor over to it, so the
+// standard close operation ends the announcement. `mode` is a standard stream mode string
+// ("rb", "ab", "r+t", ...); a 't' in it makes the stream a text-mode stream (text_stream.h).
+// On failure returns null, closes the file and sets errno.
+std::FILE* AttachStream(SharedFile file, const char* mode);
+
+// Removes a file, refused with kSharingViolation while a cooperating process holds it open.
+// A symbolic link is removed itself, without looking at its target.
+int RemoveShared(const std::string& path);
+
+// Renames a file. Fails with EEXIST when `to` exists (the C runtime never replaces), and with
+// kSharingViolation while a cooperating process holds `from` open.
+int RenameShared(const std::string& from, const std::string& to);
+
+}  // namespace platform
+
+#endif

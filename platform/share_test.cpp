@@ -1,0 +1,315 @@
+#include "platform/share.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fault.h"
+#include "testsupport/file_test.h"
+
+namespace platform {
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+struct Mode {
+  unsigned access;
+  unsigned share;
+};
+
+std::string Describe(Mode mode) {
+  static const char* kAccess[] = {"-", "read", "write", "read+write"};
+  static const char* kShare[] = {"deny read+write", "deny write", "deny read", "deny none"};
+  return std::string(kAccess[mode.access]) + "/" + kShare[mode.share];
+}
+
+// The Windows rule: each open's access must be shared by the other.
+bool Compatible(Mode first, Mode second) {
+  auto tolerates = [](Mode holder, Mode other) {
+    return (!(holder.access & kAccessRead) || (other.share & kShareRead)) &&
+           (!(holder.access & kAccessWrite) || (other.share & kShareWrite));
+  };
+  return tolerates(first, second) && tolerates(second, first);
+}
+
+OpenRequest Request(Mode mode) { return {mode.access, mode.share, Disposition::kOpenExisting}; }
+
+// A second process that holds a file open until it is released or killed.
+class Holder {
+ public:
+  Holder(const std::string& path, const OpenRequest& request) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(release[1]);
+      SharedFile file;
+      char result = SharedFile::Open(path, request, &file) == 0 ? 'y' : 'n';
+      (void)!write(ready[1], &result, 1);
+      char ignored;
+      (void)!read(release[0], &ignored, 1);
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    releaseFd_ = release[1];
+    char result = 'n';
+    (void)!read(ready[0], &result, 1);
+    close(ready[0]);
+    opened_ = result == 'y';
+  }
+  ~Holder() { Release(); }
+
+  bool opened() const { return opened_; }
+  void Release() {
+    if (pid_ <= 0) return;
+    close(releaseFd_);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  void Kill() {
+    kill(pid_, SIGKILL);
+    Release();
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int releaseFd_ = -1;
+  bool opened_ = false;
+};
+
+std::vector<Mode> AllModes() {
+  std::vector<Mode> modes;
+  for (unsigned access : {kAccessRead, kAccessWrite, kAccessReadWrite}) {
+    for (unsigned share : {kShareNone, kShareRead, kShareWrite, kShareReadWrite}) {
+      modes.push_back({access, share});
+    }
+  }
+  return modes;
+}
+
+class ShareTest : public testsupport::FileTest {
+ protected:
+  void SetUp() override {
+    FileTest::SetUp();
+    file_ = Path("card.dat");
+    WriteFile(file_, "0123456789");
+  }
+  std::string file_;
+};
+
+TEST_F(ShareTest, EverySecondOpenFollowsTheWindowsRuleAgainstAnotherProcess) {
+  for (Mode first : AllModes()) {
+    Holder holder(file_, Request(first));
+    ASSERT_TRUE(holder.opened()) << Describe(first);
+    for (Mode second : AllModes()) {
+      SharedFile file;
+      const int result = SharedFile::Open(file_, Request(second), &file);
+      const bool expected = Compatible(first, second);
+      EXPECT_EQ(result, expected ? 0 : kSharingViolation)
+          << "held " << Describe(first) << ", then " << Describe(second);
+    }
+  }
+}
+
+TEST_F(ShareTest, CRuntimeModesSpotChecks) {
+  const Mode denyNoneReader{kAccessRead, kShareReadWrite};
+  const Mode denyNoneWriter{kAccessReadWrite, kShareReadWrite};
+  const Mode appender{kAccessWrite, kShareRead};
+  const Mode exclusiveReader{kAccessRead, kShareNone};
+  {
+    Holder server(file_, Request(denyNoneWriter));
+    SharedFile reader, writer, exclusive;
+    EXPECT_EQ(SharedFile::Open(file_, Request(denyNoneReader), &reader), 0);
+    EXPECT_EQ(SharedFile::Open(file_, Request(denyNoneWriter), &writer), 0);
+    EXPECT_EQ(SharedFile::Open(file_, Request(exclusiveReader), &exclusive), kSharingViolation);
+  }
+  {
+    Holder appending(file_, Request(appender));
+    SharedFile reader, writer;
+    EXPECT_EQ(SharedFile::Open(file_, Request(denyNoneReader), &reader), 0);
+    EXPECT_EQ(SharedFile::Open(file_, Request(denyNoneWriter), &writer), kSharingViolation);
+  }
+}
+
+TEST_F(ShareTest, OpensInTheSameProcessConflictAndCloseEndsTheConflict) {
+  SharedFile exclusive, other;
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessRead, kShareNone}, &exclusive), 0);
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareReadWrite}, &other), kSharingViolation);
+  EXPECT_FALSE(other.isOpen());
+  exclusive.Close();
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareReadWrite}, &other), 0);
+}
+
+TEST_F(ShareTest, LocksOfAKilledProcessVanish) {
+  Holder holder(file_, {kAccessReadWrite, kShareNone});
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareReadWrite}, &file), kSharingViolation);
+  holder.Kill();
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareReadWrite}, &file), 0);
+}
+
+TEST_F(ShareTest, RefusedTruncatingOpenLeavesTheContents) {
+  Holder reader(file_, {kAccessRead, kShareRead});
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
+                             &file),
+            kSharingViolation);
+  EXPECT_EQ(ReadFile(file_), "0123456789");
+  reader.Release();
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
+                             &file),
+            0);
+  EXPECT_EQ(ReadFile(file_), "");
+}
+
+TEST_F(ShareTest, DispositionsCreateAndRefuseAsAsked) {
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(Path("missing"), {}, &file), ENOENT);
+  EXPECT_FALSE(testsupport::FileExists(Path("missing")));
+
+  const mode_t oldMask = umask(022);
+  EXPECT_EQ(SharedFile::Open(Path("new"), {kAccessWrite, kShareRead, Disposition::kOpenAlways,
+                                           true},
+                             &file),
+            0);
+  umask(oldMask);
+  struct stat st;
+  ASSERT_EQ(stat(Path("new").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+  // Appending writes at the end whatever the offset.
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareRead, Disposition::kOpenAlways, true},
+                             &file),
+            0);
+  EXPECT_TRUE(file.WriteAt("AB", 2, 0));
+  EXPECT_EQ(ReadFile(file_), "0123456789AB");
+}
+
+TEST_F(ShareTest, WriteOnlyOpenAnnouncesItsAccess) {
+  SharedFile writer, reader;
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareReadWrite}, &writer), 0);
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareRead}, &reader), kSharingViolation);
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareReadWrite}, &reader), 0);
+}
+
+TEST_F(ShareTest, RemoveAndRenameAreRefusedWhileAnotherProcessHoldsTheFile) {
+  {
+    Holder holder(file_, {kAccessRead, kShareReadWrite});
+    EXPECT_EQ(RemoveShared(file_), kSharingViolation);
+    EXPECT_EQ(RenameShared(file_, Path("moved")), kSharingViolation);
+    EXPECT_TRUE(testsupport::FileExists(file_));
+  }
+  WriteFile(Path("other"), "x");
+  EXPECT_EQ(RenameShared(file_, Path("other")), EEXIST);
+  EXPECT_EQ(ReadFile(Path("other")), "x");
+  EXPECT_EQ(RenameShared(file_, Path("moved")), 0);
+  EXPECT_EQ(ReadFile(Path("moved")), "0123456789");
+  EXPECT_EQ(RemoveShared(Path("moved")), 0);
+  EXPECT_EQ(RemoveShared(Path("moved")), ENOENT);
+}
+
+TEST_F(ShareTest, RemovingASymbolicLinkLeavesTheHeldTarget) {
+  ASSERT_EQ(symlink(file_.c_str(), Path("link").c_str()), 0);
+  Holder holder(file_, {kAccessRead, kShareReadWrite});
+  EXPECT_EQ(RemoveShared(Path("link")), 0);
+  EXPECT_TRUE(testsupport::FileExists(file_));
+}
+
+// Exclusive opens serialise a read-modify-write across processes: no increment is lost.
+TEST_F(ShareTest, ExclusiveOpensSerialiseConcurrentProcesses) {
+  WriteFile(file_, std::string(8, '\0'));
+  constexpr int kProcesses = 4, kIncrements = 200;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      for (int i = 0; i < kIncrements;) {
+        SharedFile file;
+        if (SharedFile::Open(file_, {kAccessReadWrite, kShareNone}, &file) != 0) continue;
+        uint64_t counter = 0;
+        if (file.ReadAt(&counter, sizeof counter, 0) != sizeof counter) _exit(1);
+        ++counter;
+        if (!file.WriteAt(&counter, sizeof counter, 0)) _exit(1);
+        ++i;
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const std::string bytes = ReadFile(file_);
+  ASSERT_EQ(bytes.size(), 8u);
+  uint64_t counter;
+  memcpy(&counter, bytes.data(), sizeof counter);
+  EXPECT_EQ(counter, uint64_t{kProcesses * kIncrements});
+}
+
+TEST_F(ShareTest, InjectedFaultsFailTheOperationWithoutTouchingTheFile) {
+  SharedFile file;
+  {
+    ScopedFaultHook hook([](FileOp op, std::string_view) { return op == FileOp::kOpen ? EIO : 0; });
+    EXPECT_EQ(SharedFile::Open(file_, {}, &file), EIO);
+  }
+  {
+    ScopedFaultHook hook(
+        [](FileOp op, std::string_view) { return op == FileOp::kTruncate ? ENOSPC : 0; });
+    EXPECT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
+                               &file),
+              ENOSPC);
+    EXPECT_EQ(ReadFile(file_), "0123456789");
+  }
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &file), 0);
+  {
+    ScopedFaultHook hook([](FileOp op, std::string_view) {
+      return op == FileOp::kWrite || op == FileOp::kRead ? EIO : 0;
+    });
+    EXPECT_FALSE(file.WriteAt("XX", 2, 0));
+    char buffer[4];
+    EXPECT_EQ(file.ReadAt(buffer, sizeof buffer, 0), -1);
+  }
+  file.Close();
+  {
+    ScopedFaultHook hook([](FileOp op, std::string_view) {
+      return op == FileOp::kRename || op == FileOp::kRemove ? EPERM : 0;
+    });
+    EXPECT_EQ(RenameShared(file_, Path("moved")), EPERM);
+    EXPECT_EQ(RemoveShared(file_), EPERM);
+  }
+  EXPECT_EQ(ReadFile(file_), "0123456789");
+}
+
+TEST_F(ShareTest, AttachedStreamEndsTheAnnouncementWhenClosed) {
+  SharedFile file;
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessRead, kShareNone}, &file), 0);
+  std::FILE* stream = AttachStream(std::move(file), "rb");
+  ASSERT_NE(stream, nullptr);
+  char buffer[11] = {};
+  EXPECT_EQ(std::fread(buffer, 1, 10, stream), 10u);
+  EXPECT_STREQ(buffer, "0123456789");
+  SharedFile other;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &other), kSharingViolation);
+  std::fclose(stream);
+  EXPECT_EQ(SharedFile::Open(file_, {}, &other), 0);
+}
+
+TEST_F(ShareTest, StreamThatCannotBeAttachedClosesTheFile) {
+  SharedFile file;
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessRead, kShareNone}, &file), 0);
+  EXPECT_EQ(AttachStream(std::move(file), "b"), nullptr);
+  SharedFile other;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &other), 0) << "the refused stream kept the file open";
+}
+
+}  // namespace
+}  // namespace platform

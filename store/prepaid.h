@@ -1,0 +1,83 @@
+/* The prepaid card store: configuration, lookup and update of card records.
+ *
+ * The store is a set of plain files in a data directory that the telephony server and the
+ * tools use at the same time. `dataDir` is always a directory prefix ending with '/' (or empty
+ * for the current directory); file names are formed as dataDir + "PREPAID.DAT" and so on.
+ * Every call opens the files it needs with full sharing, works, and closes them again before
+ * it returns, on every path; nothing is cached. Functions return 1 for success and 0 for
+ * failure and show no messages. Null pointer arguments give the failure result.
+ *
+ * PREPAID.DAT is a headerless sequence of 32-byte little-endian records (PrepaidCard); record i
+ * lies at offset 32 * i, and i is the record index that the searches give out and
+ * Prepaid_Write takes. A trailing piece of fewer than 32 bytes is ignored. */
+#ifndef LINDAVOX_STORE_PREPAID_H
+#define LINDAVOX_STORE_PREPAID_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/export.h"
+
+/* Store settings, filled by Prepaid_ReadConfig. */
+typedef struct PrepaidConfig {
+  int32_t hangupAtEnd;  /* 1 when LINDAVOX.INI [Common] PrepaidEnd begins with 'H' */
+  int32_t modeNotLink;  /* 0 when LINDAVOX.INI [Common] PrepaidMode begins with 'L' */
+  uint16_t cardDigits;  /* PREPAID.BIN codeLength - checkLength (16-bit, wrapping) */
+  uint16_t checkDigits; /* PREPAID.BIN checkLength */
+} PrepaidConfig;
+
+/* One record of PREPAID.DAT; the in-memory layout equals the file layout on little-endian
+ * hosts, but the store always converts field by field. */
+typedef struct PrepaidCard {
+  int32_t cardNumber;
+  int32_t balance;        /* units; 0 means empty */
+  uint8_t reserved[2];    /* not interpreted; kept by every update */
+  uint8_t telefonDigits;  /* digits of the telephone number, leading zeros included */
+  uint8_t lastDigits;     /* digits of the last number, leading zeros included */
+  int32_t lastHigh;       /* last number: leading digits */
+  int32_t lastLow;        /* last number: trailing digits */
+  uint32_t flags;         /* bit 31: locked */
+  int32_t telefonHigh;    /* telephone number: digits before the last nine */
+  int32_t telefonLow;     /* telephone number: the last nine digits */
+} PrepaidCard;
+
+#define PREPAID_CARD_LOCKED 0x80000000u
+#define PREPAID_RECORD_SIZE 32
+
+#ifdef __cplusplus
+static_assert(sizeof(PrepaidCard) == PREPAID_RECORD_SIZE, "PrepaidCard is one record");
+static_assert(offsetof(PrepaidCard, telefonDigits) == 10 && offsetof(PrepaidCard, flags) == 20 &&
+                  offsetof(PrepaidCard, telefonLow) == 28,
+              "PrepaidCard has the file layout");
+static_assert(sizeof(PrepaidConfig) == 12, "PrepaidConfig layout");
+#else
+_Static_assert(sizeof(PrepaidCard) == PREPAID_RECORD_SIZE, "PrepaidCard is one record");
+_Static_assert(sizeof(PrepaidConfig) == 12, "PrepaidConfig layout");
+#endif
+
+/* Reads the two flags from LINDAVOX.INI (defaults "Link" and "Hangup"; only the first character
+ * counts, case-sensitively) and the two digit counts from the header of PREPAID.BIN. Returns 1
+ * when PREPAID.BIN could be opened and holds at least the 6 bytes of the digit counts, else 0.
+ * The flags are set in both cases; the digit counts only on success. */
+LV_API int32_t Prepaid_ReadConfig(const char* dataDir, PrepaidConfig* config);
+
+/* Finds the first record with `cardNumber`. 1: found and not locked; `*card` receives the
+ * record and `*index` its position. 0: otherwise, and `*index` holds the position of a locked
+ * match, or the number of whole records when there is no match, or 0 when PREPAID.DAT is
+ * missing or cannot be opened; with `cardNumber` -1 nothing is read and `*index` is untouched. */
+LV_API int32_t Prepaid_Search(const char* dataDir, int32_t cardNumber, int32_t* index,
+                              PrepaidCard* card);
+
+/* Finds the first record whose telephone parts equal `telefonLow` and `telefonHigh` (the digit
+ * count is not compared), as Prepaid_Search does. With `enabled` 0 (low byte) nothing is read
+ * and `*index` is untouched. The card editor's library (libvantor) also requires a non-zero
+ * balance; the balance query's (libquillet) matches on the telephone parts alone. */
+LV_API int32_t Prepaid_Search_Telefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
+                                      int32_t telefonHigh, int32_t* index, PrepaidCard* card);
+
+/* Writes `*card` as record `index` of an existing PREPAID.DAT (never creates the file; an index
+ * at or beyond the end extends it). Returns 1 only when all 32 bytes were written; a negative
+ * index returns 0 and writes nothing. */
+LV_API int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* card);
+
+#endif

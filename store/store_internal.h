@@ -1,0 +1,28 @@
+// The C++ side of the card store, shared by its modules and the export tables.
+#ifndef LINDAVOX_STORE_STORE_INTERNAL_H
+#define LINDAVOX_STORE_STORE_INTERNAL_H
+
+#include <cstdint>
+#include <string>
+
+#include "store/prepaid.h"
+
+namespace store {
+
+// The path of a store file: the directory prefix followed by the fixed name.
+std::string StorePath(const char* dir, const char* name);
+
+// True when `path` names an existing file that is not a folder; the store looks a file up this
+// way before opening it, so a missing file is told apart from one that cannot be opened.
+bool StoreFileExists(const std::string& path);
+
+// The two generations of the telephone search: the card editor's skips cards without units,
+// the balance query's matches on the telephone number alone.
+enum class TelefonMatch { kWithUnitsOnly, kAnyBalance };
+
+int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
+                      int32_t telefonHigh, int32_t* index, PrepaidCard* card, TelefonMatch match);
+
+}  // namespace store
+
+#endif

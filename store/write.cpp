@@ -1,0 +1,20 @@
+// Prepaid_Write: rewriting one record of PREPAID.DAT in place.
+#include "platform/c_boundary.h"
+#include "store/card_record.h"
+#include "store/store_internal.h"
+#include "util/file_open_internal.h"
+
+int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* card) {
+  if (!dataDir || !card || index < 0) return 0;
+  return platform::CallNoThrow<int32_t>(0, [&]() -> int32_t {
+    const std::string path = store::StorePath(dataDir, "PREPAID.DAT");
+    if (!store::StoreFileExists(path)) return 0;  // the write never creates the card file
+    platform::SharedFile file;
+    if (util::OpenAsFopen(path, "rb+", false, &file) != 0) return 0;
+    unsigned char record[store::kRecordSize];
+    store::EncodeCard(*card, record);
+    const off_t offset = static_cast<off_t>(index) * static_cast<off_t>(store::kRecordSize);
+    const bool written = file.WriteAt(record, sizeof record, offset);
+    return file.Close() == 0 && written ? 1 : 0;
+  });
+}

@@ -1,0 +1,43 @@
+// GoogleTest fixture for tests that touch files: each test gets a fresh folder, and the
+// configuration directory (user profile, bare INI names) points into it, so no test reads or
+// writes the developer's own profile.
+#ifndef LINDAVOX_TESTSUPPORT_FILE_TEST_H
+#define LINDAVOX_TESTSUPPORT_FILE_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+#include "testsupport/temp_dir.h"
+
+namespace testsupport {
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::make_unique<TempDir>();
+    configDir_ = dir_->path() + "config/";
+    ::mkdir(configDir_.c_str(), 0755);
+    ::setenv("LINDAVOX_CONFIG_DIR", configDir_.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("LINDAVOX_CONFIG_DIR");
+    dir_.reset();
+  }
+
+  // The test's folder, with a trailing '/'.
+  const std::string& Dir() const { return dir_->path(); }
+  std::string Path(const std::string& name) const { return dir_->path() + name; }
+  const std::string& ConfigDir() const { return configDir_; }
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  std::string configDir_;
+};
+
+}  // namespace testsupport
+
+#endif

@@ -1,0 +1,23 @@
+// The export table of the card editor (the program vantor and libvantor.so): the newer
+// generation of every exported name. The names below are exported here; the generation-neutral
+// store functions (Prepaid_ReadConfig, Prepaid_Search, Prepaid_Write) come with the store
+// itself.
+//
+//   Prepaid_ReadConfig  Prepaid_Search  Prepaid_Search_Telefon  Prepaid_Write
+//   FILE_fopen  FILE_fclose
+#include "store/prepaid.h"
+#include "store/store_internal.h"
+#include "util/file_open.h"
+#include "util/file_open_internal.h"
+
+int32_t Prepaid_Search_Telefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
+                               int32_t telefonHigh, int32_t* index, PrepaidCard* card) {
+  return store::SearchTelefon(dataDir, enabled, telefonLow, telefonHigh, index, card,
+                              store::TelefonMatch::kWithUnitsOnly);
+}
+
+FILE* FILE_fopen(const char* path, const char* mode, uint8_t exclusive) {
+  return util::Fopen(path, mode, exclusive != 0, util::FopenGeneration::kCurrent);
+}
+
+int32_t FILE_fclose(FILE** stream) { return util::Fclose(stream); }

@@ -1,6 +1,5 @@
 #include "platform/share.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 
 #include "platform/fault.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 
 namespace platform {
 namespace {
@@ -39,49 +39,15 @@ bool Compatible(Mode first, Mode second) {
 
 OpenRequest Request(Mode mode) { return {mode.access, mode.share, Disposition::kOpenExisting}; }
 
-// A second process that holds a file open until it is released or killed.
-class Holder {
+// Another process that holds `path` open as `request` asks until it is released or killed.
+class Holder : public testsupport::OtherProcess {
  public:
-  Holder(const std::string& path, const OpenRequest& request) {
-    int ready[2], release[2];
-    if (pipe(ready) != 0 || pipe(release) != 0) std::abort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(release[1]);
-      SharedFile file;
-      char result = SharedFile::Open(path, request, &file) == 0 ? 'y' : 'n';
-      (void)!write(ready[1], &result, 1);
-      char ignored;
-      (void)!read(release[0], &ignored, 1);
-      _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    releaseFd_ = release[1];
-    char result = 'n';
-    (void)!read(ready[0], &result, 1);
-    close(ready[0]);
-    opened_ = result == 'y';
-  }
-  ~Holder() { Release(); }
-
-  bool opened() const { return opened_; }
-  void Release() {
-    if (pid_ <= 0) return;
-    close(releaseFd_);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  void Kill() {
-    kill(pid_, SIGKILL);
-    Release();
-  }
-
- private:
-  pid_t pid_ = -1;
-  int releaseFd_ = -1;
-  bool opened_ = false;
+  Holder(const std::string& path, const OpenRequest& request)
+      : OtherProcess([&] {
+          static SharedFile file;
+          return SharedFile::Open(path, request, &file) == 0;
+        }) {}
+  bool opened() const { return succeeded(); }
 };
 
 std::vector<Mode> AllModes() {

@@ -1,10 +1,7 @@
-// The export table of the balance query (the program quillet and libquillet.so): the older
-// generation of every exported name, and the balance query's variant of the store. The names
-// below are exported here; the generation-neutral store functions (Prepaid_ReadConfig,
-// Prepaid_Search, Prepaid_Write) come with the store itself.
-//
-//   Prepaid_ReadConfig  Prepaid_Search  Prepaid_Search_Telefon  Prepaid_Write
-//   myfopen  myfclose
+// The export table of the balance query (the program quillet and libquillet.so): the
+// functions whose older generation differs from the other program's. exports.map lists every
+// name the program exports; the generation-neutral store functions (Prepaid_ReadConfig,
+// Prepaid_Search, Prepaid_Write) are defined by the store itself.
 #include "store/prepaid.h"
 #include "store/store_internal.h"
 #include "util/file_open.h"

@@ -26,10 +26,28 @@ bool IsLocked(const unsigned char* record) {
   return (platform::LoadLE32(record + field::kFlags) & PREPAID_CARD_LOCKED) != 0;
 }
 
+// The position of the first record in `records` records at `block` that `matches`, or
+// `records` when none does. Groups of eight records are tested without branching, which lets
+// the processor run through the block at the speed of its loads.
+template <typename Match>
+size_t FindFirst(const unsigned char* block, size_t records, const Match& matches) {
+  constexpr size_t kGroup = 8;
+  size_t i = 0;
+  for (; i + kGroup <= records; i += kGroup) {
+    bool any = false;
+    for (size_t k = 0; k < kGroup; ++k) any |= matches(block + (i + k) * kRecordSize);
+    if (any) break;
+  }
+  for (; i < records; ++i) {
+    if (matches(block + i * kRecordSize)) return i;
+  }
+  return records;
+}
+
 // Scans PREPAID.DAT for the first record that `matches`. Counts the records before it in
 // `*index`; on a match that is not locked copies it to `*card` and returns 1.
 template <typename Match>
-int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, Match matches) {
+int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const Match& matches) {
   *index = 0;
   const std::string path = StorePath(dataDir, "PREPAID.DAT");
   if (!StoreFileExists(path)) return 0;
@@ -41,15 +59,14 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, Match 
     const ssize_t got = file.ReadAt(block.get(), kBlockSize, offset);
     if (got <= 0) return 0;
     const size_t records = static_cast<size_t>(got) / kRecordSize;
-    for (size_t i = 0; i < records; ++i) {
-      const unsigned char* record = block.get() + i * kRecordSize;
-      if (!matches(record)) continue;
-      *index += static_cast<int32_t>(i);
+    const size_t found = FindFirst(block.get(), records, matches);
+    *index += static_cast<int32_t>(found);
+    if (found < records) {
+      const unsigned char* record = block.get() + found * kRecordSize;
       if (IsLocked(record)) return 0;
       DecodeCard(record, card);
       return 1;
     }
-    *index += static_cast<int32_t>(records);
     if (static_cast<size_t>(got) < kBlockSize) return 0;  // end of file, trailing piece ignored
     offset += got;
   }

@@ -1,0 +1,429 @@
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/share.h"
+#include "store/prepaid.h"
+#include "store/store_internal.h"
+#include "testsupport/card_files.h"
+#include "testsupport/file_test.h"
+
+namespace store {
+namespace {
+
+using testsupport::CardBuilder;
+using testsupport::CardBytes;
+using testsupport::SameCard;
+using testsupport::WriteCardFile;
+
+// Lookups read PREPAID.DAT in blocks of this many records; the index must count across them.
+constexpr int32_t kBlock = 8192;
+
+// What the caller's record holds before a search; a failed search must leave it so.
+PrepaidCard Pattern() {
+  PrepaidCard card;
+  std::memset(&card, 0x5C, sizeof card);
+  return card;
+}
+
+struct Outcome {
+  int32_t result;
+  int32_t index;
+  PrepaidCard card;
+  bool untouched() const { return SameCard(card, Pattern()); }
+};
+
+class SearchTest : public testsupport::FileTest {
+ protected:
+  std::string Dat() const { return Path("PREPAID.DAT"); }
+
+  Outcome Find(int32_t cardNumber, int32_t indexBefore = -77) const {
+    Outcome out{-1, indexBefore, Pattern()};
+    out.result = Prepaid_Search(Dir().c_str(), cardNumber, &out.index, &out.card);
+    return out;
+  }
+  Outcome FindTelefon(TelefonMatch match, int32_t low, int32_t high, uint8_t enabled = 1,
+                      int32_t indexBefore = -77) const {
+    Outcome out{-1, indexBefore, Pattern()};
+    out.result = SearchTelefon(Dir().c_str(), enabled, low, high, &out.index, &out.card, match);
+    return out;
+  }
+};
+
+// Cards numbered 100000 + i with balance i + 1 and telephone number 200000000 + i.
+std::vector<PrepaidCard> NumberedCards(int32_t count) {
+  std::vector<PrepaidCard> cards;
+  cards.reserve(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) {
+    cards.push_back(
+        CardBuilder(100000 + i).Balance(i + 1).Telefon(std::to_string(200000000 + i)).Build());
+  }
+  return cards;
+}
+
+constexpr TelefonMatch kBothMatches[] = {TelefonMatch::kWithUnitsOnly, TelefonMatch::kAnyBalance};
+
+const char* Name(TelefonMatch match) {
+  return match == TelefonMatch::kWithUnitsOnly ? "card editor" : "balance query";
+}
+
+TEST_F(SearchTest, NoWholeRecordMeansNotFoundAtIndexZero) {
+  const std::string wanted =
+      CardBytes(CardBuilder(4711).Balance(5).Telefon("0301234567").Build()).substr(0, 31);
+  struct Setup {
+    const char* what;
+    void (*make)(const std::string& dat, const std::string& piece);
+  };
+  const Setup setups[] = {
+      {"missing", [](const std::string&, const std::string&) {}},
+      {"empty", [](const std::string& dat, const std::string&) { testsupport::WriteFile(dat, ""); }},
+      {"31 bytes of the wanted card",
+       [](const std::string& dat, const std::string& piece) { testsupport::WriteFile(dat, piece); }},
+      {"a folder", [](const std::string& dat, const std::string&) { ::mkdir(dat.c_str(), 0755); }},
+  };
+  for (const Setup& setup : setups) {
+    SCOPED_TRACE(setup.what);
+    testsupport::RemoveTree(Dat());
+    setup.make(Dat(), wanted);
+
+    Outcome out = Find(4711);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, 0);
+    EXPECT_TRUE(out.untouched());
+    for (TelefonMatch match : kBothMatches) {
+      SCOPED_TRACE(Name(match));
+      out = FindTelefon(match, 301234567, 0);
+      EXPECT_EQ(out.result, 0);
+      EXPECT_EQ(out.index, 0);
+      EXPECT_TRUE(out.untouched());
+    }
+  }
+}
+
+TEST_F(SearchTest, FindsTheFirstRecordWithTheNumber) {
+  const std::vector<PrepaidCard> cards = {
+      CardBuilder(1001).Balance(10).Build(),
+      CardBuilder(0).Balance(20).Build(),  // 0 is an ordinary card number
+      CardBuilder(-2).Balance(30).Build(),
+      CardBuilder(1001).Balance(40).Build(),                 // a later duplicate
+      CardBuilder(77).Balance(50).Flags(0x7FFFFFFF).Build(),  // every flag but the lock
+      CardBuilder(1003)
+          .Balance(-6)
+          .Reserved(0xA5, 0x5A)
+          .Telefon("004930123456789")
+          .Last("0891234567")
+          .Flags(0x00010002)
+          .Build(),
+  };
+  WriteCardFile(Dat(), cards);
+
+  const struct {
+    int32_t number, index;
+  } found[] = {{1001, 0}, {0, 1}, {-2, 2}, {77, 4}, {1003, 5}};
+  for (const auto& f : found) {
+    SCOPED_TRACE(f.number);
+    const Outcome out = Find(f.number);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, f.index);
+    EXPECT_TRUE(SameCard(out.card, cards[static_cast<size_t>(f.index)]));
+  }
+
+  const Outcome missing = Find(5555);
+  EXPECT_EQ(missing.result, 0);
+  EXPECT_EQ(missing.index, 6);  // the number of records
+  EXPECT_TRUE(missing.untouched());
+}
+
+TEST_F(SearchTest, LockedMatchEndsTheSearchWithItsIndex) {
+  WriteCardFile(Dat(), {
+                           CardBuilder(10).Balance(1).Build(),
+                           CardBuilder(20).Balance(2).Locked().Build(),
+                           CardBuilder(20).Balance(3).Build(),  // not reached
+                           CardBuilder(30).Balance(4).Flags(0x80000001).Build(),
+                       });
+  Outcome out = Find(20);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 1);
+  EXPECT_TRUE(out.untouched());
+
+  out = Find(30);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 3);
+  EXPECT_TRUE(out.untouched());
+
+  EXPECT_EQ(Find(10).result, 1);
+}
+
+TEST_F(SearchTest, MinusOneIsRefusedBeforeTheFileIsRead) {
+  Outcome out = Find(-1, 1234);  // no file yet: the missing file would set the index to 0
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 1234);
+  EXPECT_TRUE(out.untouched());
+
+  WriteCardFile(Dat(), {CardBuilder(5).Balance(1).Build(), CardBuilder(-1).Balance(9).Build()});
+  out = Find(-1, 1234);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 1234);
+  EXPECT_TRUE(out.untouched());
+}
+
+TEST_F(SearchTest, TrailingPieceIsNeitherMatchedNorCounted) {
+  const std::vector<PrepaidCard> cards = NumberedCards(3);
+  WriteCardFile(Dat(), cards, CardBytes(CardBuilder(4711).Build()).substr(0, 20));
+
+  Outcome out = Find(4711);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 3);
+  EXPECT_TRUE(out.untouched());
+
+  out = Find(cards[2].cardNumber);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, 2);
+}
+
+TEST_F(SearchTest, IndexCountsAcrossBlocks) {
+  std::vector<PrepaidCard> cards = NumberedCards(kBlock + 5);
+  cards[kBlock + 2].flags |= PREPAID_CARD_LOCKED;
+  // Records kBlock + 1 (no units) and kBlock + 3 share a telephone number.
+  cards[kBlock + 1] = CardBuilder(555001).Balance(0).Telefon("0301234567").Build();
+  cards[kBlock + 3] = CardBuilder(555003).Balance(8).Telefon("0301234567").Build();
+  WriteCardFile(Dat(), cards, CardBytes(CardBuilder(424242).Build()).substr(0, 20));
+
+  for (int32_t at : {0, kBlock - 1, kBlock, kBlock + 4}) {
+    SCOPED_TRACE(at);
+    const Outcome out = Find(cards[static_cast<size_t>(at)].cardNumber);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, at);
+    EXPECT_TRUE(SameCard(out.card, cards[static_cast<size_t>(at)]));
+  }
+
+  Outcome out = Find(cards[kBlock + 2].cardNumber);
+  EXPECT_EQ(out.result, 0) << "locked";
+  EXPECT_EQ(out.index, kBlock + 2);
+  EXPECT_TRUE(out.untouched());
+
+  out = Find(424242);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, kBlock + 5);
+
+  for (TelefonMatch match : kBothMatches) {
+    SCOPED_TRACE(Name(match));
+    for (int32_t at : {kBlock - 1, kBlock}) {
+      out = FindTelefon(match, cards[static_cast<size_t>(at)].telefonLow, 0);
+      EXPECT_EQ(out.result, 1);
+      EXPECT_EQ(out.index, at);
+    }
+  }
+  out = FindTelefon(TelefonMatch::kWithUnitsOnly, 301234567, 0);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, kBlock + 3);
+  EXPECT_EQ(out.card.cardNumber, 555003);
+  out = FindTelefon(TelefonMatch::kAnyBalance, 301234567, 0);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, kBlock + 1);
+  EXPECT_EQ(out.card.cardNumber, 555001);
+}
+
+TEST_F(SearchTest, FilesOfWholeBlocks) {
+  {
+    SCOPED_TRACE("exactly one block");
+    const std::vector<PrepaidCard> cards = NumberedCards(kBlock);
+    WriteCardFile(Dat(), cards);
+    Outcome out = Find(cards.back().cardNumber);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, kBlock - 1);
+    out = Find(424242);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, kBlock);
+    EXPECT_TRUE(out.untouched());
+  }
+  {
+    SCOPED_TRACE("one block and a trailing piece holding the wanted number");
+    WriteCardFile(Dat(), NumberedCards(kBlock), CardBytes(CardBuilder(424242).Build()).substr(0, 31));
+    const Outcome out = Find(424242);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, kBlock);
+    EXPECT_TRUE(out.untouched());
+  }
+  {
+    SCOPED_TRACE("two blocks and one record");
+    const std::vector<PrepaidCard> cards = NumberedCards(2 * kBlock + 1);
+    WriteCardFile(Dat(), cards);
+    Outcome out = Find(cards.back().cardNumber);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 2 * kBlock);
+    out = Find(424242);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, 2 * kBlock + 1);
+  }
+}
+
+TEST_F(SearchTest, TelefonComparesBothPartsButNotTheDigitCount) {
+  const std::vector<PrepaidCard> cards = {
+      CardBuilder(1).Balance(5).Telefon("1301234567").Build(),  // same last nine digits
+      CardBuilder(2).Balance(5).Telefon("0301234568").Build(),
+      CardBuilder(3).Balance(5).Telefon("0301234567").Build(),  // 10 digits
+      CardBuilder(4).Balance(5).Telefon("301234567").Build(),   // 9 digits
+      CardBuilder(5).Balance(5).Telefon("4930123456789").Build(),
+  };
+  for (TelefonMatch match : kBothMatches) {
+    SCOPED_TRACE(Name(match));
+    WriteCardFile(Dat(), cards);
+    Outcome out = FindTelefon(match, 301234567, 0);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 2);
+    EXPECT_TRUE(SameCard(out.card, cards[2]));
+
+    out = FindTelefon(match, 301234567, 1);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 0);
+
+    out = FindTelefon(match, 123456789, 4930);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 4);
+
+    out = FindTelefon(match, 123456789, 0);  // the low part alone is not enough
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, 5);
+    EXPECT_TRUE(out.untouched());
+
+    // Without the ten-digit card the nine-digit one answers the same query.
+    WriteCardFile(Dat(), {cards[0], cards[1], cards[3]});
+    out = FindTelefon(match, 301234567, 0);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 2);
+    EXPECT_EQ(out.card.cardNumber, 4);
+  }
+}
+
+TEST_F(SearchTest, OnlyTheCardEditorsTelefonSearchSkipsCardsWithoutUnits) {
+  WriteCardFile(Dat(), {
+                           CardBuilder(11).Balance(0).Telefon("0301234567").Build(),
+                           CardBuilder(12).Balance(-3).Telefon("0301234567").Build(),
+                           CardBuilder(13).Balance(0).Telefon("555").Build(),
+                       });
+  Outcome out = FindTelefon(TelefonMatch::kWithUnitsOnly, 301234567, 0);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, 1);
+  EXPECT_EQ(out.card.cardNumber, 12);  // a negative balance is not "no units"
+  out = FindTelefon(TelefonMatch::kWithUnitsOnly, 555, 0);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 3);
+  EXPECT_TRUE(out.untouched());
+
+  out = FindTelefon(TelefonMatch::kAnyBalance, 301234567, 0);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, 0);
+  EXPECT_EQ(out.card.cardNumber, 11);
+  out = FindTelefon(TelefonMatch::kAnyBalance, 555, 0);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, 2);
+
+  // The search by number hands out an empty card too.
+  out = Find(11);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.card.balance, 0);
+}
+
+TEST_F(SearchTest, TelefonLockAndEnabledFlag) {
+  PrepaidCard minusOne = CardBuilder(23).Balance(5).Build();
+  minusOne.telefonLow = -1;
+  minusOne.telefonHigh = -1;
+  minusOne.telefonDigits = 10;
+  WriteCardFile(Dat(), {
+                           CardBuilder(21).Balance(5).Telefon("0301234567").Locked().Build(),
+                           CardBuilder(22).Balance(5).Telefon("0301234567").Build(),
+                           CardBuilder(24).Balance(5).Telefon("4711").Build(),
+                           minusOne,
+                       });
+  for (TelefonMatch match : kBothMatches) {
+    SCOPED_TRACE(Name(match));
+    Outcome out = FindTelefon(match, 301234567, 0);
+    EXPECT_EQ(out.result, 0) << "the first match is locked";
+    EXPECT_EQ(out.index, 0);
+    EXPECT_TRUE(out.untouched());
+
+    out = FindTelefon(match, 4711, 0, /*enabled=*/0, /*indexBefore=*/1234);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, 1234);
+    EXPECT_TRUE(out.untouched());
+
+    for (uint8_t enabled : {1, 2, 0x80, 0xFF}) {
+      SCOPED_TRACE(static_cast<int>(enabled));
+      out = FindTelefon(match, 4711, 0, enabled);
+      EXPECT_EQ(out.result, 1);
+      EXPECT_EQ(out.index, 2);
+    }
+
+    out = FindTelefon(match, -1, -1);  // no number is refused up front
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 3);
+  }
+}
+
+TEST_F(SearchTest, HonoursOtherOpensAndClosesTheFileOnEveryPath) {
+  WriteCardFile(Dat(), {CardBuilder(1).Balance(1).Telefon("11").Build(),
+                        CardBuilder(2).Balance(2).Telefon("22").Locked().Build(),
+                        CardBuilder(3).Balance(3).Telefon("33").Build()});
+  {
+    // The telephony server reads and writes but lets nobody else write.
+    platform::SharedFile server;
+    ASSERT_EQ(platform::SharedFile::Open(Dat(), {platform::kAccessReadWrite, platform::kShareRead},
+                                         &server),
+              0);
+    Outcome out = Find(3);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 2);
+    out = FindTelefon(TelefonMatch::kAnyBalance, 33, 0);
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.index, 2);
+  }
+  {
+    platform::SharedFile exclusive;
+    ASSERT_EQ(platform::SharedFile::Open(Dat(), {platform::kAccessReadWrite, platform::kShareNone},
+                                         &exclusive),
+              0);
+    Outcome out = Find(3);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_EQ(out.index, 0);
+    EXPECT_TRUE(out.untouched());
+    for (TelefonMatch match : kBothMatches) {
+      SCOPED_TRACE(Name(match));
+      out = FindTelefon(match, 33, 0);
+      EXPECT_EQ(out.result, 0);
+      EXPECT_EQ(out.index, 0);
+      EXPECT_TRUE(out.untouched());
+    }
+  }
+
+  // Found, locked and not found: after each, nothing of the store holds the file open, so an
+  // exclusive open (the reorganisation's) succeeds.
+  for (int32_t number : {1, 2, 9}) {
+    SCOPED_TRACE(number);
+    Find(number);
+    FindTelefon(TelefonMatch::kWithUnitsOnly, number * 11, 0);
+    platform::SharedFile exclusive;
+    EXPECT_EQ(platform::SharedFile::Open(
+                  Dat(), {platform::kAccessReadWrite, platform::kShareNone}, &exclusive),
+              0);
+  }
+}
+
+TEST_F(SearchTest, NullArgumentsFail) {
+  WriteCardFile(Dat(), {CardBuilder(1).Balance(1).Telefon("11").Build()});
+  int32_t index = -77;
+  PrepaidCard card = Pattern();
+  EXPECT_EQ(Prepaid_Search(nullptr, 1, &index, &card), 0);
+  EXPECT_EQ(Prepaid_Search(Dir().c_str(), 1, nullptr, &card), 0);
+  EXPECT_EQ(Prepaid_Search(Dir().c_str(), 1, &index, nullptr), 0);
+  EXPECT_EQ(SearchTelefon(nullptr, 1, 11, 0, &index, &card, TelefonMatch::kAnyBalance), 0);
+  EXPECT_EQ(SearchTelefon(Dir().c_str(), 1, 11, 0, nullptr, &card, TelefonMatch::kAnyBalance), 0);
+  EXPECT_EQ(SearchTelefon(Dir().c_str(), 1, 11, 0, &index, nullptr, TelefonMatch::kAnyBalance), 0);
+  EXPECT_EQ(index, -77);
+  EXPECT_TRUE(SameCard(card, Pattern()));
+}
+
+}  // namespace
+}  // namespace store

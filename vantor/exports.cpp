@@ -1,10 +1,7 @@
-// The export table of the card editor (the program vantor and libvantor.so): the newer
-// generation of every exported name. The names below are exported here; the generation-neutral
-// store functions (Prepaid_ReadConfig, Prepaid_Search, Prepaid_Write) come with the store
-// itself.
-//
-//   Prepaid_ReadConfig  Prepaid_Search  Prepaid_Search_Telefon  Prepaid_Write
-//   FILE_fopen  FILE_fclose
+// The export table of the card editor (the program vantor and libvantor.so): the
+// functions whose newer generation differs from the other program's. exports.map lists every
+// name the program exports; the generation-neutral store functions (Prepaid_ReadConfig,
+// Prepaid_Search, Prepaid_Write) are defined by the store itself.
 #include "store/prepaid.h"
 #include "store/store_internal.h"
 #include "util/file_open.h"

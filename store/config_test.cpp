@@ -17,7 +17,9 @@ using testsupport::WriteFile;
 
 // A record left over from an earlier call: flags that are neither 0 nor 1 and digit counts no
 // header gives, so every field the call sets or keeps is seen.
-PrepaidConfig Stale() { return PrepaidConfig{7, 7, 1111, 2222}; }
+PrepaidConfig Stale() {
+  return PrepaidConfig{7, 7, 1111, 2222};
+}
 
 class ConfigTest : public testsupport::FileTest {
  protected:
@@ -103,7 +105,7 @@ TEST_F(ConfigTest, DigitCountsComeFromTheBinHeader) {
   // Every call reads the file anew, so each case rewrites it and expects the new values.
   const std::vector<Case> cases = {
       {10, 4, 6, 4},
-      {2, 3, 65535, 3},               // 16-bit wrap
+      {2, 3, 65535, 3},                  // 16-bit wrap
       {0x0203, 0x0102, 0x0101, 0x0102},  // both bytes of each word, little-endian
       {16, 0, 16, 0},
   };
@@ -150,14 +152,18 @@ TEST_F(ConfigTest, UnreadableOrShortBinLeavesTheDigitCountsButSetsTheFlags) {
   expectFailure("3 bytes, codeLength cut");
 
   WriteBin(10, 4);
+  // Faults for PREPAID.BIN alone; LINDAVOX.INI is read as usual.
+  const auto binFault = [](platform::FileOp faultOp, int error) {
+    return [=](platform::FileOp op, std::string_view path) {
+      return op == faultOp && path.ends_with("/PREPAID.BIN") ? error : 0;
+    };
+  };
   {
-    platform::ScopedFaultHook hook(
-        [](platform::FileOp op, std::string_view) { return op == platform::FileOp::kOpen ? EACCES : 0; });
+    platform::ScopedFaultHook hook(binFault(platform::FileOp::kOpen, EACCES));
     expectFailure("open refused");
   }
   {
-    platform::ScopedFaultHook hook(
-        [](platform::FileOp op, std::string_view) { return op == platform::FileOp::kRead ? EIO : 0; });
+    platform::ScopedFaultHook hook(binFault(platform::FileOp::kRead, EIO));
     expectFailure("read error");
   }
 

@@ -76,7 +76,7 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
 
 bool StoreFileExists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,

@@ -78,9 +78,12 @@ TEST_F(SearchTest, NoWholeRecordMeansNotFoundAtIndexZero) {
   };
   const Setup setups[] = {
       {"missing", [](const std::string&, const std::string&) {}},
-      {"empty", [](const std::string& dat, const std::string&) { testsupport::WriteFile(dat, ""); }},
+      {"empty",
+       [](const std::string& dat, const std::string&) { testsupport::WriteFile(dat, ""); }},
       {"31 bytes of the wanted card",
-       [](const std::string& dat, const std::string& piece) { testsupport::WriteFile(dat, piece); }},
+       [](const std::string& dat, const std::string& piece) {
+         testsupport::WriteFile(dat, piece);
+       }},
       {"a folder", [](const std::string& dat, const std::string&) { ::mkdir(dat.c_str(), 0755); }},
   };
   for (const Setup& setup : setups) {
@@ -103,11 +106,11 @@ TEST_F(SearchTest, NoWholeRecordMeansNotFoundAtIndexZero) {
 }
 
 TEST_F(SearchTest, FindsTheFirstRecordWithTheNumber) {
-  const std::vector<PrepaidCard> cards = {
+  std::vector<PrepaidCard> cards = {
       CardBuilder(1001).Balance(10).Build(),
       CardBuilder(0).Balance(20).Build(),  // 0 is an ordinary card number
       CardBuilder(-2).Balance(30).Build(),
-      CardBuilder(1001).Balance(40).Build(),                 // a later duplicate
+      CardBuilder(1001).Balance(40).Build(),                  // a later duplicate
       CardBuilder(77).Balance(50).Flags(0x7FFFFFFF).Build(),  // every flag but the lock
       CardBuilder(1003)
           .Balance(-6)
@@ -117,6 +120,9 @@ TEST_F(SearchTest, FindsTheFirstRecordWithTheNumber) {
           .Flags(0x00010002)
           .Build(),
   };
+  // More records behind them, so the duplicates lie within one run of records that the
+  // scan tests together.
+  for (const PrepaidCard& card : NumberedCards(10)) cards.push_back(card);
   WriteCardFile(Dat(), cards);
 
   const struct {
@@ -132,17 +138,19 @@ TEST_F(SearchTest, FindsTheFirstRecordWithTheNumber) {
 
   const Outcome missing = Find(5555);
   EXPECT_EQ(missing.result, 0);
-  EXPECT_EQ(missing.index, 6);  // the number of records
+  EXPECT_EQ(missing.index, 16);  // the number of records
   EXPECT_TRUE(missing.untouched());
 }
 
 TEST_F(SearchTest, LockedMatchEndsTheSearchWithItsIndex) {
-  WriteCardFile(Dat(), {
-                           CardBuilder(10).Balance(1).Build(),
-                           CardBuilder(20).Balance(2).Locked().Build(),
-                           CardBuilder(20).Balance(3).Build(),  // not reached
-                           CardBuilder(30).Balance(4).Flags(0x80000001).Build(),
-                       });
+  std::vector<PrepaidCard> cards = {
+      CardBuilder(10).Balance(1).Build(),
+      CardBuilder(20).Balance(2).Locked().Build(),
+      CardBuilder(20).Balance(3).Build(),  // not reached
+      CardBuilder(30).Balance(4).Flags(0x80000001).Build(),
+  };
+  for (const PrepaidCard& card : NumberedCards(10)) cards.push_back(card);
+  WriteCardFile(Dat(), cards);
   Outcome out = Find(20);
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.index, 1);
@@ -241,7 +249,8 @@ TEST_F(SearchTest, FilesOfWholeBlocks) {
   }
   {
     SCOPED_TRACE("one block and a trailing piece holding the wanted number");
-    WriteCardFile(Dat(), NumberedCards(kBlock), CardBytes(CardBuilder(424242).Build()).substr(0, 31));
+    WriteCardFile(Dat(), NumberedCards(kBlock),
+                  CardBytes(CardBuilder(424242).Build()).substr(0, 31));
     const Outcome out = Find(424242);
     EXPECT_EQ(out.result, 0);
     EXPECT_EQ(out.index, kBlock);
@@ -405,8 +414,8 @@ TEST_F(SearchTest, HonoursOtherOpensAndClosesTheFileOnEveryPath) {
     Find(number);
     FindTelefon(TelefonMatch::kWithUnitsOnly, number * 11, 0);
     platform::SharedFile exclusive;
-    EXPECT_EQ(platform::SharedFile::Open(
-                  Dat(), {platform::kAccessReadWrite, platform::kShareNone}, &exclusive),
+    EXPECT_EQ(platform::SharedFile::Open(Dat(), {platform::kAccessReadWrite, platform::kShareNone},
+                                         &exclusive),
               0);
   }
 }

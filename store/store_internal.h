@@ -12,7 +12,8 @@ namespace store {
 // The path of a store file: the directory prefix followed by the fixed name.
 std::string StorePath(const char* dir, const char* name);
 
-// True when `path` names an existing file that is not a folder; the store looks a file up this
+// True when `path` names an existing ordinary file (not a folder, pipe or device); the store
+// looks a file up this
 // way before opening it, so a missing file is told apart from one that cannot be opened.
 bool StoreFileExists(const std::string& path);
 

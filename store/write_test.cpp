@@ -146,9 +146,8 @@ TEST_F(WriteTest, FailedOpenOrWriteReturnsZero) {
   };
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.what);
-    platform::ScopedFaultHook hook([&](platform::FileOp op, std::string_view) {
-      return op == fault.op ? fault.error : 0;
-    });
+    platform::ScopedFaultHook hook(
+        [&](platform::FileOp op, std::string_view) { return op == fault.op ? fault.error : 0; });
     EXPECT_EQ(Write(1, Edited()), 0);
     EXPECT_EQ(Write(2, Edited()), 0);
     EXPECT_EQ(ReadFile(Dat()), before);
@@ -164,7 +163,7 @@ TEST_F(WriteTest, PartlyWrittenRecordReturnsZero) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit {48, 48};
+    const struct rlimit limit = {48, 48};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(100);
     const PrepaidCard edited = Edited();
     const int32_t fits = Prepaid_Write(Dir().c_str(), 0, &edited);
@@ -184,9 +183,9 @@ TEST_F(WriteTest, HonoursOtherOpensAndClosesTheFile) {
   {
     // A reader that denies writing: the record stays as it is.
     platform::SharedFile reader;
-    ASSERT_EQ(platform::SharedFile::Open(Dat(), {platform::kAccessRead, platform::kShareRead},
-                                         &reader),
-              0);
+    ASSERT_EQ(
+        platform::SharedFile::Open(Dat(), {platform::kAccessRead, platform::kShareRead}, &reader),
+        0);
     EXPECT_EQ(Write(1, Edited()), 0);
     EXPECT_EQ(ReadFile(Dat()), before);
   }

@@ -12,9 +12,9 @@ namespace store {
 // The path of a store file: the directory prefix followed by the fixed name.
 std::string StorePath(const char* dir, const char* name);
 
-// True when `path` names an existing ordinary file (not a folder, pipe or device); the store
-// looks a file up this
-// way before opening it, so a missing file is told apart from one that cannot be opened.
+// True when `path` names an existing ordinary file (not a folder, pipe or device). The store
+// looks a file up this way before opening it, so a missing file is told apart from one that
+// cannot be opened, and a pipe never blocks a lookup.
 bool StoreFileExists(const std::string& path);
 
 // The two generations of the telephone search: the card editor's skips cards without units,

@@ -1,0 +1,386 @@
+#include "ui/window.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/application.h"
+#include "ui/menu.h"
+
+// ---------------------------------------------------------------------------------------------
+// TWindow
+
+TWindow::TWindow(TWindow* parent, const char* title, TModule* module)
+    : parent_(nullptr), module_(module), title_(title != nullptr ? title : "") {
+  SetParent(parent);
+}
+
+TWindow::~TWindow() {
+  if (IsCreated()) Destroy();
+  // Children still registered here were left to this window to delete.
+  while (!children_.empty()) {
+    TWindow* child = children_.back();
+    delete child;  // its destructor unregisters it
+  }
+  if (parent_ != nullptr) parent_->RemoveChild(this);
+}
+
+void TWindow::SetParent(TWindow* parent) {
+  if (parent == parent_) return;
+  if (parent_ != nullptr) parent_->RemoveChild(this);
+  parent_ = parent;
+  if (parent_ != nullptr) parent_->AddChild(this);
+}
+
+void TWindow::AddChild(TWindow* child) { children_.push_back(child); }
+
+void TWindow::RemoveChild(TWindow* child) {
+  children_.erase(std::remove(children_.begin(), children_.end(), child), children_.end());
+}
+
+TModule* TWindow::GetModule() const {
+  if (module_ != nullptr) return module_;
+  if (parent_ != nullptr) return parent_->GetModule();
+  return TApplication::Current();
+}
+
+TWindow* TWindow::ChildWithId(int id) const {
+  for (TWindow* child : children_) {
+    if (child->attr_.Id == id) return child;
+  }
+  return nullptr;
+}
+
+void TWindow::CreatePeer() {
+  ui::WindowPeer* parentPeer = parent_ != nullptr ? parent_->Peer() : nullptr;
+  peer_ = ui::CurrentBackend().CreatePeer(this, Kind(), parentPeer);
+}
+
+bool TWindow::Create() {
+  if (IsCreated()) return true;
+  if (parent_ != nullptr && !parent_->IsCreated()) return false;
+  CreatePeer();
+  if (!peer_) return false;
+  SetupWindow();
+  return true;
+}
+
+void TWindow::CreateChildren() {
+  // A copy: SetupWindow of a child may add windows.
+  std::vector<TWindow*> children = children_;
+  for (TWindow* child : children) {
+    if (!child->IsCreated()) child->Create();
+  }
+}
+
+void TWindow::SetupWindow() { CreateChildren(); }
+
+void TWindow::Destroy(int returnValue) {
+  if (!IsCreated() || destroying_) return;
+  destroying_ = true;
+  for (TWindow* child : children_) child->Destroy(returnValue);
+  CleanupWindow();
+  while (!timers_.empty()) KillTimer(timers_.back());
+  TMessage destroy{WM_DESTROY};
+  HandleMessage(destroy);
+  if (IsMainWindow()) {
+    // The main window goes; with it the application's message loop, which ends with 0 as the
+    // framework's does.
+    if (TApplication* app = TApplication::Current()) app->Quit(0);
+  }
+  peer_.reset();
+  destroying_ = false;
+}
+
+const TWindowAttr& TWindow::Attr() {
+  if (peer_) {
+    TRect bounds = peer_->GetBounds();
+    attr_.X = bounds.left;
+    attr_.Y = bounds.top;
+    attr_.W = bounds.Width();
+    attr_.H = bounds.Height();
+    constexpr uint32_t kLive = WS_VISIBLE | WS_MAXIMIZE | WS_MINIMIZE | WS_DISABLED;
+    attr_.Style = (attr_.Style & ~kLive) | (peer_->GetStyle() & kLive);
+  }
+  return attr_;
+}
+
+void TWindow::ModifyStyle(uint32_t remove, uint32_t add) {
+  attr_.Style = (attr_.Style & ~remove) | add;
+}
+
+uint32_t TWindow::GetWindowLong(int index) {
+  if (index != GWL_STYLE) return 0;
+  return Attr().Style;
+}
+
+void TWindow::SetCaption(const char* title) { SetWindowText(title); }
+
+void TWindow::SetWindowText(const char* text) {
+  title_ = text != nullptr ? text : "";
+  if (peer_) peer_->SetText(title_);
+}
+
+std::string TWindow::GetText() const { return peer_ ? peer_->GetText() : title_; }
+
+int TWindow::GetWindowText(char* buffer, int maxChars) const {
+  if (buffer == nullptr || maxChars <= 0) return 0;
+  std::string text = GetText();
+  int copied = static_cast<int>(std::min<size_t>(text.size(), static_cast<size_t>(maxChars) - 1));
+  std::memcpy(buffer, text.data(), copied);
+  buffer[copied] = '\0';
+  return copied;
+}
+
+int TWindow::GetWindowTextLength() const { return static_cast<int>(GetText().size()); }
+
+TRect TWindow::GetWindowRect() const {
+  if (peer_) return peer_->GetBounds();
+  return TRect{attr_.X, attr_.Y, attr_.X + attr_.W, attr_.Y + attr_.H};
+}
+
+TRect TWindow::GetClientRect() const {
+  if (!peer_) return TRect{0, 0, attr_.W, attr_.H};
+  TSize size = peer_->GetClientSize();
+  return TRect{0, 0, size.cx, size.cy};
+}
+
+bool TWindow::SetWindowPos(uintptr_t /*insertAfter*/, int x, int y, int w, int h,
+                           uint32_t flags) {
+  TRect current = GetWindowRect();
+  if ((flags & SWP_NOMOVE) != 0) {
+    x = current.left;
+    y = current.top;
+  }
+  if ((flags & SWP_NOSIZE) != 0) {
+    w = current.Width();
+    h = current.Height();
+  }
+  if (!peer_) {
+    attr_.X = x;
+    attr_.Y = y;
+    attr_.W = w;
+    attr_.H = h;
+    return true;
+  }
+  peer_->SetBounds(TRect{x, y, x + w, y + h});
+  return true;
+}
+
+bool TWindow::ShowWindow(int command) {
+  if (!peer_) {
+    if (command == SW_HIDE) {
+      attr_.Style &= ~WS_VISIBLE;
+    } else {
+      attr_.Style |= WS_VISIBLE;
+    }
+    return true;
+  }
+  bool wasVisible = IsWindowVisible();
+  peer_->Show(command);
+  return wasVisible;
+}
+
+bool TWindow::IsWindowVisible() const {
+  return peer_ ? (peer_->GetStyle() & WS_VISIBLE) != 0 : (attr_.Style & WS_VISIBLE) != 0;
+}
+
+bool TWindow::IsWindowEnabled() const {
+  return peer_ ? (peer_->GetStyle() & WS_DISABLED) == 0 : (attr_.Style & WS_DISABLED) == 0;
+}
+
+void TWindow::EnableWindow(bool enable) {
+  if (peer_) {
+    peer_->Enable(enable);
+  } else {
+    ModifyStyle(enable ? WS_DISABLED : 0, enable ? 0 : WS_DISABLED);
+  }
+}
+
+void TWindow::SetFocus() {
+  if (peer_) peer_->SetFocus();
+}
+
+bool TWindow::SetTimer(unsigned id, unsigned milliseconds) {
+  if (!peer_) return false;
+  ui::CurrentBackend().SetTimer(this, id, milliseconds);
+  if (std::find(timers_.begin(), timers_.end(), id) == timers_.end()) timers_.push_back(id);
+  return true;
+}
+
+bool TWindow::KillTimer(unsigned id) {
+  auto found = std::find(timers_.begin(), timers_.end(), id);
+  if (found == timers_.end()) return false;
+  timers_.erase(found);
+  ui::CurrentBackend().KillTimer(this, id);
+  return true;
+}
+
+bool TWindow::CanClose() {
+  std::vector<TWindow*> children = children_;
+  return std::all_of(children.begin(), children.end(),
+                     [](TWindow* child) { return !child->IsCreated() || child->CanClose(); });
+}
+
+void TWindow::CloseWindow(int returnValue) {
+  if (IsMainWindow()) {
+    TApplication* app = TApplication::Current();
+    if (app == nullptr || app->CanClose()) Destroy(returnValue);
+    return;
+  }
+  auto* frame = dynamic_cast<TFrameWindow*>(parent_);
+  if (frame != nullptr && frame->GetClientWindow() == this) {
+    // Closing the client closes its frame (and, for the main window, the application).
+    if (CanClose()) frame->CloseWindow(returnValue);
+    return;
+  }
+  if (CanClose()) Destroy(returnValue);
+}
+
+bool TWindow::SearchTable(const TResponseEntry* table, TEventInfo& info) {
+  for (const TResponseEntry* entry = table; entry->dispatch != nullptr; ++entry) {
+    if (entry->message != info.message) continue;
+    if (info.message == WM_COMMAND &&
+        (entry->id != info.id || entry->notifyCode != info.notifyCode)) {
+      continue;
+    }
+    info.entry = entry;
+    return true;
+  }
+  return false;
+}
+
+bool TWindow::Find(TEventInfo& /*info*/) { return false; }
+
+void TWindow::HandleMessage(TMessage& message) {
+  TMessage* outer = currentMessage_;
+  currentMessage_ = &message;
+  TEventInfo info{message.message, message.id, message.notifyCode};
+  if (Find(info) && info.entry != nullptr) {
+    info.entry->dispatch(this, message);
+  } else {
+    DefaultProcessing(message);
+  }
+  currentMessage_ = outer;
+}
+
+void TWindow::DefaultProcessing() {
+  if (currentMessage_ != nullptr) DefaultProcessing(*currentMessage_);
+}
+
+void TWindow::SetChildOrder(const std::vector<TWindow*>& order) {
+  std::vector<TWindow*> sorted;
+  for (TWindow* child : order) {
+    if (std::find(children_.begin(), children_.end(), child) != children_.end() &&
+        std::find(sorted.begin(), sorted.end(), child) == sorted.end()) {
+      sorted.push_back(child);
+    }
+  }
+  for (TWindow* child : children_) {
+    if (std::find(sorted.begin(), sorted.end(), child) == sorted.end()) sorted.push_back(child);
+  }
+  children_ = std::move(sorted);
+}
+
+void TWindow::DefaultProcessing(TMessage& message) {
+  // A command no table handles travels up to the parent, as the framework routes commands.
+  if (message.message == WM_COMMAND && message.notifyCode == BN_CLICKED &&
+      parent_ != nullptr) {
+    parent_->HandleMessage(message);
+  }
+}
+
+void TWindow::SendCommand(unsigned id, unsigned notifyCode) {
+  TMessage command{WM_COMMAND, id, notifyCode};
+  HandleMessage(command);
+}
+
+int GetSystemMetrics(int index) { return ui::CurrentBackend().GetSystemMetrics(index); }
+
+// ---------------------------------------------------------------------------------------------
+// TFrameWindow
+
+TFrameWindow::TFrameWindow(TWindow* parent, const char* title, TWindow* client,
+                           bool /*trackMenuSelection*/, TModule* module)
+    : TWindow(parent, title, module), client_(client) {
+  attr_.Style = WS_OVERLAPPEDWINDOW;
+  if (client_ != nullptr) client_->SetParent(this);
+}
+
+TFrameWindow::~TFrameWindow() = default;
+
+bool TFrameWindow::SetIcon(TModule* module, int id) {
+  const IconResource* icon = module != nullptr ? module->FindIcon(id) : nullptr;
+  if (icon == nullptr) return false;
+  largeIcon_ = icon->large;
+  ApplyIcon();
+  return true;
+}
+
+bool TFrameWindow::SetIconSm(TModule* module, int id) {
+  const IconResource* icon = module != nullptr ? module->FindIcon(id) : nullptr;
+  if (icon == nullptr) return false;
+  smallIcon_ = icon->small;
+  ApplyIcon();
+  return true;
+}
+
+void TFrameWindow::ApplyIcon() {
+  if (Peer() != nullptr) Peer()->SetIcon(largeIcon_, smallIcon_);
+}
+
+bool TFrameWindow::AssignMenu(int id) {
+  menuId_ = id;
+  TModule* module = GetModule();
+  const TMenu* resource = module != nullptr ? module->FindMenu(id) : nullptr;
+  menu_ = resource != nullptr ? std::make_unique<TMenu>(*resource) : nullptr;
+  DrawMenuBar();
+  return menu_ != nullptr;
+}
+
+void TFrameWindow::DrawMenuBar() {
+  if (Peer() != nullptr) Peer()->SetMenu(menu_.get());
+}
+
+void TFrameWindow::ApplyMinTrackSize() {
+  MINMAXINFO info{};
+  TMessage message{WM_GETMINMAXINFO};
+  message.lParam = reinterpret_cast<intptr_t>(&info);
+  HandleMessage(message);
+  Peer()->SetMinTrackSize(TSize{info.ptMinTrackSize.x, info.ptMinTrackSize.y});
+}
+
+bool TFrameWindow::Create() {
+  if (IsCreated()) return true;
+  if (!TWindow::Create()) return false;
+  ApplyIcon();
+  DrawMenuBar();
+  ApplyMinTrackSize();
+  return true;
+}
+
+void TFrameWindow::DefaultProcessing(TMessage& message) {
+  if (message.message == WM_CLOSE) {
+    CloseWindow();
+    return;
+  }
+  TWindow::DefaultProcessing(message);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TDecoratedFrame, TStatusBar
+
+TDecoratedFrame::TDecoratedFrame(TWindow* parent, const char* title, TWindow* client,
+                                 bool trackMenuSelection, TModule* module)
+    : TFrameWindow(parent, title, client, trackMenuSelection, module) {}
+
+void TDecoratedFrame::Insert(TWindow& decoration, TLocation /*location*/) {
+  // The only decoration the programs use is the status bar, which the backend lays out along the
+  // bottom edge; a decoration inserted after Create is created at once.
+  decoration.SetParent(this);
+  if (IsCreated()) decoration.Create();
+}
+
+TStatusBar::TStatusBar(TWindow* parent, TGadget::TBorderStyle style, unsigned /*modeIndicators*/)
+    : TWindow(parent), style_(style) {
+  attr_.Style = WS_CHILD | WS_VISIBLE;
+}

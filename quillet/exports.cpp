@@ -1,5 +1,5 @@
 // The export table of the balance query (the program quillet and libquillet.so): the
-// functions whose older generation differs from the other program's. exports.map lists every
+// functions whose older generation differs from the other program's. CMakeLists.txt lists every
 // name the program exports; the generation-neutral store functions (Prepaid_ReadConfig,
 // Prepaid_Search, Prepaid_Write) are defined by the store itself.
 #include "store/prepaid.h"

@@ -33,7 +33,11 @@ bool ReadDigitCounts(const std::string& binPath, PrepaidConfig* config) {
 
 }  // namespace
 
-std::string StorePath(const char* dir, const char* name) { return std::string(dir) + name; }
+// An empty data directory is the current directory, for the INI file too (a bare INI name would
+// be looked up in the configuration directory).
+std::string StorePath(const char* dir, const char* name) {
+  return std::string(dir[0] != '\0' ? dir : "./") + name;
+}
 
 }  // namespace store
 

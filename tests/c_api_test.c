@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "placement/window_pos.h"
 #include "store/prepaid.h"
 #include "util/file_open.h"
 
@@ -61,6 +62,18 @@ int main(void) {
   CHECK(out != NULL);
   if (out) fwrite(records, 1, sizeof records, out);
   CHECK(CLOSE(&out) == 0 && out == NULL);
+
+  /* Placement takes the framework's windows; without one it places and stores nothing. */
+#ifdef LV_BALANCE_QUERY
+  CHECK(RestorePosition(NULL, "Lindavox", "quillet_pos", 350, 170, 0) == 0);
+  CHECK(SavePosition(NULL, "Lindavox", "quillet_pos") == 0);
+  CHECK(CenterDialog(NULL) == 0);
+#else
+  CHECK(WindowPos_Restore(NULL, "Lindavox", "quillet_pos", 350, 170, WPR_KEEPWIDTH, 0, 0) == 0);
+  WindowPos_Save(NULL, "Lindavox", "quillet_pos", 1);
+  CHECK(WindowPos_Center(NULL, 1) == 0);
+  CHECK(GetStartState(10, 1) == 10);
+#endif
 
   PrepaidConfig config;
   memset(&config, 0xAB, sizeof config);

@@ -294,7 +294,10 @@ void TWindow::SendCommand(unsigned id, unsigned notifyCode) {
   HandleMessage(command);
 }
 
-int GetSystemMetrics(int index) { return ui::CurrentBackend().GetSystemMetrics(index); }
+int GetSystemMetrics(int index) {
+  // Library callers may ask before any window exists; without a backend there is no screen.
+  return ui::HasBackend() ? ui::CurrentBackend().GetSystemMetrics(index) : 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // TFrameWindow

@@ -12,4 +12,8 @@
 #define LV_API extern __attribute__((visibility("default")))
 #endif
 
+/* A C++ class whose members are exported by name (the card editor's edit control). Which of its
+ * symbols a program really exports is decided by the program's export list. */
+#define LV_CLASS __attribute__((visibility("default")))
+
 #endif

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/message_box.h"
+
 namespace platform {
 namespace {
 
@@ -27,6 +29,18 @@ std::string RunningExecutable() {
 std::string ProgramDirectory(const char* argv0) {
   if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr) return DirectoryPart(argv0);
   return DirectoryPart(RunningExecutable());
+}
+
+bool TakeDataDirectory(const char* argv0, char* buffer, size_t size) {
+  std::string directory = ProgramDirectory(argv0);
+  if (!directory.empty() && directory.size() < size) {
+    std::memcpy(buffer, directory.c_str(), directory.size() + 1);
+    return true;
+  }
+  std::string message = "Das Programmverzeichnis kann nicht als Datenverzeichnis dienen:\n" +
+                        (directory.empty() ? std::string(argv0 != nullptr ? argv0 : "") : directory);
+  ShowMessageBox(message.c_str(), "Fehler", 0x10);  // MB_OK | MB_ICONHAND
+  return false;
 }
 
 }  // namespace platform

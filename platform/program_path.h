@@ -12,6 +12,12 @@ namespace platform {
 // gives a directory.
 std::string ProgramDirectory(const char* argv0);
 
+// The programs' start: ProgramDirectory into the data directory buffer of `size` bytes. When it
+// is empty or does not fit, the buffer is left alone, the message box "Das Programmverzeichnis
+// kann nicht als Datenverzeichnis dienen:" with the path is shown (caption "Fehler") and false
+// is returned; the program then ends.
+bool TakeDataDirectory(const char* argv0, char* buffer, size_t size);
+
 }  // namespace platform
 
 #endif

@@ -178,15 +178,7 @@ std::string LastNumberText(const PrepaidCard& card) {
 
 int Main(const char* argv0) {
   App app;
-  std::string directory = platform::ProgramDirectory(argv0);
-  if (directory.empty() || directory.size() >= sizeof DataDir) {
-    std::string message =
-        "Das Programmverzeichnis kann nicht als Datenverzeichnis dienen:\n" +
-        (directory.empty() ? std::string(argv0 != nullptr ? argv0 : "") : directory);
-    app.MessageBox(nullptr, message.c_str(), "Fehler", MB_OK | MB_ICONHAND);
-    return 2;
-  }
-  std::memcpy(DataDir, directory.c_str(), directory.size() + 1);
+  if (!platform::TakeDataDirectory(argv0, DataDir, sizeof DataDir)) return 2;
   return app.Run();
 }
 

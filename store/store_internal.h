@@ -21,6 +21,11 @@ bool StoreFileExists(const std::string& path);
 // the balance query's matches on the telephone number alone.
 enum class TelefonMatch { kWithUnitsOnly, kAnyBalance };
 
+// Reads the whole record at `index` of PREPAID.DAT (shared, like every store access); false
+// when the file or the record is missing. Callers that rewrite a record they found earlier read
+// it again first, so fields another process changed meanwhile are kept.
+bool ReadCardAt(const char* dataDir, int32_t index, PrepaidCard* card);
+
 int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
                       int32_t telefonHigh, int32_t* index, PrepaidCard* card, TelefonMatch match);
 

@@ -18,3 +18,23 @@ int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* car
     return file.Close() == 0 && written ? 1 : 0;
   });
 }
+
+namespace store {
+
+bool ReadCardAt(const char* dataDir, int32_t index, PrepaidCard* card) {
+  if (!dataDir || !card || index < 0) return false;
+  return platform::CallNoThrow<bool>(false, [&] {
+    const std::string path = StorePath(dataDir, "PREPAID.DAT");
+    if (!StoreFileExists(path)) return false;
+    platform::SharedFile file;
+    if (util::OpenAsFopen(path, "rb", false, &file) != 0) return false;
+    unsigned char record[kRecordSize];
+    const off_t offset = static_cast<off_t>(index) * static_cast<off_t>(kRecordSize);
+    const bool read = file.ReadAt(record, sizeof record, offset) == static_cast<ssize_t>(sizeof record);
+    file.Close();
+    if (read) DecodeCard(record, card);
+    return read;
+  });
+}
+
+}  // namespace store

@@ -12,6 +12,7 @@
 #include "platform/fault.h"
 #include "platform/share.h"
 #include "store/prepaid.h"
+#include "store/store_internal.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
 
@@ -207,3 +208,16 @@ TEST_F(WriteTest, HonoursOtherOpensAndClosesTheFile) {
 }
 
 }  // namespace
+
+TEST_F(WriteTest, ReadingOneRecordBack) {
+  WriteCardFile(Dat(), {CardBuilder(1).Build(), Edited()}, "trailing");
+  PrepaidCard card{};
+  ASSERT_TRUE(store::ReadCardAt(Dir().c_str(), 1, &card));
+  EXPECT_EQ(CardBytes(card), CardBytes(Edited()));
+  // Beyond the last whole record, a negative index or no file: nothing.
+  EXPECT_FALSE(store::ReadCardAt(Dir().c_str(), 2, &card));
+  EXPECT_FALSE(store::ReadCardAt(Dir().c_str(), -1, &card));
+  EXPECT_EQ(CardBytes(card), CardBytes(Edited()));
+  ::unlink(Dat().c_str());
+  EXPECT_FALSE(store::ReadCardAt(Dir().c_str(), 0, &card));
+}

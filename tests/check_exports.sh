@@ -1,12 +1,13 @@
 #!/bin/sh
-# check_exports.sh LIBRARY NAME...: the library's dynamic symbol table defines exactly NAMEs.
-library=$1
+# check_exports.sh FILE NAME...: the dynamic symbol table of FILE (a program or a library)
+# defines exactly NAMEs. C++ names are compared demangled.
+file=$1
 shift
-expected=$(printf '%s\n' "$@" | sort)
-actual=$(nm -D --defined-only "$library" | awk '{print $3}' | sort)
+expected=$(printf '%s\n' "$@" | sort -u)
+actual=$(nm -D --defined-only "$file" | awk '{print $3}' | c++filt | sort -u)
 if [ "$expected" != "$actual" ]; then
-  echo "exported names of $library differ:"
+  echo "exported names of $file differ:"
   printf 'expected:\n%s\nactual:\n%s\n' "$expected" "$actual"
   exit 1
 fi
-echo "$library exports exactly: $*"
+echo "$file exports exactly: $*"

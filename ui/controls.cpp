@@ -1,5 +1,6 @@
 #include "ui/controls.h"
 
+#include <algorithm>
 #include <cstring>
 
 // ---------------------------------------------------------------------------------------------
@@ -75,13 +76,26 @@ void TEdit::GetSelection(int& start, int& end) const {
 }
 
 void TEdit::SetSelection(int start, int end) {
-  if (Peer() != nullptr) Peer()->SetSelection(start, end);
+  if (Peer() == nullptr) return;
+  // As EM_SETSEL: an end of -1 (or beyond the text) is the text's end; a start of -1 removes the
+  // selection and leaves the caret where the selection ended. Peers get positions in range.
+  int length = GetWindowTextLength();
+  if (start < 0) {
+    int current = 0;
+    Peer()->GetSelection(&current, &end);
+    start = end = std::clamp(end, 0, length);
+  }
+  if (end < 0 || end > length) end = length;
+  start = std::min(start, length);
+  Peer()->SetSelection(start, end);
 }
 
 bool TEdit::IsModified() const { return Peer() != nullptr && Peer()->IsModified(); }
 
-void TEdit::ClearModify() {
-  if (Peer() != nullptr) Peer()->SetModified(false);
+void TEdit::ClearModify() { SetModify(false); }
+
+void TEdit::SetModify(bool modified) {
+  if (Peer() != nullptr) Peer()->SetModified(modified);
 }
 
 void TEdit::Insert(const char* text) {

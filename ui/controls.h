@@ -76,9 +76,11 @@ class TEdit : public TControl {
   int GetText(char* buffer, int maxChars) const { return GetWindowText(buffer, maxChars); }
   void SetText(const char* text) { SetWindowText(text); }
   void GetSelection(int& start, int& end) const;
+  // An end of -1 means the text's end; a start of -1 removes the selection.
   void SetSelection(int start, int end);
   bool IsModified() const;
   void ClearModify();
+  void SetModify(bool modified);
   // Replaces the selection with `text` (at the caret when nothing is selected), within the
   // text limit; the caret ends after the inserted text.
   void Insert(const char* text);

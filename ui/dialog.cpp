@@ -129,7 +129,11 @@ bool TDialog::Create() {
     }
     if (first == nullptr) first = child;
   }
-  if (first != nullptr) first->SetFocus();
+  if (first != nullptr) {
+    first->SetFocus();
+    // An edit that gets the focus this way has its whole text selected, so typing replaces it.
+    if (auto* edit = dynamic_cast<TEdit*>(first)) edit->SetSelection(0, -1);
+  }
   return true;
 }
 

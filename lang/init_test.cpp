@@ -79,6 +79,24 @@ TEST_F(LangTest, NamesThatCannotNameAFileNeverActivate) {
   EXPECT_EQ(LS_isActive(), 0);
 }
 
+TEST_F(LangTest, LanguageNameFindsItsFileInAnyCase) {
+  WriteLanguage("english", Prepaid("english"));
+  WriteFile(Path("french.lx"), Prepaid("french"));
+  ASSERT_TRUE(Init("English"));
+  EXPECT_EQ(Lookup(39, 2, "x"), "english");
+  ASSERT_TRUE(Init("FRENCH"));
+  EXPECT_EQ(Lookup(39, 2, "x"), "french");
+
+  // The file of exactly that name wins; of several others, the first by name.
+  WriteLanguage("English", Prepaid("exact"));
+  ASSERT_TRUE(Init("English"));
+  EXPECT_EQ(Lookup(39, 2, "x"), "exact");
+  ASSERT_TRUE(Init("ENGLISH"));
+  EXPECT_EQ(Lookup(39, 2, "x"), "exact");
+  ::mkdir(Path("GERMAN.LX").c_str(), 0755);
+  EXPECT_FALSE(Init("german"));  // a folder still is no language file
+}
+
 TEST_F(LangTest, AutoPickTakesTheFirstLanguageFileOnlyWhenNoChoiceWasStored) {
   WriteLanguage("zulu", Prepaid("zulu"));
   WriteLanguage("english.v2", Prepaid("english"));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lang/lang_internal.h"
+#include "platform/ansi_case.h"
 #include "platform/c_boundary.h"
 #include "platform/dir_search.h"
 #include "platform/profile.h"
@@ -58,6 +59,19 @@ std::optional<std::string> FirstLanguageFile(const char* directory, const char* 
   return first;
 }
 
+// The language file "<name>.<extension>" in `directory` written in another case ("English" for
+// english.LX), as Windows finds it; of several, the first by name. nullopt when there is none.
+std::optional<std::string> FileIgnoringCase(const char* directory, const std::string& file) {
+  std::optional<std::string> first;
+  platform::DirSearch search;
+  for (bool found = search.First(std::string(directory) + "*"); found; found = search.Next()) {
+    const std::string& name = search.entry().name;
+    if (platform::AnsiEqualIgnoreCase(name, file) && (!first || name < *first)) first = name;
+  }
+  if (!first) return std::nullopt;
+  return FileInDirectory(directory, *first);
+}
+
 // The operator's choice from the user profile, else the product configuration's; with
 // `autoPick`, a folder's language file stands in for the built-in texts when no choice was
 // ever stored.
@@ -93,8 +107,15 @@ bool Init(const char* directory, const char* extension, const char* language, bo
                                ? std::string(language)
                                : ConfiguredLanguage(directory, extension, autoPick);
   if (!CanNameFile(name)) return false;
-  std::string path = FileInDirectory(directory, name + "." + extension);
-  if (!IsRegularFile(path)) return false;
+  const std::string file = name + "." + extension;
+  std::string path = FileInDirectory(directory, file);
+  if (!IsRegularFile(path)) {
+    // Language names are stored as the selection shows them ("English"); the file system,
+    // unlike the one they were chosen on, tells case apart.
+    std::optional<std::string> other = FileIgnoringCase(directory, file);
+    if (!other || !IsRegularFile(*other)) return false;
+    path = std::move(*other);
+  }
   g_state.helpLetter = ReadHelpLetter(path);
   g_state.path = std::move(path);
   g_state.active = true;

@@ -1,9 +1,10 @@
 /* Language text lookup: the card editor's user-interface texts from a language file.
  *
  * Every translatable text has a section index, a numeric text id and a built-in German default.
- * LS_init finds the language file "<directory><language>.<extension>" once at start; from then
- * on LSS looks each text up in that file (read anew on every call, nothing cached) and falls
- * back to the default for a missing section or key. While no language file is in use (before
+ * LS_init finds the language file "<directory><language>.<extension>" once at start (a file
+ * whose name differs only in letter case counts, as it does on Windows); from then on LSS looks
+ * each text up in that file (read anew on every call, nothing cached) and falls back to the
+ * default for a missing section or key. While no language file is in use (before
  * LS_init, or when it found none) every function returns its default untouched.
  *
  * Language name. Given by the caller, else "Tarnwell"/"Language" of the user profile, else

@@ -375,4 +375,35 @@ TEST_F(UiTest, FrameShowsIconsAndOnlyExistingMenus) {
   });
 }
 
+// A modal dialog that ends while it sets itself up, as a dialog with nothing to offer does.
+class EndsAtOnce : public TDialog {
+ public:
+  EndsAtOnce() : TDialog(nullptr, kModalId) {}
+
+ protected:
+  void SetupWindow() override {
+    TDialog::SetupWindow();
+    CloseWindow(7);
+  }
+};
+
+TEST_F(UiTest, DialogEndedDuringSetUpIsNeverShown) {
+  backend->QueueDialogScript([](TDialog&) { ADD_FAILURE() << "shown"; });
+  EndsAtOnce dialog;
+  EXPECT_EQ(dialog.Execute(), 7);
+  EXPECT_FALSE(dialog.IsCreated());
+  EXPECT_EQ(backend->UnendedModals(), 0);
+}
+
+TEST_F(UiTest, HandlesLeadBackToTheirWindowsWhileTheyExist) {
+  TFrameWindow frame(nullptr, "Frame", nullptr);
+  EXPECT_EQ(frame.GetHandle(), 0u);
+  ASSERT_TRUE(frame.Create());
+  const uintptr_t handle = frame.GetHandle();
+  EXPECT_EQ(TWindow::FromHandle(handle), &frame);
+  EXPECT_EQ(TWindow::FromHandle(0), nullptr);
+  frame.Destroy();
+  EXPECT_EQ(TWindow::FromHandle(handle), nullptr);
+}
+
 }  // namespace

@@ -2,12 +2,29 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "ui/application.h"
 #include "ui/menu.h"
 
 // ---------------------------------------------------------------------------------------------
 // TWindow
+
+namespace {
+
+// The created windows by handle: a window is in it from CreatePeer until Destroy.
+std::unordered_map<uintptr_t, TWindow*>& WindowsByHandle() {
+  static std::unordered_map<uintptr_t, TWindow*> windows;
+  return windows;
+}
+
+}  // namespace
+
+TWindow* TWindow::FromHandle(uintptr_t handle) {
+  if (handle == 0) return nullptr;
+  auto found = WindowsByHandle().find(handle);
+  return found != WindowsByHandle().end() ? found->second : nullptr;
+}
 
 TWindow::TWindow(TWindow* parent, const char* title, TModule* module)
     : parent_(nullptr), module_(module), title_(title != nullptr ? title : "") {
@@ -53,6 +70,7 @@ TWindow* TWindow::ChildWithId(int id) const {
 void TWindow::CreatePeer() {
   ui::WindowPeer* parentPeer = parent_ != nullptr ? parent_->Peer() : nullptr;
   peer_ = ui::CurrentBackend().CreatePeer(this, Kind(), parentPeer);
+  if (peer_) WindowsByHandle()[GetHandle()] = this;
 }
 
 bool TWindow::Create() {
@@ -87,6 +105,7 @@ void TWindow::Destroy(int returnValue) {
     // framework's does.
     if (TApplication* app = TApplication::Current()) app->Quit(0);
   }
+  WindowsByHandle().erase(GetHandle());
   peer_.reset();
   destroying_ = false;
 }

@@ -149,6 +149,9 @@ class TWindow {
   // The window handle the product family passes around: nonzero and unique while the window
   // exists, 0 before Create and after Destroy.
   uintptr_t GetHandle() const { return reinterpret_cast<uintptr_t>(peer_.get()); }
+  // The created window whose handle is `handle`; null for 0 and for a handle no window of this
+  // process has (any more).
+  static TWindow* FromHandle(uintptr_t handle);
   ui::WindowPeer* Peer() const { return peer_.get(); }
 
   // Windows-1252 texts. Before Create they set what will be created.

@@ -236,13 +236,18 @@ void HeadlessBackend::QuitMessageLoop(int code) {
 }
 
 int HeadlessBackend::RunModal(TDialog* dialog) {
+  // A dialog that ended while it was being set up is never shown, as on Windows.
+  if (auto ended = modalCodes_.find(dialog); ended != modalCodes_.end()) {
+    int code = ended->second;
+    modalCodes_.erase(ended);
+    return code;
+  }
   dialog->ShowWindow(SW_SHOWNORMAL);
   TWindow* owner = dialog->GetParent();
   while (owner != nullptr && owner->GetParent() != nullptr) owner = owner->GetParent();
   bool ownerWasEnabled = owner != nullptr && owner->IsCreated() && owner->IsWindowEnabled();
   if (ownerWasEnabled) owner->EnableWindow(false);
 
-  modalCodes_.erase(dialog);
   if (!dialogScripts_.empty()) {
     auto script = std::move(dialogScripts_.front());
     dialogScripts_.pop_front();

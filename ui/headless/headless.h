@@ -5,8 +5,9 @@
 // Modal loops cannot block in a test, so they run scripts: a message box takes the next queued
 // answer (IDOK when none is queued), and a modal dialog runs the next queued dialog script,
 // which drives the dialog and ends it. A script that leaves its dialog open is a test error: the
-// dialog is ended with IDCANCEL and UnendedModals() counts it. In the same way the application's
-// message loop runs the loop script set for it.
+// dialog is ended with IDCANCEL and UnendedModals() counts it. A dialog that ends while it is
+// being set up returns its code at once, unshown and without taking a script. In the same way
+// the application's message loop runs the loop script set for it.
 #ifndef LINDAVOX_UI_HEADLESS_HEADLESS_H
 #define LINDAVOX_UI_HEADLESS_HEADLESS_H
 

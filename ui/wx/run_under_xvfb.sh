@@ -1,0 +1,69 @@
+#!/bin/sh
+# Runs a command under a private X server with a window manager, as the wxWidgets backend's
+# tests need: starts Xvfb on a display number it picks itself (-displayfd), starts openbox on
+# it, runs the command with DISPLAY pointing there and stops both again however the command
+# ends. Exits with the command's status.
+#
+# Listing a test program's tests (--gtest_list_tests) needs no display and runs directly.
+set -u
+
+for arg in "$@"; do
+  case "$arg" in --gtest_list_tests) exec "$@" ;; esac
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/run-under-xvfb.XXXXXX") || exit 1
+xvfb_pid=""
+wm_pid=""
+command_pid=""
+cleanup() {
+  [ -n "$command_pid" ] && kill "$command_pid" 2>/dev/null && wait "$command_pid" 2>/dev/null
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "run_under_xvfb: $1" >&2
+  for log in "$work"/*.log; do [ -s "$log" ] && cat "$log" >&2; done
+  exit 1
+}
+
+# Waits up to ten seconds for `condition` while process `pid` lives.
+wait_for() {
+  pid=$1
+  shift
+  tries=0
+  until "$@"; do
+    kill -0 "$pid" 2>/dev/null || return 1
+    tries=$((tries + 1))
+    [ "$tries" -gt 200 ] && return 1
+    sleep 0.05
+  done
+}
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
+  >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for "$xvfb_pid" test -s "$work/display" || fail "Xvfb did not start"
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
+unset WAYLAND_DISPLAY
+
+# openbox with its default configuration, whatever the user's own says.
+XDG_CONFIG_HOME="$work" XDG_CACHE_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+wm_pid=$!
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+wait_for "$wm_pid" wm_running || fail "openbox did not start"
+
+# No accessibility bus in a private session. The command runs in the background so that a
+# signal to this script (a test timeout) interrupts the wait and the traps clean up.
+NO_AT_BRIDGE=1 GDK_BACKEND=x11 "$@" &
+command_pid=$!
+wait "$command_pid"
+status=$?
+command_pid=""
+exit "$status"

@@ -1,0 +1,991 @@
+// The wxWidgets backend on a real X server with a real window manager (CTest runs this program
+// under Xvfb and openbox, see run_under_xvfb.sh). Windows are built with the framework classes,
+// as the programs build them; keys come from xdotool through the X server, and where the test
+// must know what really is on the screen it asks the X server (xwininfo, xprop, xdpyinfo).
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <wx/choice.h>
+#include <wx/dialog.h>
+#include <wx/frame.h>
+#include <wx/image.h>
+#include <wx/menu.h>
+#include <wx/mstream.h>
+#include <wx/statusbr.h>
+#include <wx/stopwatch.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "testsupport/temp_dir.h"
+#include "ui/application.h"
+#include "ui/controls.h"
+#include "ui/wx/wx_backend.h"
+#include "ui/wx/wx_internal.h"
+
+extern char** environ;
+
+// Rectangles in failure messages.
+void PrintTo(const TRect& rect, std::ostream* out) {
+  *out << "{" << rect.left << ", " << rect.top << ", " << rect.right << ", " << rect.bottom
+       << "}";
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// The toolkit, started once for the program.
+
+class WxEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    static char name[] = "wx_backend_tests";
+    static char* argv[] = {name, nullptr};
+    int argc = 1;
+    ASSERT_TRUE(ui::InstallWxBackend(argc, argv)) << "these tests need an X server";
+    // A failed check inside wxWidgets is a failed test (the backend's own handler only logs).
+    wxSetAssertHandler([](const wxString& file, int line, const wxString& function,
+                          const wxString& condition, const wxString& message) {
+      ADD_FAILURE_AT(file.utf8_str().data(), line)
+          << "wxWidgets check failed in " << function.utf8_str().data() << ": "
+          << condition.utf8_str().data() << " " << message.utf8_str().data();
+    });
+  }
+};
+testing::Environment* const kEnvironment =
+    testing::AddGlobalTestEnvironment(new WxEnvironment);
+
+// Runs the backend's message loop until `done` holds or `milliseconds` pass; whether it held.
+bool RunUntil(const std::function<bool()>& done, long milliseconds = 5000) {
+  if (done()) return true;
+  wxStopWatch clock;
+  bool held = false;
+  wxTimer poll;
+  poll.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (done()) {
+      held = true;
+      ui::CurrentBackend().QuitMessageLoop(0);
+    } else if (clock.Time() > milliseconds) {
+      ui::CurrentBackend().QuitMessageLoop(0);
+    }
+  });
+  poll.Start(10);
+  ui::CurrentBackend().RunMessageLoop();
+  poll.Stop();
+  return held;
+}
+
+void Settle(long milliseconds = 300) { RunUntil([] { return false; }, milliseconds); }
+
+// The standard output of a shell command.
+std::string Capture(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  pclose(pipe);
+  return output;
+}
+
+// A command running beside the test (xdotool waiting for a window, pressing keys).
+class Helper {
+ public:
+  explicit Helper(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
+  ~Helper() {
+    if (pid_ > 0 && !Finished()) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Finished() {
+    if (pid_ <= 0 || done_) return true;
+    done_ = waitpid(pid_, &status_, WNOHANG) == pid_;
+    return done_;
+  }
+  // Lets the loop run until the helper is done; true when it ended successfully.
+  bool Wait(long milliseconds = 10000) {
+    return RunUntil([this] { return Finished(); }, milliseconds) && pid_ > 0 &&
+           WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool done_ = false;
+};
+
+// Shell code that waits for the visible window titled $1, makes it active and shifts $1 away.
+// xdotool fails (BadWindow) when a window vanishes while it looks at the windows, as the last
+// test's windows do; the search is tried again then.
+const std::string kActivateWindow =
+    "title=$1; shift; tries=0; "
+    "until xdotool search --sync --onlyvisible --name \"^$title\\$\" windowactivate --sync "
+    "2>/dev/null; do tries=$((tries + 1)); [ $tries -ge 20 ] && exit 1; sleep 0.1; done; ";
+
+// xdotool: wait for the visible window of this exact title, make it active, then `keys`
+// (xdotool commands such as {"type", "12"} or {"key", "Return"}). The keys go through the X
+// server's test extension to the focused window, as a keyboard's do (xdotool sends them as
+// synthetic events to a window it names, which GTK does not take).
+std::vector<std::string> XdotoolIn(const std::string& title, std::vector<std::string> keys) {
+  std::vector<std::string> args = {"sh", "-c", kActivateWindow + "exec xdotool \"$@\"", "sh",
+                                   title};
+  args.insert(args.end(), keys.begin(), keys.end());
+  return args;
+}
+
+// Ends every modal loop still running after `seconds`, so that a key that never arrived fails
+// the test instead of hanging it.
+class Watchdog {
+ public:
+  explicit Watchdog(int seconds) {
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+      for (wxWindow* window : wxTopLevelWindows) {
+        auto* dialog = wxDynamicCast(window, wxDialog);
+        if (dialog != nullptr && dialog->IsModal()) {
+          fired_ = true;
+          dialog->EndModal(-1);
+        }
+      }
+    });
+    timer_.Start(seconds * 1000);
+  }
+  bool Fired() const { return fired_; }
+
+ private:
+  wxTimer timer_;
+  bool fired_ = false;
+};
+
+bool Press(const std::string& title, std::vector<std::string> keys) {
+  Helper helper(XdotoolIn(title, std::move(keys)));
+  bool done = helper.Wait();
+  Settle(100);
+  return done;
+}
+
+// The outer top-left corner of the visible window of this title, as the X server and the
+// window manager have it: the client's position less the frame extents.
+// The X window id of the visible window of this title, "" when there is none. (A search that
+// meets a vanishing window fails; it is tried again.)
+std::string WindowId(const std::string& title) {
+  for (int tries = 0; tries < 5; ++tries) {
+    std::string id = Capture("xdotool search --onlyvisible --name '^" + title +
+                             "$' 2>/dev/null | head -n1; echo \"status $?\"");
+    size_t status = id.rfind("status ");
+    if (status != std::string::npos && id.compare(status, 8, "status 0") == 0) {
+      id.erase(status);
+      if (!id.empty() && id.back() == '\n') id.pop_back();
+      return id;
+    }
+  }
+  return std::string();
+}
+
+std::optional<wxPoint> RealFramePosition(const std::string& title) {
+  std::string id = WindowId(title);
+  if (id.empty()) return std::nullopt;
+  std::string info = Capture("xwininfo -id " + id);
+  std::string extents = Capture("xprop -id " + id + " _NET_FRAME_EXTENTS");
+  int x = 0, y = 0, left = 0, right = 0, top = 0, bottom = 0;
+  size_t at = info.find("Absolute upper-left X:");
+  size_t extentAt = extents.find('=');
+  if (at == std::string::npos || extentAt == std::string::npos ||
+      std::sscanf(info.c_str() + at, "Absolute upper-left X: %d Absolute upper-left Y: %d", &x,
+                  &y) != 2 ||
+      std::sscanf(extents.c_str() + extentAt, "= %d, %d, %d, %d", &left, &right, &top,
+                  &bottom) != 4) {
+    return std::nullopt;
+  }
+  return wxPoint(x - left, y - top);
+}
+
+wxWindow* WidgetOf(const TWindow& window) {
+  auto* peer = static_cast<ui::wxb::WxPeer*>(window.Peer());
+  return peer != nullptr ? peer->Widget() : nullptr;
+}
+
+std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+wxString WxUtf8(const char8_t* text) { return wxString::FromUTF8(Utf8(text)); }
+
+// ---------------------------------------------------------------------------------------------
+// Dialogs and frames as the programs build them.
+
+constexpr int kQueryId = 10;   // the balance query's dialog
+constexpr int kTypingId = 20;  // two edits and two buttons
+constexpr int kModalId = 30;   // a modal dialog window
+constexpr int kComboId = 40;
+constexpr int kMenuId = 50;
+
+DialogTemplate QueryTemplate() {
+  const uint32_t edit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+  return DialogTemplate{kQueryId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "",
+                        "MS Sans Serif", 8, 0, 0, 245, 66,
+                        {{133, "EDIT", "", edit, 60, 14, 116, 12},
+                         {334, "BUTTON", "Schließen", BS_CENTER | WS_TABSTOP, 188, 44, 50, 14},
+                         {408, "BUTTON", "Abfragen", BS_DEFPUSHBUTTON | BS_CENTER | WS_TABSTOP,
+                          188, 13, 50, 14},
+                         {-1, "STATIC", "Kartennummer:", SS_RIGHT, 4, 16, 52, 8}}};
+}
+
+DialogTemplate TypingTemplate() {
+  return DialogTemplate{kTypingId, WS_CHILD | WS_VISIBLE | DS_SETFONT, "", "MS Sans Serif", 8,
+                        0, 0, 200, 60,
+                        {{10, "EDIT", "", WS_BORDER | WS_TABSTOP, 10, 10, 100, 12},
+                         {11, "EDIT", "", WS_BORDER | WS_TABSTOP, 10, 26, 100, 12},
+                         {12, "BUTTON", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 130, 10, 50, 14},
+                         {13, "BUTTON", "Andere", WS_TABSTOP, 130, 30, 50, 14}}};
+}
+
+DialogTemplate ModalTemplate() {
+  return DialogTemplate{kModalId,
+                        WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
+                        "Karten-Daten ändern", "MS Sans Serif", 8, 20, 20, 160, 50,
+                        {{IDOK, "BUTTON", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 20, 25, 50, 14},
+                         {IDCANCEL, "BUTTON", "Abbrechen", WS_TABSTOP, 90, 25, 50, 14}}};
+}
+
+DialogTemplate ComboTemplate() {
+  return DialogTemplate{kComboId, WS_CHILD | WS_VISIBLE | DS_SETFONT, "", "MS Sans Serif", 8,
+                        0, 0, 160, 80,
+                        {{7, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 10, 10,
+                          100, 60}}};
+}
+
+// A dialog that records the commands and notifications it gets instead of acting on them.
+class Recorder : public TDialog {
+ public:
+  Recorder(TWindow* parent, int templateId) : TDialog(parent, templateId) {}
+
+  int Commands(unsigned id) const { return CountOf(commands, id); }
+  int Notifications(unsigned id, unsigned code) const {
+    int count = 0;
+    for (const auto& [from, what] : notifications) count += from == id && what == code;
+    return count;
+  }
+  std::vector<unsigned> commands;
+  std::vector<std::pair<unsigned, unsigned>> notifications;
+  std::function<void(unsigned)> onCommand;  // runs after a command is recorded
+
+ protected:
+  void DefaultProcessing(TMessage& message) override {
+    if (message.message != WM_COMMAND) {
+      TDialog::DefaultProcessing(message);
+    } else if (message.notifyCode == BN_CLICKED) {
+      commands.push_back(message.id);
+      if (onCommand) onCommand(message.id);
+    } else {
+      notifications.emplace_back(message.id, message.notifyCode);
+    }
+  }
+
+ private:
+  static int CountOf(const std::vector<unsigned>& list, unsigned id) {
+    int count = 0;
+    for (unsigned each : list) count += each == id;
+    return count;
+  }
+};
+
+class RecordingFrame : public TDecoratedFrame {
+ public:
+  using TDecoratedFrame::TDecoratedFrame;
+  std::vector<unsigned> commands;
+
+ protected:
+  void DefaultProcessing(TMessage& message) override {
+    if (message.message == WM_COMMAND) {
+      commands.push_back(message.id);
+    } else {
+      TDecoratedFrame::DefaultProcessing(message);
+    }
+  }
+};
+
+// A decorated frame with a client dialog and a recessed status bar, fixed size and no maximise
+// box, the way the balance query builds its main window.
+struct TestFrame {
+  std::unique_ptr<RecordingFrame> frame;
+  Recorder* client;
+  TStatusBar* bar;
+};
+
+TestFrame MakeFrame(const std::string& title, int templateId,
+                    const std::function<void(Recorder&)>& bind = nullptr) {
+  auto* client = new Recorder(nullptr, templateId);
+  if (bind) bind(*client);
+  auto frame = std::make_unique<RecordingFrame>(nullptr, title.c_str(), client);
+  auto* bar = new TStatusBar(frame.get(), TGadget::Recessed);
+  frame->Insert(*bar, TDecoratedFrame::Bottom);
+  frame->ModifyStyle(WS_MAXIMIZEBOX | WS_THICKFRAME, 0);
+  EXPECT_TRUE(frame->Create());
+  return TestFrame{std::move(frame), client, bar};
+}
+
+class WxBackendTest : public testing::Test {
+ protected:
+  WxBackendTest() {
+    app.AddDialog(QueryTemplate());
+    app.AddDialog(TypingTemplate());
+    app.AddDialog(ModalTemplate());
+    app.AddDialog(ComboTemplate());
+  }
+  ~WxBackendTest() override { Settle(50); }  // let deferred deletions run
+
+  TApplication app{"wx_backend_tests"};
+  const int frameX = GetSystemMetrics(SM_CXFRAME);
+  const int frameY = GetSystemMetrics(SM_CYFRAME);
+  const int caption = GetSystemMetrics(SM_CYCAPTION);
+};
+
+// ---------------------------------------------------------------------------------------------
+// Geometry
+
+// What a program saves at close must be what it restored at start, when the user did not move
+// the window, and the position must be where the window really is.
+TEST_F(WxBackendTest, FrameRectangleSurvivesShowAndMovesWithTheRealWindow) {
+  const std::string title = "Geometry test";
+  TestFrame test = MakeFrame(title, kQueryId);
+  TFrameWindow& frame = *test.frame;
+  frame.SetWindowPos(0, 140, 110, 420, 200, SWP_NOZORDER);
+  EXPECT_EQ(frame.GetWindowRect(), (TRect{140, 110, 560, 310}));
+
+  frame.ShowWindow(SW_SHOWNORMAL);
+  ASSERT_TRUE(RunUntil([&] { return RealFramePosition(title).has_value(); }));
+  Settle();
+  EXPECT_EQ(frame.GetWindowRect(), (TRect{140, 110, 560, 310}));
+  EXPECT_EQ(RealFramePosition(title), wxPoint(140, 110));
+
+  frame.SetWindowPos(0, 200, 150, 380, 170, SWP_NOZORDER);
+  EXPECT_EQ(frame.GetWindowRect(), (TRect{200, 150, 580, 320}));
+  ASSERT_TRUE(RunUntil([&] { return RealFramePosition(title) == wxPoint(200, 150); }));
+  Settle();
+  EXPECT_EQ(frame.GetWindowRect(), (TRect{200, 150, 580, 320}));
+
+  // The user drags the window: the framework reads the new place, at the same size.
+  std::string id = WindowId(title);
+  ASSERT_FALSE(id.empty());
+  Helper move({"xdotool", "windowmove", id, "333", "222"});
+  ASSERT_TRUE(move.Wait());
+  ASSERT_TRUE(RunUntil([&] {
+    std::optional<wxPoint> real = RealFramePosition(title);
+    return real && *real != wxPoint(200, 150) && frame.GetWindowRect().left == real->x &&
+           frame.GetWindowRect().top == real->y;
+  }));
+  EXPECT_EQ(frame.GetWindowRect().Width(), 380);
+  EXPECT_EQ(frame.GetWindowRect().Height(), 170);
+}
+
+// The balance query sizes its frame from the close button: one caption for the title bar, one
+// for the status bar. Then all of the dialog shows and the status bar sits below it.
+TEST_F(WxBackendTest, FrameClientHoldsDialogAboveStatusBarAtTemplatePositions) {
+  TestFrame test = MakeFrame("Layout test", kQueryId);
+  TFrameWindow& frame = *test.frame;
+  Recorder& dialog = *test.client;
+  TRect close = dialog.ChildWithId(334)->GetWindowRect();
+  int width = close.right + 2 + 2 * frameX;
+  int height = close.bottom + 2 + 2 * frameY + 2 * caption;
+  frame.SetWindowPos(0, 60, 60, width, height, SWP_NOZORDER);
+  frame.ShowWindow(SW_SHOWNORMAL);
+  Settle();
+
+  int bar = WidgetOf(*test.bar)->GetSize().y;
+  EXPECT_GT(bar, 0);
+  EXPECT_LE(bar, caption);
+  EXPECT_EQ(frame.GetClientRect(), (TRect{0, 0, close.right + 2, close.bottom + 2 + caption}));
+  TRect client = frame.GetClientRect();
+  EXPECT_EQ(test.bar->GetWindowRect(),
+            (TRect{0, client.bottom - bar, client.right, client.bottom}));
+  EXPECT_EQ(dialog.GetWindowRect(), (TRect{0, 0, client.right, client.bottom - bar}));
+  EXPECT_GE(dialog.GetClientRect().bottom, close.bottom + 2);
+
+  // On the screen: the bar right below the dialog, both as wide as the frame's client area.
+  wxRect panel = WidgetOf(dialog)->GetScreenRect();
+  wxRect barRect = WidgetOf(*test.bar)->GetScreenRect();
+  EXPECT_EQ(barRect.y, panel.y + panel.height);
+  EXPECT_EQ(barRect.width, panel.width);
+
+  for (const DialogControl& control : QueryTemplate().controls) {
+    TWindow* window = control.id == -1 ? dialog.Children().back() : dialog.ChildWithId(control.id);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->GetWindowRect(),
+              dialog.MapDialogRect(control.x, control.y, control.w, control.h))
+        << control.text;
+    EXPECT_TRUE(window->IsWindowVisible()) << control.text;
+  }
+}
+
+// Every text of the template must fit its control in the font the control really shows.
+TEST_F(WxBackendTest, TemplateTextsFitTheirControlsInTheDialogFont) {
+  TestFrame test = MakeFrame("Font test", kQueryId);
+  TSize units = ui::CurrentBackend().DialogBaseUnits("MS Sans Serif", 8);
+  EXPECT_GE(units.cx, 4);
+  EXPECT_GE(units.cy, 8);
+  for (TWindow* control : test.client->Children()) {
+    auto* widget = dynamic_cast<wxControl*>(WidgetOf(*control));
+    ASSERT_NE(widget, nullptr);
+    wxString label = widget->GetLabelText();
+    if (label.empty()) continue;
+    wxSize text = widget->GetTextExtent(label);
+    int padding = dynamic_cast<TButton*>(control) != nullptr ? 8 : 0;
+    EXPECT_LE(text.x + padding, widget->GetSize().x) << label;
+    EXPECT_LE(text.y, widget->GetSize().y) << label;
+    EXPECT_EQ(widget->GetFont(), WidgetOf(*test.client)->GetFont()) << label;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texts
+
+TEST_F(WxBackendTest, Windows1252TextsRoundTripThroughRealWidgets) {
+  TestFrame test = MakeFrame("Text test", kQueryId);
+  auto* edit = static_cast<TEdit*>(test.client->ChildWithId(133));
+  auto* textCtrl = static_cast<wxTextCtrl*>(WidgetOf(*edit));
+
+  edit->SetText("Schließen");
+  EXPECT_EQ(edit->GetText(), "Schließen");
+  EXPECT_EQ(textCtrl->GetValue(), WxUtf8(u8"Schließen"));
+  for (const char* text : {"ü", "\x80", "Grüße 5 €", "ŒœŠšŽžŸ", "‚„…†‡ˆ‰‹›‘’“”•–—˜™"}) {
+    edit->SetText(text);
+    EXPECT_EQ(edit->GetText(), text);
+  }
+  std::string printable;
+  for (int byte = 0x20; byte < 0x100; ++byte) printable += static_cast<char>(byte);
+  edit->SetText(printable.c_str());
+  EXPECT_EQ(edit->GetText(), printable);
+
+  // What the user pastes from elsewhere shows and reads as the code page has it.
+  textCtrl->SetValue(WxUtf8(u8"Ω=€"));
+  EXPECT_EQ(edit->GetText(), "?=\x80");
+  EXPECT_EQ(textCtrl->GetValue(), WxUtf8(u8"?=€"));
+
+  // Selections in characters, with the edit control's rules for -1.
+  edit->SetText("12345");
+  int start = -1;
+  int end = -1;
+  edit->GetSelection(start, end);
+  EXPECT_EQ(std::make_pair(start, end), std::make_pair(0, 0));
+  edit->SetSelection(1, 3);
+  edit->GetSelection(start, end);
+  EXPECT_EQ(std::make_pair(start, end), std::make_pair(1, 3));
+  edit->SetSelection(-1, 0);  // no selection, the caret stays at its end
+  edit->GetSelection(start, end);
+  EXPECT_EQ(std::make_pair(start, end), std::make_pair(3, 3));
+  edit->SetSelection(2, -1);
+  edit->GetSelection(start, end);
+  EXPECT_EQ(std::make_pair(start, end), std::make_pair(2, 5));
+  edit->SetSelection(0, 99);
+  edit->GetSelection(start, end);
+  EXPECT_EQ(std::make_pair(start, end), std::make_pair(0, 5));
+  edit->Insert("\xE4");  // the framework's own replace-the-selection
+  EXPECT_EQ(edit->GetText(), "\xE4");
+
+  test.frame->SetCaption("Karten-Daten ändern");
+  EXPECT_EQ(test.frame->GetText(), "Karten-Daten ändern");
+  EXPECT_EQ(WidgetOf(*test.frame)->GetLabel(), WxUtf8(u8"Karten-Daten ändern"));
+  TWindow* close = test.client->ChildWithId(334);
+  EXPECT_EQ(close->GetText(), "Schließen");
+  EXPECT_EQ(WidgetOf(*close)->GetLabel(), WxUtf8(u8"Schließen"));
+  close->SetWindowText("Übernehmen & €");
+  EXPECT_EQ(close->GetText(), "Übernehmen & €");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys
+
+// Typed characters reach the edit only through WM_CHAR and the framework, so the validator
+// sees them; characters outside the code page are swallowed; the keys the toolkit keeps still
+// set the modify flag and send EN_CHANGE once.
+TEST_F(WxBackendTest, TypedKeysGoThroughTheFrameworkAsWindows1252Characters) {
+  const std::string title = "Typing test";
+  TEdit* digits = nullptr;
+  TestFrame test = MakeFrame(title, kTypingId, [&](Recorder& dialog) {
+    digits = new TEdit(&dialog, 10);
+    digits->SetValidator(new TFilterValidator(TCharSet("0-9")));
+  });
+  auto* free = static_cast<TEdit*>(test.client->ChildWithId(11));
+  test.frame->SetWindowPos(0, 80, 80, 360, 160, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  digits->SetFocus();
+
+  ASSERT_TRUE(Press(title, {"type", "--delay", "30", "12a3"}));
+  ASSERT_TRUE(RunUntil([&] { return digits->GetText() == "123"; })) << digits->GetText();
+  // One EN_CHANGE per accepted key; the refused 'a' was put in and taken out again.
+  EXPECT_EQ(test.client->Notifications(10, EN_CHANGE), 5);
+  EXPECT_TRUE(digits->IsModified());
+
+  free->SetFocus();
+  const std::string typed = Utf8(u8"ü€Ωx");
+  ASSERT_TRUE(Press(title, {"type", "--delay", "30", typed}));
+  ASSERT_TRUE(RunUntil([&] { return free->GetText() == "ü€x"; })) << free->GetText();
+  ASSERT_TRUE(Press(title, {"key", "BackSpace"}));
+  EXPECT_EQ(free->GetText(), "ü€");
+
+  free->ClearModify();
+  int before = test.client->Notifications(11, EN_CHANGE);
+  ASSERT_TRUE(Press(title, {"key", "Home", "Delete"}));
+  ASSERT_TRUE(RunUntil([&] { return free->GetText() == "€"; })) << free->GetText();
+  Settle(100);
+  EXPECT_EQ(test.client->Notifications(11, EN_CHANGE), before + 1);
+  EXPECT_TRUE(free->IsModified());
+}
+
+// Enter presses the focused button or else the default button; Escape sends IDCANCEL; a
+// disabled default button is not pressed.
+TEST_F(WxBackendTest, EnterAndEscapePressTheDialogsButtons) {
+  const std::string title = "Keys test";
+  TestFrame test = MakeFrame(title, kTypingId);
+  Recorder& dialog = *test.client;
+  test.frame->SetWindowPos(0, 80, 80, 360, 160, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  dialog.ChildWithId(10)->SetFocus();
+
+  ASSERT_TRUE(Press(title, {"key", "Return"}));
+  EXPECT_EQ(dialog.commands, std::vector<unsigned>{12});
+
+  dialog.ChildWithId(13)->SetFocus();
+  ASSERT_TRUE(Press(title, {"key", "Return"}));
+  EXPECT_EQ(dialog.commands, (std::vector<unsigned>{12, 13}));
+
+  ASSERT_TRUE(Press(title, {"key", "Escape"}));
+  EXPECT_EQ(dialog.commands, (std::vector<unsigned>{12, 13, IDCANCEL}));
+
+  dialog.ChildWithId(12)->EnableWindow(false);
+  dialog.ChildWithId(11)->SetFocus();
+  ASSERT_TRUE(Press(title, {"key", "Return", "KP_Enter"}));
+  EXPECT_EQ(dialog.commands.size(), 3u);
+}
+
+// The close box, the system menu and Alt+F4 ask the framework; the window goes only if the
+// framework destroys it.
+TEST_F(WxBackendTest, AltF4AsksTheFrameworkAndTheWindowStaysUnlessDestroyed) {
+  class Closing : public TFrameWindow {
+   public:
+    explicit Closing(const char* title) : TFrameWindow(nullptr, title, nullptr) {}
+    bool CanClose() override {
+      ++asked;
+      return allow;
+    }
+    int asked = 0;
+    bool allow = false;
+  };
+  const std::string title = "Closing test";
+  Closing frame(title.c_str());
+  ASSERT_TRUE(frame.Create());
+  frame.SetWindowPos(0, 100, 100, 300, 150, SWP_NOZORDER);
+  frame.ShowWindow(SW_SHOWNORMAL);
+
+  ASSERT_TRUE(Press(title, {"key", "alt+F4"}));
+  ASSERT_TRUE(RunUntil([&] { return frame.asked == 1; }));
+  Settle(200);
+  EXPECT_TRUE(frame.IsCreated());
+  EXPECT_TRUE(WidgetOf(frame)->IsShown());
+  EXPECT_TRUE(RealFramePosition(title).has_value());
+
+  frame.allow = true;
+  ASSERT_TRUE(Press(title, {"key", "alt+F4"}));
+  ASSERT_TRUE(RunUntil([&] { return !frame.IsCreated(); }));
+  EXPECT_TRUE(RunUntil([&] { return !RealFramePosition(title).has_value(); }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Modal dialogs, loops and timers
+
+// A dialog window that does something from a timer once it runs.
+class TimedDialog : public TDialog {
+ public:
+  TimedDialog(TWindow* parent, std::function<void(TimedDialog&)> action)
+      : TDialog(parent, kModalId), action_(std::move(action)) {}
+  void SetupWindow() override {
+    TDialog::SetupWindow();
+    SetTimer(1, 50);
+  }
+
+ private:
+  void EvTimer(unsigned id) {
+    KillTimer(id);
+    action_(*this);
+  }
+  std::function<void(TimedDialog&)> action_;
+  DECLARE_RESPONSE_TABLE(TimedDialog);
+};
+DEFINE_RESPONSE_TABLE1(TimedDialog, TDialog)
+  EV_WM_TIMER(EvTimer)
+END_RESPONSE_TABLE;
+
+TEST_F(WxBackendTest, ModalDialogDisablesItsOwnerAndEndsWithItsCode) {
+  TestFrame test = MakeFrame("Owner test", kQueryId);
+  test.frame->SetWindowPos(0, 50, 50, 420, 200, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  Settle(100);
+
+  bool ownerEnabled = true;
+  bool shown = false;
+  TRect rect;
+  TRect expected;
+  int tries = 0;
+  TimedDialog dialog(test.client, [&](TimedDialog& self) {
+    // Where the dialog asked to be, also after the window manager had its say.
+    if (self.GetWindowRect() != expected && ++tries < 60) {
+      self.SetTimer(1, 50);
+      return;
+    }
+    ownerEnabled = test.frame->IsWindowEnabled();
+    shown = self.IsWindowVisible();
+    rect = self.GetWindowRect();
+    self.CloseWindow(IDOK);
+  });
+  TWindow* edit = test.client->ChildWithId(133);
+  edit->SetFocus();
+  ASSERT_TRUE(RunUntil([&] { return edit->Peer()->HasFocus(); }));
+  ASSERT_TRUE(dialog.Create());  // its first control takes the focus
+  expected = dialog.GetWindowRect();
+  Watchdog watchdog(10);
+  EXPECT_EQ(dialog.Execute(), IDOK);
+  // The owner's control has the keyboard again, so keys work in the owner as before.
+  EXPECT_TRUE(RunUntil([&] { return edit->Peer()->HasFocus(); }));
+  EXPECT_FALSE(ownerEnabled);
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(dialog.IsCreated());
+  EXPECT_TRUE(test.frame->IsWindowEnabled());
+  // Placed from its template relative to the owner's client area, sized as a Windows dialog.
+  TRect owner = test.frame->GetWindowRect();
+  TRect client = dialog.MapDialogRect(20, 20, 160, 50);
+  EXPECT_EQ(rect.Width(), client.Width() + 2 * frameX);
+  EXPECT_EQ(rect.Height(), client.Height() + caption + 2 * frameY);
+  EXPECT_EQ(rect.left, owner.left + frameX + client.left);
+  EXPECT_EQ(rect.top, owner.top + frameY + caption + client.top);
+}
+
+// A dialog that ends while it is being set up never shows and returns its code at once.
+TEST_F(WxBackendTest, DialogEndedDuringSetupReturnsWithoutRunning) {
+  class EndsAtOnce : public TDialog {
+   public:
+    EndsAtOnce() : TDialog(nullptr, kModalId) {}
+    void SetupWindow() override {
+      TDialog::SetupWindow();
+      CloseWindow(IDCANCEL);
+    }
+  };
+  EndsAtOnce dialog;
+  wxStopWatch clock;
+  EXPECT_EQ(dialog.Execute(), IDCANCEL);
+  EXPECT_LT(clock.Time(), 2000);
+  EXPECT_FALSE(dialog.IsCreated());
+}
+
+// Enter, Escape and Alt+F4 in a real modal dialog window.
+TEST_F(WxBackendTest, KeysEndAModalDialogThroughTheFramework) {
+  const std::string title = Utf8(u8"Karten-Daten ändern");
+  struct Case {
+    std::vector<std::string> keys;
+    int code;
+  };
+  for (const Case& each : {Case{{"key", "Return"}, IDOK}, Case{{"key", "Escape"}, IDCANCEL},
+                           Case{{"key", "alt+F4"}, IDCANCEL}}) {
+    TDialog dialog(nullptr, kModalId);
+    Helper keys(XdotoolIn(title, each.keys));
+    Watchdog watchdog(10);
+    EXPECT_EQ(dialog.Execute(), each.code) << each.keys.back();
+    EXPECT_FALSE(watchdog.Fired());
+    EXPECT_TRUE(keys.Wait());
+  }
+}
+
+class Ticking : public TDialog {
+ public:
+  Ticking() : TDialog(nullptr, kModalId) {}
+  std::vector<unsigned> ticks;
+
+ private:
+  void EvTimer(unsigned id) {
+    ticks.push_back(id);
+    if (ticks.size() == 2) SetTimer(id, 20);  // restarting an existing id
+    if (ticks.size() == 3) KillTimer(id);     // from inside its own notification
+  }
+  DECLARE_RESPONSE_TABLE(Ticking);
+};
+DEFINE_RESPONSE_TABLE1(Ticking, TDialog)
+  EV_WM_TIMER(EvTimer)
+END_RESPONSE_TABLE;
+
+TEST_F(WxBackendTest, TimersAndTheMessageLoopDeliverAndQuit) {
+  Ticking window;
+  ASSERT_TRUE(window.Create());
+  window.SetTimer(9, 20);
+  ASSERT_TRUE(RunUntil([&] { return window.ticks.size() == 3; }));
+  Settle(150);
+  EXPECT_EQ(window.ticks, (std::vector<unsigned>{9, 9, 9}));
+
+  // The loop's code is the one given to QuitMessageLoop, also when the quit came first.
+  ui::CurrentBackend().QuitMessageLoop(7);
+  EXPECT_EQ(ui::CurrentBackend().RunMessageLoop(), 7);
+  wxTimer quit;
+  quit.Bind(wxEVT_TIMER, [](wxTimerEvent&) { ui::CurrentBackend().QuitMessageLoop(42); });
+  quit.StartOnce(20);
+  EXPECT_EQ(ui::CurrentBackend().RunMessageLoop(), 42);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes
+
+// Each box is traced before it shows (the helper copies the trace while the box is up), and
+// answers with the button pressed.
+TEST_F(WxBackendTest, MessageBoxIsTracedBeforeItShowsAndAnswersTheButtonPressed) {
+  testsupport::TempDir dir;
+  const std::string trace = dir / "boxes.txt";
+  setenv("LINDAVOX_MESSAGEBOX_TRACE", trace.c_str(), 1);
+  TestFrame test = MakeFrame("Box owner", kQueryId);
+  test.frame->SetWindowPos(0, 50, 50, 420, 200, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+
+  struct Case {
+    unsigned type;
+    const char* caption;  // Windows-1252
+    const char8_t* title;  // the same in UTF-8, as the window manager sees it
+    const char* keys;
+    int answer;
+  };
+  const Case cases[] = {
+      {MB_YESNO | MB_ICONQUESTION, "Frage ü", u8"Frage ü", "Return", IDYES},
+      {MB_OKCANCEL | MB_ICONEXCLAMATION, "Achtung", u8"Achtung", "Escape", IDCANCEL},
+      {MB_OK | MB_ICONHAND, "Fehler", u8"Fehler", "Escape", IDOK},
+      // Escape cannot answer a Yes/No question; Return presses the focused button.
+      {MB_YESNO, "Nein", u8"Nein", "Escape Tab Return", IDNO},
+  };
+  for (const Case& each : cases) {
+    std::string snapshot = dir / "during.txt";
+    Helper helper({"sh", "-c",
+                   kActivateWindow + "cp \"$1\" \"$2\" && xdotool key --delay 100 $3", "sh",
+                   Utf8(each.title), trace, snapshot, each.keys});
+    Watchdog watchdog(10);
+    int answer = app.MessageBox(test.client, "Zeile 1\nC:\\Pfad\\Datei", each.caption,
+                                each.type);
+    EXPECT_EQ(answer, each.answer) << each.caption;
+    ASSERT_FALSE(watchdog.Fired()) << each.caption;
+    ASSERT_TRUE(helper.Wait()) << each.caption;
+    std::string line = std::to_string(each.type) + "\t" + each.caption +
+                       "\tZeile 1\\nC:\\\\Pfad\\\\Datei\n";
+    std::string during = testsupport::ReadFile(snapshot);
+    EXPECT_EQ(during.substr(during.size() - std::min(during.size(), line.size())), line);
+  }
+  EXPECT_EQ(testsupport::ReadFile(trace),
+            "36\tFrage \xFC\tZeile 1\\nC:\\\\Pfad\\\\Datei\n"
+            "49\tAchtung\tZeile 1\\nC:\\\\Pfad\\\\Datei\n"
+            "16\tFehler\tZeile 1\\nC:\\\\Pfad\\\\Datei\n"
+            "4\tNein\tZeile 1\\nC:\\\\Pfad\\\\Datei\n");
+  unsetenv("LINDAVOX_MESSAGEBOX_TRACE");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Metrics
+
+int ScreenNumber(const std::string& command, int field) {
+  std::string text = Capture(command);
+  int values[4] = {};
+  size_t at = text.find_first_of("0123456789");
+  if (at == std::string::npos) return -1;
+  int parsed = std::sscanf(text.c_str() + at, "%d%*[x, ]%d%*[x, ]%d%*[x, ]%d", &values[0],
+                           &values[1], &values[2], &values[3]);
+  return field < parsed ? values[field] : -1;
+}
+
+TEST_F(WxBackendTest, MetricsDescribeTheScreenAndAreNeverNegative) {
+  for (int index : {SM_CXSCREEN, SM_CYSCREEN, SM_CYCAPTION, SM_CXFULLSCREEN, SM_CYFULLSCREEN,
+                    SM_CXFRAME, SM_CYFRAME, 2, 1000, -5}) {
+    EXPECT_GE(GetSystemMetrics(index), 0) << index;
+  }
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN),
+            ScreenNumber("xdpyinfo | grep dimensions | sed 's/.*dimensions://'", 0));
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN),
+            ScreenNumber("xdpyinfo | grep dimensions | sed 's/.*dimensions://'", 1));
+  std::string workArea = "xprop -root _NET_WORKAREA | sed 's/.*= //'";
+  EXPECT_EQ(GetSystemMetrics(SM_CXFULLSCREEN), ScreenNumber(workArea, 2));
+  EXPECT_EQ(GetSystemMetrics(SM_CYFULLSCREEN), ScreenNumber(workArea, 3) - caption);
+  EXPECT_EQ(frameX, ui::wxb::kFallbackFrame);
+  EXPECT_EQ(frameY, ui::wxb::kFallbackFrame);
+
+  // The caption is at least as high as a real status bar, so a status bar of one caption
+  // height is never cut.
+  auto* probe = new wxFrame(nullptr, wxID_ANY, "probe");
+  int bar = probe->CreateStatusBar()->GetSize().y;
+  probe->Destroy();
+  EXPECT_GT(bar, 0);
+  EXPECT_GE(caption, bar);
+  EXPECT_GE(caption, ui::wxb::kFallbackCaption);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lists, menus, icons and window states
+
+TEST_F(WxBackendTest, DropDownListKeepsItemsAndReportsTheUsersChoice) {
+  TestFrame test = MakeFrame("Combo test", kComboId);
+  auto* combo = static_cast<TComboBox*>(test.client->ChildWithId(7));
+  EXPECT_EQ(combo->AddString("Grüße"), 0);
+  EXPECT_EQ(combo->AddString("\x80uro"), 1);
+  EXPECT_EQ(combo->GetCount(), 2);
+  char item[16];
+  EXPECT_EQ(combo->GetString(item, 0, sizeof item), 5);
+  EXPECT_STREQ(item, "Grüße");
+  EXPECT_EQ(combo->GetSelIndex(), -1);
+  EXPECT_EQ(combo->SetSelIndex(1), 1);
+  EXPECT_EQ(combo->GetText(), "\x80uro");
+  EXPECT_TRUE(test.client->notifications.empty());  // the program's choice is not the user's
+
+  auto* choice = static_cast<wxChoice*>(WidgetOf(*combo));
+  choice->SetSelection(0);
+  wxCommandEvent picked(wxEVT_CHOICE, choice->GetId());
+  picked.SetEventObject(choice);
+  choice->GetEventHandler()->ProcessEvent(picked);
+  EXPECT_EQ(test.client->Notifications(7, CBN_SELCHANGE), 1);
+  EXPECT_EQ(combo->GetSelIndex(), 0);
+
+  // The closed box is as high as the toolkit draws one line, not the template's 60 units,
+  // which were the dropped list.
+  TRect rect = combo->GetWindowRect();
+  EXPECT_GE(rect.Height(), test.client->MapDialogRect(0, 0, 0, 12).Height());
+  EXPECT_GE(rect.Height(), choice->GetBestSize().y);
+  EXPECT_LT(rect.Height(), test.client->MapDialogRect(0, 0, 0, 60).Height());
+  combo->ClearList();
+  EXPECT_EQ(combo->GetCount(), 0);
+  EXPECT_EQ(combo->GetText(), "");
+}
+
+std::vector<unsigned char> Png(int size) {
+  wxImage image(size, size);
+  image.SetRGB(wxRect(0, 0, size, size), 200, 40, 40);
+  wxMemoryOutputStream stream;
+  image.SaveFile(stream, wxBITMAP_TYPE_PNG);
+  std::vector<unsigned char> bytes(stream.GetSize());
+  stream.CopyTo(bytes.data(), bytes.size());
+  return bytes;
+}
+
+TEST_F(WxBackendTest, MenuBarIconAndWindowStatesAreTheRealOnes) {
+  TMenu menu;
+  TMenu& file = menu.AppendPopup("&Datei");
+  file.AppendItem(101, "&Öffnen");
+  file.AppendSeparator();
+  file.AppendItem(102, "&Beenden");
+  app.AddMenu(kMenuId, menu);
+  app.AddIcon(212, IconResource{Png(32), Png(16)});
+
+  TestFrame test = MakeFrame("States test", kQueryId);
+  RecordingFrame& frame = *test.frame;
+  frame.SetWindowPos(0, 70, 70, 400, 220, SWP_NOZORDER);
+  TRect outer = frame.GetWindowRect();
+  ASSERT_TRUE(frame.AssignMenu(kMenuId));
+  auto* wxFrameWindow = static_cast<wxFrame*>(WidgetOf(frame));
+  ASSERT_NE(wxFrameWindow->GetMenuBar(), nullptr);
+  EXPECT_EQ(wxFrameWindow->GetMenuBar()->GetMenuLabel(0), "&Datei");
+  EXPECT_EQ(wxFrameWindow->GetMenuBar()->GetLabel(101), WxUtf8(u8"&Öffnen"));
+  EXPECT_EQ(frame.GetWindowRect(), outer);  // the menu takes its room from the client area
+
+  wxCommandEvent chosen(wxEVT_MENU, 102);
+  wxFrameWindow->GetEventHandler()->ProcessEvent(chosen);
+  EXPECT_EQ(frame.commands, std::vector<unsigned>{102});
+  EXPECT_FALSE(frame.AssignMenu(kMenuId + 1));  // no such menu: no menu bar
+  EXPECT_EQ(wxFrameWindow->GetMenuBar(), nullptr);
+  EXPECT_EQ(frame.GetWindowRect(), outer);
+
+  ASSERT_TRUE(frame.SetIcon(&app, 212));
+  ASSERT_TRUE(frame.SetIconSm(&app, 212));
+  const wxIconBundle& icons = wxFrameWindow->GetIcons();
+  ASSERT_EQ(icons.GetIconCount(), 2u);
+  EXPECT_EQ(icons.GetIconByIndex(0).GetWidth() + icons.GetIconByIndex(1).GetWidth(), 48);
+
+  frame.ShowWindow(SW_SHOWNORMAL);
+  EXPECT_TRUE(frame.IsWindowVisible());
+  frame.EnableWindow(false);
+  EXPECT_NE(frame.GetWindowLong(GWL_STYLE) & WS_DISABLED, 0u);
+  EXPECT_FALSE(wxFrameWindow->IsEnabled());
+  frame.EnableWindow(true);
+  EXPECT_EQ(frame.GetWindowLong(GWL_STYLE) & WS_DISABLED, 0u);
+
+  frame.ShowWindow(SW_SHOWMINIMIZED);
+  EXPECT_NE(frame.GetWindowLong(GWL_STYLE) & WS_MINIMIZE, 0u);
+  EXPECT_TRUE(RunUntil([&] { return wxFrameWindow->IsIconized(); }));
+  frame.ShowWindow(SW_SHOWNORMAL);
+  EXPECT_TRUE(RunUntil([&] {
+    return !wxFrameWindow->IsIconized() && (frame.GetWindowLong(GWL_STYLE) & WS_MINIMIZE) == 0;
+  }));
+  frame.ShowWindow(SW_HIDE);
+  EXPECT_FALSE(frame.IsWindowVisible());
+  EXPECT_EQ(frame.GetWindowLong(GWL_STYLE) & WS_VISIBLE, 0u);
+}
+
+// A resizable frame maximises as the window manager does it and comes back to its rectangle.
+TEST_F(WxBackendTest, MaximisedFrameReturnsToItsRectangle) {
+  const std::string title = "Maximise test";
+  TFrameWindow frame(nullptr, title.c_str(), nullptr);
+  ASSERT_TRUE(frame.Create());
+  frame.SetWindowPos(0, 90, 80, 300, 200, SWP_NOZORDER);
+  frame.ShowWindow(SW_SHOWNORMAL);
+  ASSERT_TRUE(RunUntil([&] { return RealFramePosition(title).has_value(); }));
+  Settle();
+
+  frame.ShowWindow(SW_SHOWMAXIMIZED);
+  EXPECT_NE(frame.GetWindowLong(GWL_STYLE) & WS_MAXIMIZE, 0u);
+  ASSERT_TRUE(RunUntil([&] { return WidgetOf(frame)->GetSize().x > 600; }));
+  EXPECT_NE(frame.GetWindowLong(GWL_STYLE) & WS_MAXIMIZE, 0u);
+  frame.ShowWindow(SW_SHOWNORMAL);
+  ASSERT_TRUE(RunUntil([&] {
+    return (frame.GetWindowLong(GWL_STYLE) & WS_MAXIMIZE) == 0 &&
+           frame.GetWindowRect() == TRect{90, 80, 390, 280};
+  })) << frame.GetWindowRect().left << "," << frame.GetWindowRect().top << " "
+      << frame.GetWindowRect().Width() << "x" << frame.GetWindowRect().Height();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lifetime
+
+// The close button of the balance query destroys the whole frame from inside its own click.
+TEST_F(WxBackendTest, ClickThatDestroysItsOwnWindowIsSafe) {
+  const std::string title = "Click test";
+  TestFrame test = MakeFrame(title, kQueryId);
+  test.client->onCommand = [&](unsigned id) {
+    if (id == 334) test.frame->Destroy();
+  };
+  test.frame->SetWindowPos(0, 100, 100, 440, 200, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  ASSERT_TRUE(RunUntil([&] { return RealFramePosition(title).has_value(); }));
+  Settle();
+  wxRect button = WidgetOf(*test.client->ChildWithId(334))->GetScreenRect();
+  ASSERT_TRUE(Press(title, {"mousemove", std::to_string(button.x + button.width / 2),
+                            std::to_string(button.y + button.height / 2), "click", "1"}));
+  ASSERT_TRUE(RunUntil([&] { return !test.frame->IsCreated(); }));
+  EXPECT_EQ(test.client->commands, std::vector<unsigned>{334});
+  EXPECT_FALSE(test.client->ChildWithId(334)->IsCreated());
+  Settle(100);
+}
+
+// A change the toolkit made is reported when the loop comes back; a window destroyed in
+// between hears nothing more.
+TEST_F(WxBackendTest, QueuedNotificationDiesWithItsWindow) {
+  TestFrame test = MakeFrame("Lifetime test", kTypingId);
+  auto* first = static_cast<wxTextCtrl*>(WidgetOf(*test.client->ChildWithId(10)));
+  auto* second = static_cast<wxTextCtrl*>(WidgetOf(*test.client->ChildWithId(11)));
+  first->SetValue("1");  // as the toolkit's own editing does it
+  Settle(100);
+  EXPECT_EQ(test.client->Notifications(10, EN_CHANGE), 1);
+
+  second->SetValue("2");
+  test.frame->Destroy();
+  Settle(100);
+  EXPECT_EQ(test.client->Notifications(11, EN_CHANGE), 0);
+}
+
+}  // namespace

@@ -110,14 +110,10 @@ void TMain::CmClose() { CloseWindow(1); }
 
 void TMain::EvTimer(unsigned /*timerId*/) {
   KillTimer(kStartTimer);
-  // The frame around the dialog: up to the close button plus a margin, the frame borders, the
-  // caption and the status bar (one caption high).
-  TRect button = close_->GetWindowRect();
-  int width = button.right + 2 + 2 * GetSystemMetrics(SM_CXFRAME);
-  int height = button.bottom + 2 + 2 * GetSystemMetrics(SM_CYFRAME) +
-               2 * GetSystemMetrics(SM_CYCAPTION);
+  // The frame just big enough for the dialog up to its close button, at the restored place.
+  TSize size = FrameSizeToShow(*close_);
   TFrameWindow* frame = TApplication::Current()->GetMainWindow();
-  frame->SetWindowPos(0, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+  frame->SetWindowPos(0, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
   frame->ShowWindow(SW_SHOWNORMAL);
   cardNumber_->SetFocus();
 }

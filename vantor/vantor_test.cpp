@@ -1,0 +1,364 @@
+#include "vantor/vantor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "lang/lang.h"
+#include "placement/window_pos.h"
+#include "platform/profile.h"
+#include "platform/window_message.h"
+#include "testsupport/card_files.h"
+#include "testsupport/file_test.h"
+#include "ui/headless/headless.h"
+
+namespace {
+
+using testsupport::CardBuilder;
+using testsupport::ReadCardFile;
+
+constexpr const char* kNotFound = "Kartennummer ung\xfcltig oder Karte leer";
+constexpr const char* kSaved = "Kartendaten erfolgreich gespeichert";
+constexpr const char* kNotSaved = "Kartendaten konnten nicht gespeichert werden";
+
+PrepaidCard Card(int32_t number, int32_t balance, uint8_t digits, int32_t high, int32_t low) {
+  PrepaidCard card = CardBuilder(number).Balance(balance).Last("0891234").Build();
+  card.telefonDigits = digits;
+  card.telefonHigh = high;
+  card.telefonLow = low;
+  return card;
+}
+
+class VantorTest : public testsupport::FileTest {
+ protected:
+  void SetUp() override {
+    FileTest::SetUp();
+    ::setenv("XDG_RUNTIME_DIR", Dir().c_str(), 1);
+    backend = &ui::HeadlessBackend::Install();
+    std::strcpy(DataDir, Dir().c_str());
+    cards = {Card(42, 250, 10, 0, 301234567), Card(43, 1000000000, 12, 30, 12345678),
+             Card(44, -100000000, 0, 0, 0), CardBuilder(45).Balance(9).Locked().Build(),
+             Card(46, 7, 60, 0, 5)};
+    testsupport::WriteCardFile(Path("PREPAID.DAT"), cards);
+    LS_init("Lindavox", DataDir, "LX", nullptr, 0, 0);
+  }
+  void TearDown() override {
+    app.reset();
+    ui::InstallBackend(nullptr);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    FileTest::TearDown();
+  }
+
+  int Start(std::function<void()> script) {
+    app = std::make_unique<App>();
+    backend->SetLoopScript(std::move(script));
+    return app->Run();
+  }
+  TFrameWindow& Frame() { return *app->GetMainWindow(); }
+  TDialog& Search() { return *static_cast<TDialog*>(Frame().GetClientWindow()); }
+  TEdit& Field(TWindow& dialog, int id) { return *static_cast<TEdit*>(dialog.ChildWithId(id)); }
+  // Replaces the whole text of an edit, as a person does after selecting it.
+  void Retype(TWindow& dialog, int id, const std::string& text) {
+    TEdit& edit = Field(dialog, id);
+    edit.SetFocus();
+    edit.SetSelection(0, -1);
+    backend->Type(text.empty() ? "\b" : text);
+  }
+  // Searches `card` and, in the card data dialog, runs `edit`.
+  void SearchCard(const std::string& card, std::function<void(TDialog&)> edit) {
+    if (edit) backend->QueueDialogScript(std::move(edit));
+    backend->ClearMessageBoxes();
+    Field(Search(), 133).SetText("");
+    backend->TypeInto(Field(Search(), 133), card);
+    backend->PressEnter();
+  }
+  // Searches, types the new balance and telephone number and saves.
+  void Edit(const std::string& card, const std::string& balance, const std::string& telefon) {
+    SearchCard(card, [&, balance, telefon](TDialog& dialog) {
+      Retype(dialog, 436, balance);
+      Retype(dialog, 435, telefon);
+      backend->PressEnter();
+    });
+  }
+  const ui::ShownMessageBox& OnlyBox() {
+    EXPECT_EQ(backend->MessageBoxes().size(), 1u);
+    static ui::ShownMessageBox none{};
+    return backend->MessageBoxes().empty() ? none : backend->MessageBoxes()[0];
+  }
+  PrepaidCard Stored(size_t index) { return ReadCardFile(Path("PREPAID.DAT")).at(index); }
+  void WriteText(const std::string& name, const std::string& text) {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+
+  ui::HeadlessBackend* backend = nullptr;
+  std::unique_ptr<App> app;
+  std::vector<PrepaidCard> cards;
+};
+
+TEST_F(VantorTest, SearchShowsTheCardAndSavesTheEdit) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    SearchCard("42", [&](TDialog& dialog) {
+      EXPECT_EQ(dialog.GetText(), "Karten-Daten \xe4ndern");
+      EXPECT_EQ(dialog.ChildWithId(433)->GetText(), "250");
+      EXPECT_EQ(dialog.ChildWithId(434)->GetText(), "0301234567");
+      EXPECT_EQ(Field(dialog, 436).GetText(), "250");
+      EXPECT_EQ(Field(dialog, 435).GetText(), "0301234567");
+      // The focus starts in the new balance, its text selected: typing replaces it.
+      EXPECT_EQ(backend->FocusedWindow(), &Field(dialog, 436));
+      backend->Type("-5");
+      Retype(dialog, 435, "0171-1234567");
+      backend->PressEnter();
+    });
+    const ui::ShownMessageBox& box = OnlyBox();
+    EXPECT_EQ(box.text, kSaved);
+    EXPECT_EQ(box.caption, "Fehler");
+    EXPECT_EQ(box.type, MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(box.owner, &Search());
+    backend->Close(Frame());
+  });
+  PrepaidCard saved = Stored(0);
+  EXPECT_EQ(saved.balance, -5);
+  EXPECT_EQ(saved.telefonDigits, 12);
+  EXPECT_EQ(saved.telefonHigh, 17);
+  EXPECT_EQ(saved.telefonLow, 1);
+  // Every other field as it was.
+  PrepaidCard expected = cards[0];
+  expected.balance = -5;
+  expected.telefonDigits = 12;
+  expected.telefonHigh = 17;
+  expected.telefonLow = 1;
+  EXPECT_EQ(testsupport::CardBytes(saved), testsupport::CardBytes(expected));
+}
+
+TEST_F(VantorTest, SavingUnchangedKeepsEveryBalanceAndNumber) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    for (const char* card : {"42", "43", "44"}) {
+      SearchCard(card, [&](TDialog&) { backend->PressEnter(); });
+      EXPECT_EQ(OnlyBox().text, kSaved) << card;
+    }
+    backend->AltF4();
+  });
+  // Ten-character balances come back whole; numbers keep their three fields.
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(testsupport::CardBytes(Stored(i)), testsupport::CardBytes(cards[i])) << i;
+  }
+}
+
+TEST_F(VantorTest, TelephoneAndBalanceTexts) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    SearchCard("43", [&](TDialog& dialog) {
+      EXPECT_EQ(dialog.ChildWithId(434)->GetText(), "030012345678");
+      EXPECT_EQ(dialog.ChildWithId(433)->GetText(), "1000000000");
+      dialog.CloseWindow(IDCANCEL);
+    });
+    Edit("42", "abc", "12345");
+    Edit("43", "-2147483648", "");
+    Edit("44", "99999999999", "99999999991234567891234");
+  });
+  EXPECT_EQ(Stored(0).balance, 0);
+  EXPECT_EQ(Stored(0).telefonDigits, 5);
+  EXPECT_EQ(Stored(0).telefonHigh, 0);
+  EXPECT_EQ(Stored(0).telefonLow, 12345);
+  EXPECT_EQ(Stored(1).balance, INT32_MIN);
+  EXPECT_EQ(Stored(1).telefonDigits, 0);
+  EXPECT_EQ(Stored(1).telefonHigh, 0);
+  EXPECT_EQ(Stored(1).telefonLow, 0);
+  // Eleven characters of balance come back (then the largest 32-bit value); the telephone text
+  // is cut to 19 characters: "9999999999" above the last nine.
+  EXPECT_EQ(Stored(2).balance, INT32_MAX);
+  EXPECT_EQ(Stored(2).telefonDigits, 19);
+  EXPECT_EQ(Stored(2).telefonHigh, INT32_MAX);
+  EXPECT_EQ(Stored(2).telefonLow, 123456789);
+}
+
+TEST_F(VantorTest, TelephoneTextOfUnusualRecords) {
+  PrepaidCard card = Card(1, 0, 12, 30, 12345678);
+  EXPECT_EQ(vantor::TelefonText(card, 52), "030012345678");
+  card = Card(1, 0, 5, 0, 12);
+  EXPECT_EQ(vantor::TelefonText(card, 52), "00012");
+  card = Card(1, 0, 3, 0, 123456);  // fewer digits than the number has: not lengthened
+  EXPECT_EQ(vantor::TelefonText(card, 52), "123456");
+  card = Card(1, 0, 200, 7, 5);  // lengthened only up to the buffer
+  EXPECT_EQ(vantor::TelefonText(card, 52), std::string(41, '0') + "7000000005");
+  card = Card(1, 0, 0, 7, 7);
+  EXPECT_EQ(vantor::TelefonText(card, 52), "");
+}
+
+TEST_F(VantorTest, MissingLockedAndCancelled) {
+  std::string before;
+  Start([&] {
+    backend->AdvanceTime(200);
+    for (const char* card : {"4711", "45", ""}) {
+      SearchCard(card, nullptr);
+      const ui::ShownMessageBox& box = OnlyBox();
+      EXPECT_EQ(box.text, kNotFound) << card;
+      EXPECT_EQ(box.caption, "Fehler");
+      EXPECT_EQ(box.type, MB_OK | MB_ICONHAND);
+    }
+    // The card data dialog never opened for them.
+    EXPECT_EQ(backend->UnendedModals(), 0);
+    for (auto cancel : {+[](ui::HeadlessBackend& b, TDialog&) { b.PressEscape(); },
+                        +[](ui::HeadlessBackend& b, TDialog& d) { b.Close(d); },
+                        +[](ui::HeadlessBackend& b, TDialog& d) { b.Click(*d.ChildWithId(2)); }}) {
+      SearchCard("42", [&, cancel](TDialog& dialog) {
+        Retype(dialog, 436, "1");
+        cancel(*backend, dialog);
+      });
+      EXPECT_TRUE(backend->MessageBoxes().empty());
+    }
+  });
+  EXPECT_EQ(testsupport::CardBytes(Stored(0)), testsupport::CardBytes(cards[0]));
+}
+
+TEST_F(VantorTest, ChangesOfAnotherProcessMeanwhileAreKept) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    SearchCard("42", [&](TDialog& dialog) {
+      // The telephony server records a last number and an import locks the card while the
+      // dialog is open.
+      std::vector<PrepaidCard> now = cards;
+      now[0] = CardBuilder(42).Balance(240).Last("0049301111").Locked().Build();
+      now[0].telefonDigits = 10;
+      now[0].telefonLow = 301234567;
+      testsupport::WriteCardFile(Path("PREPAID.DAT"), now);
+      Retype(dialog, 436, "500");
+      backend->PressEnter();
+    });
+    EXPECT_EQ(OnlyBox().text, kSaved);
+  });
+  PrepaidCard saved = Stored(0);
+  EXPECT_EQ(saved.balance, 500);
+  EXPECT_EQ(testsupport::NumberText(saved.lastHigh, saved.lastLow, saved.lastDigits), "0049301111");
+  EXPECT_EQ(saved.flags & PREPAID_CARD_LOCKED, PREPAID_CARD_LOCKED);
+}
+
+TEST_F(VantorTest, AMovedOrVanishedRecordIsNotWritten) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    SearchCard("43", [&](TDialog& dialog) {
+      // Compaction moved the cards: index 1 now holds card 44.
+      testsupport::WriteCardFile(Path("PREPAID.DAT"), {cards[0], cards[2]});
+      Retype(dialog, 436, "1");
+      backend->PressEnter();
+    });
+    const ui::ShownMessageBox& box = OnlyBox();
+    EXPECT_EQ(box.text, kNotSaved);
+    EXPECT_EQ(box.type, MB_OK | MB_ICONHAND);
+    EXPECT_EQ(box.caption, "Fehler");
+    EXPECT_EQ(testsupport::CardBytes(Stored(1)), testsupport::CardBytes(cards[2]));
+
+    SearchCard("42", [&](TDialog&) {
+      std::remove(Path("PREPAID.DAT").c_str());
+      backend->PressEnter();
+    });
+    EXPECT_EQ(OnlyBox().text, kNotSaved);
+  });
+}
+
+TEST_F(VantorTest, StartUpShowsTheSizedWindowAndClosingSavesThePlacement) {
+  ASSERT_TRUE(platform::WriteUserProfileString("Lindavox", "quillet_pos", "100,50,400,300;MAX"));
+  int code = Start([&] {
+    TFrameWindow& frame = Frame();
+    EXPECT_EQ(frame.GetText(), "Set Prepaid");
+    // The newer restore shows a stored maximised state at once; the frame is then hidden until
+    // the timer sizes and shows it.
+    EXPECT_EQ(backend->ShowCommands(frame), (std::vector<int>{SW_SHOWMAXIMIZED, SW_HIDE}));
+    EXPECT_EQ(frame.GetWindowRect(), (TRect{100, 50, 500, 350}));
+    backend->AdvanceTime(199);
+    EXPECT_FALSE(frame.IsWindowVisible());
+    backend->AdvanceTime(1);
+    EXPECT_TRUE(frame.IsWindowVisible());
+    EXPECT_EQ(frame.GetWindowRect(), (TRect{100, 50, 100 + 367, 50 + 143}));
+    EXPECT_EQ(backend->FocusedWindow(), &Field(Search(), 133));
+    EXPECT_EQ(backend->MinTrackSize(frame).cx, 0);
+    EXPECT_EQ(frame.GetWindowLong(GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0u);
+    EXPECT_FALSE(backend->LargeIcon(frame)->empty());
+    // Only digits go into the card number field.
+    backend->TypeInto(Field(Search(), 133), "1a2");
+    EXPECT_EQ(Field(Search(), 133).GetText(), "12");
+    frame.SetWindowPos(0, 20, 30, 0, 0, SWP_NOSIZE);
+    backend->Click(*Search().ChildWithId(334));
+  });
+  EXPECT_EQ(code, 0);
+  char stored[100];
+  platform::ReadUserProfileString("Lindavox", "quillet_pos", "", stored, sizeof stored);
+  EXPECT_STREQ(stored, "20,30,367,143");
+}
+
+TEST_F(VantorTest, ShippedEnglishLanguageFileReplacesEveryText) {
+  std::ifstream shipped(LV_ENGLISH_LX, std::ios::binary);
+  ASSERT_TRUE(shipped.good());
+  std::ofstream(Path("english.LX"), std::ios::binary) << shipped.rdbuf();
+  ASSERT_TRUE(platform::WriteUserProfileString("Tarnwell", "Language", "english"));
+  ASSERT_EQ(LS_init("Lindavox", DataDir, "LX", nullptr, 0, 0), 1);
+  Start([&] {
+    backend->AdvanceTime(200);
+    EXPECT_EQ(Search().ChildWithId(334)->GetText(), "&Close");
+    EXPECT_EQ(Search().ChildWithId(408)->GetText(), "&Search");
+    EXPECT_EQ(Search().ChildWithId(256)->GetText(), "Card number:");
+    SearchCard("4711", nullptr);
+    EXPECT_EQ(OnlyBox().text, "Invalid card number or empty card");
+    EXPECT_EQ(OnlyBox().caption, "Error");
+    SearchCard("42", [&](TDialog& dialog) {
+      EXPECT_EQ(dialog.GetText(), "Change card data");
+      EXPECT_EQ(dialog.ChildWithId(1)->GetText(), "&Save");
+      EXPECT_EQ(dialog.ChildWithId(2)->GetText(), "&Cancel");
+      const std::vector<std::pair<int, std::string>> labels = {
+          {465, "Current data:"}, {464, "Balance:"}, {463, "Telephone:"},
+          {470, "New data:"},     {469, "Balance:"}, {468, "Telephone:"}};
+      for (const auto& [id, text] : labels) EXPECT_EQ(dialog.ChildWithId(id)->GetText(), text);
+      backend->PressEnter();
+    });
+    EXPECT_EQ(OnlyBox().text, "Card data saved");
+    SearchCard("43", [&](TDialog&) {
+      std::remove(Path("PREPAID.DAT").c_str());
+      backend->PressEnter();
+    });
+    EXPECT_EQ(OnlyBox().text, "Card data could not be saved");
+    // The date names too: every weekday and month has its English name.
+    char sunday[] = "Sonntag";
+    EXPECT_STREQ(LSS(LS_SECTION_LIB, 1, sunday, 1, -1, 0), "Sunday");
+    char december[] = "Dezember";
+    EXPECT_STREQ(LSS(LS_SECTION_LIB, 19, december, 1, -1, 0), "December");
+  });
+}
+
+TEST_F(VantorTest, CharacterA0NotifiesTheMonitoringProgram) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    TMessage nbsp{WM_CHAR};
+    nbsp.wParam = 0xA0;
+    // No monitoring program: nothing happens, nothing is reported.
+    Frame().HandleMessage(nbsp);
+    EXPECT_TRUE(backend->MessageBoxes().empty());
+
+    auto receiver = platform::MessageReceiver::Listen("Gorvex");
+    ASSERT_NE(receiver, nullptr);
+    Frame().HandleMessage(nbsp);
+    auto received = receiver->Receive(1000);
+    ASSERT_TRUE(received.has_value());
+    EXPECT_EQ(received->message, 0x404u);
+    EXPECT_EQ(received->wParam, Frame().GetHandle());
+    EXPECT_EQ(received->lParam, 0);
+    // Other characters do nothing.
+    TMessage other{WM_CHAR};
+    other.wParam = 'a';
+    Frame().HandleMessage(other);
+    EXPECT_FALSE(receiver->Receive(50).has_value());
+
+    // The monitoring program restarts: the held window is stale, the retry finds the new one.
+    receiver.reset();
+    receiver = platform::MessageReceiver::Listen("Gorvex");
+    Frame().HandleMessage(nbsp);
+    received = receiver->Receive(1000);
+    ASSERT_TRUE(received.has_value());
+    EXPECT_EQ(received->message, 0x404u);
+    backend->Close(Frame());
+  });
+}
+
+}  // namespace

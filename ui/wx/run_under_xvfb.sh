@@ -45,19 +45,27 @@ wait_for() {
   done
 }
 
+# Servers started at the same moment can pick the same display number; starts are taken one at
+# a time (the lock is not inherited by the servers, and is let go once openbox runs).
+exec 9>"${TMPDIR:-/tmp}/run-under-xvfb.lock"
+flock 9
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
-  >"$work/xvfb.log" 2>&1 &
+  >"$work/xvfb.log" 2>&1 9>&- &
 xvfb_pid=$!
-wait_for "$xvfb_pid" test -s "$work/display" || fail "Xvfb did not start"
+# The number is whole once its line has ended: with two digits a reader could see only the first.
+display_written() { [ "$(wc -l <"$work/display")" -ge 1 ]; }
+wait_for "$xvfb_pid" display_written || fail "Xvfb did not start"
 DISPLAY=":$(head -n 1 "$work/display")"
 export DISPLAY
 unset WAYLAND_DISPLAY
 
 # openbox with its default configuration, whatever the user's own says.
-XDG_CONFIG_HOME="$work" XDG_CACHE_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+XDG_CONFIG_HOME="$work" XDG_CACHE_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 9>&- &
 wm_pid=$!
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
 wait_for "$wm_pid" wm_running || fail "openbox did not start"
+flock -u 9
+exec 9>&-
 
 # No accessibility bus in a private session. The command runs in the background so that a
 # signal to this script (a test timeout) interrupts the wait and the traps clean up.

@@ -587,6 +587,9 @@ TEST_F(WxBackendTest, AltF4AsksTheFrameworkAndTheWindowStaysUnlessDestroyed) {
   ASSERT_TRUE(frame.Create());
   frame.SetWindowPos(0, 100, 100, 300, 150, SWP_NOZORDER);
   frame.ShowWindow(SW_SHOWNORMAL);
+  // The window manager must have the window before a key can reach it.
+  ASSERT_TRUE(RunUntil([&] { return RealFramePosition(title).has_value(); }));
+  Settle();
 
   ASSERT_TRUE(Press(title, {"key", "alt+F4"}));
   ASSERT_TRUE(RunUntil([&] { return frame.asked == 1; }));

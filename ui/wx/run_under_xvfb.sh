@@ -53,7 +53,7 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
   >"$work/xvfb.log" 2>&1 9>&- &
 xvfb_pid=$!
 # The number is whole once its line has ended: with two digits a reader could see only the first.
-display_written() { [ "$(wc -l <"$work/display")" -ge 1 ]; }
+display_written() { [ -s "$work/display" ] && [ "$(wc -l <"$work/display")" -ge 1 ]; }
 wait_for "$xvfb_pid" display_written || fail "Xvfb did not start"
 DISPLAY=":$(head -n 1 "$work/display")"
 export DISPLAY

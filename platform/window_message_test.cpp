@@ -110,17 +110,8 @@ class ForkedReceiver {
   bool listening_ = false;
 };
 
-class WindowMessageTest : public testsupport::FileTest {
+class WindowMessageTest : public testsupport::RuntimeDirTest {
  protected:
-  void SetUp() override {
-    FileTest::SetUp();
-    ::mkdir(Path("run").c_str(), 0700);
-    ::setenv("XDG_RUNTIME_DIR", Path("run").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_RUNTIME_DIR");
-    FileTest::TearDown();
-  }
   std::string MessageDir() const { return Path("run/lindavox/"); }
 };
 

@@ -38,6 +38,21 @@ class FileTest : public ::testing::Test {
   std::string configDir_;
 };
 
+// A FileTest whose user runtime directory (where windows found by title live) is the test's
+// own folder "run/" too.
+class RuntimeDirTest : public FileTest {
+ protected:
+  void SetUp() override {
+    FileTest::SetUp();
+    ::mkdir(Path("run").c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", Path("run").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    FileTest::TearDown();
+  }
+};
+
 }  // namespace testsupport
 
 #endif

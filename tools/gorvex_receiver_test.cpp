@@ -72,18 +72,7 @@ class Receiver {
   int output_ = -1;
 };
 
-class GorvexReceiverTest : public testsupport::FileTest {
- protected:
-  void SetUp() override {
-    FileTest::SetUp();
-    ::mkdir(Path("run").c_str(), 0700);
-    ::setenv("XDG_RUNTIME_DIR", Path("run").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_RUNTIME_DIR");
-    FileTest::TearDown();
-  }
-};
+class GorvexReceiverTest : public testsupport::RuntimeDirTest {};
 
 TEST_F(GorvexReceiverTest, PrintsEveryMessageAndGivesTheTitleUpOnSigterm) {
   Receiver receiver({});

@@ -84,3 +84,14 @@ int TApplication::MessageBox(TWindow* owner, const char* text, const char* capti
 }
 
 void TApplication::Quit(int code) { ui::CurrentBackend().QuitMessageLoop(code); }
+
+void ShowMainWindowFitting(const TWindow& control) {
+  TApplication* app = TApplication::Current();
+  TFrameWindow* frame = app != nullptr ? app->GetMainWindow() : nullptr;
+  if (frame == nullptr) return;
+  TRect rect = control.GetWindowRect();
+  int width = rect.right + 2 + 2 * GetSystemMetrics(SM_CXFRAME);
+  int height = rect.bottom + 2 + 2 * GetSystemMetrics(SM_CYFRAME) + 2 * GetSystemMetrics(SM_CYCAPTION);
+  frame->SetWindowPos(0, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+  frame->ShowWindow(SW_SHOWNORMAL);
+}

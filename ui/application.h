@@ -80,4 +80,10 @@ class TApplication : public TModule {
   bool ctl3d_ = false;
 };
 
+// The end of a program's start-up: the main window (a decorated frame, still hidden) gets just
+// the size that shows its client dialog up to `control`, a control of that dialog (its right and
+// bottom edge plus a 2-pixel margin, the frame borders, the caption and a status bar one caption
+// high), keeps its place, and is shown.
+void ShowMainWindowFitting(const TWindow& control);
+
 #endif

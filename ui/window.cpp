@@ -318,13 +318,6 @@ int GetSystemMetrics(int index) {
   return ui::HasBackend() ? ui::CurrentBackend().GetSystemMetrics(index) : 0;
 }
 
-TSize FrameSizeToShow(const TWindow& control) {
-  TRect rect = control.GetWindowRect();
-  return TSize{rect.right + 2 + 2 * GetSystemMetrics(SM_CXFRAME),
-               rect.bottom + 2 + 2 * GetSystemMetrics(SM_CYFRAME) +
-                   2 * GetSystemMetrics(SM_CYCAPTION)};
-}
-
 // ---------------------------------------------------------------------------------------------
 // TFrameWindow
 

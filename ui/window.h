@@ -232,10 +232,6 @@ class TWindow {
 // The system's screen metrics (SM_*), as the installed backend measures them; never negative.
 int GetSystemMetrics(int index);
 
-// The outer size of a decorated frame whose client dialog shows everything up to `control`
-// (a control of that dialog): its right and bottom edge plus a 2-pixel margin, the frame borders,
-// the caption and a status bar one caption high.
-TSize FrameSizeToShow(const TWindow& control);
 
 // A top-level window with a client window inside, an icon and an optional menu.
 class TFrameWindow : public TWindow {

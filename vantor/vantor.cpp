@@ -159,11 +159,7 @@ void TMain::CmClose() { CloseWindow(1); }
 
 void TMain::EvTimer(unsigned /*timerId*/) {
   KillTimer(kStartTimer);
-  // The frame just big enough for the dialog up to its close button, at the restored place.
-  TSize size = FrameSizeToShow(*close_);
-  TFrameWindow* frame = TApplication::Current()->GetMainWindow();
-  frame->SetWindowPos(0, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-  frame->ShowWindow(SW_SHOWNORMAL);
+  ShowMainWindowFitting(*close_);
   cardNumber_->SetFocus();
 }
 

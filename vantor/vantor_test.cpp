@@ -30,11 +30,10 @@ PrepaidCard Card(int32_t number, int32_t balance, uint8_t digits, int32_t high, 
   return card;
 }
 
-class VantorTest : public testsupport::FileTest {
+class VantorTest : public testsupport::RuntimeDirTest {
  protected:
   void SetUp() override {
-    FileTest::SetUp();
-    ::setenv("XDG_RUNTIME_DIR", Dir().c_str(), 1);
+    RuntimeDirTest::SetUp();
     backend = &ui::HeadlessBackend::Install();
     std::strcpy(DataDir, Dir().c_str());
     cards = {Card(42, 250, 10, 0, 301234567), Card(43, 1000000000, 12, 30, 12345678),
@@ -46,8 +45,7 @@ class VantorTest : public testsupport::FileTest {
   void TearDown() override {
     app.reset();
     ui::InstallBackend(nullptr);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    FileTest::TearDown();
+    RuntimeDirTest::TearDown();
   }
 
   int Start(std::function<void()> script) {

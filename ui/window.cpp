@@ -351,7 +351,6 @@ void TFrameWindow::ApplyIcon() {
 }
 
 bool TFrameWindow::AssignMenu(int id) {
-  menuId_ = id;
   TModule* module = GetModule();
   const TMenu* resource = module != nullptr ? module->FindMenu(id) : nullptr;
   menu_ = resource != nullptr ? std::make_unique<TMenu>(*resource) : nullptr;

@@ -265,7 +265,6 @@ class TFrameWindow : public TWindow {
   void ApplyMinTrackSize();
 
   TWindow* client_;
-  int menuId_ = 0;
   std::unique_ptr<TMenu> menu_;
   std::vector<unsigned char> largeIcon_;
   std::vector<unsigned char> smallIcon_;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "lang/lang.h"
 #include "placement/window_pos.h"
@@ -11,6 +10,7 @@
 #include "platform/window_message.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/temp_dir.h"
 #include "ui/headless/headless.h"
 
 namespace {
@@ -85,9 +85,6 @@ class VantorTest : public testsupport::RuntimeDirTest {
     return backend->MessageBoxes().empty() ? none : backend->MessageBoxes()[0];
   }
   PrepaidCard Stored(size_t index) { return ReadCardFile(Path("PREPAID.DAT")).at(index); }
-  void WriteText(const std::string& name, const std::string& text) {
-    std::ofstream(Path(name), std::ios::binary) << text;
-  }
 
   ui::HeadlessBackend* backend = nullptr;
   std::unique_ptr<App> app;
@@ -288,9 +285,9 @@ TEST_F(VantorTest, StartUpShowsTheSizedWindowAndClosingSavesThePlacement) {
 }
 
 TEST_F(VantorTest, ShippedEnglishLanguageFileReplacesEveryText) {
-  std::ifstream shipped(LV_ENGLISH_LX, std::ios::binary);
-  ASSERT_TRUE(shipped.good());
-  std::ofstream(Path("english.LX"), std::ios::binary) << shipped.rdbuf();
+  std::string shipped = testsupport::ReadFile(LV_ENGLISH_LX);
+  ASSERT_FALSE(shipped.empty());
+  testsupport::WriteFile(Path("english.LX"), shipped);
   ASSERT_TRUE(platform::WriteUserProfileString("Tarnwell", "Language", "english"));
   ASSERT_EQ(LS_init("Lindavox", DataDir, "LX", nullptr, 0, 0), 1);
   Start([&] {

@@ -17,8 +17,14 @@ wm_pid=""
 command_pid=""
 cleanup() {
   [ -n "$command_pid" ] && kill "$command_pid" 2>/dev/null && wait "$command_pid" 2>/dev/null
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  exec 9>&-  # a start that failed still holds the lock
+  if [ -n "$xvfb_pid" ]; then
+    # Stopping takes the same lock as starting (see below).
+    exec 8>"${TMPDIR:-/tmp}/run-under-xvfb.lock"
+    flock 8
+    stop_servers
+    exec 8>&-
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,25 +51,40 @@ wait_for() {
   done
 }
 
-# Servers started at the same moment can pick the same display number; starts are taken one at
-# a time (the lock is not inherited by the servers, and is let go once openbox runs).
-exec 9>"${TMPDIR:-/tmp}/run-under-xvfb.lock"
+# Starting and stopping servers are taken one at a time: a server started while another stops
+# can pick the stopping one's display number and lose its socket when that one removes it, and
+# two started at once can pick the same number. The lock is not inherited by the servers.
+lock="${TMPDIR:-/tmp}/run-under-xvfb.lock"
+exec 9>"$lock"
 flock 9
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
-  >"$work/xvfb.log" 2>&1 9>&- &
-xvfb_pid=$!
+
 # The number is whole once its line has ended: with two digits a reader could see only the first.
 display_written() { [ -s "$work/display" ] && [ "$(wc -l <"$work/display")" -ge 1 ]; }
-wait_for "$xvfb_pid" display_written || fail "Xvfb did not start"
-DISPLAY=":$(head -n 1 "$work/display")"
-export DISPLAY
-unset WAYLAND_DISPLAY
-
-# openbox with its default configuration, whatever the user's own says.
-XDG_CONFIG_HOME="$work" XDG_CACHE_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 9>&- &
-wm_pid=$!
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
-wait_for "$wm_pid" wm_running || fail "openbox did not start"
+stop_servers() {
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  wm_pid=""
+  xvfb_pid=""
+}
+
+# Should a server still lose its display, the start is tried again with a fresh one.
+for attempt in 1 2 3; do
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 9>&- &
+  xvfb_pid=$!
+  wait_for "$xvfb_pid" display_written || { stop_servers; continue; }
+  DISPLAY=":$(head -n 1 "$work/display")"
+  export DISPLAY
+  unset WAYLAND_DISPLAY
+  # openbox with its default configuration, whatever the user's own says.
+  XDG_CONFIG_HOME="$work" XDG_CACHE_HOME="$work" openbox --sm-disable >"$work/openbox.log" 2>&1 9>&- &
+  wm_pid=$!
+  wait_for "$wm_pid" wm_running && break
+  stop_servers
+done
+[ -n "$wm_pid" ] || fail "Xvfb with openbox did not start"
 flock -u 9
 exec 9>&-
 

@@ -5,11 +5,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "placement/window_pos.h"
 #include "store/prepaid.h"
 #include "util/file_open.h"
+#include "util/time_format.h"
 
 #ifdef LV_BALANCE_QUERY
 #define OPEN myfopen
@@ -114,6 +116,37 @@ int main(void) {
   CLOSE(&exclusive);
   CLOSE(&shared);
   CHECK(CLOSE(&shared) == 0);
+
+  /* Date texts, at UTC: the packed words 2026-12-06 13:30:10 and seconds since 1970. */
+  setenv("TZ", "UTC", 1);
+  tzset();
+  char text[41];
+  DateRecord date;
+  TimeRecord time;
+  PackedDateTime packed = 0x5D866BC5;
+#ifdef LV_BALANCE_QUERY
+  ffblkTime2Struct(&date, &time, 0x5D86, 0x6BC5);
+  CHECK(date.year == 2026 && date.month == 12 && date.day == 6 && time.second == 10);
+  CHECK(strcmp(datetime2string(text, &date, &time), "06.12.26 13:30") == 0);
+  CHECK(strcmp(ffblkTime2String(text, 0x5D86, 0x6BC5, 1, " um "), "06.12.26 um 13:30:10") == 0);
+  CHECK(strcmp(time2string(text, 0), "01.01.70 00:00") == 0);
+  CHECK(strlen(getemaildate(text)) == 14);
+  CHECK(GetFileTimeString(path)[0] != '\0' && GetFileTimeString(dir)[0] != '\0');
+  (void)packed;
+#else
+  TIME_ffblk2struct(&date, &time, 0x5D86, 0x6BC5);
+  CHECK(date.year == 2026 && date.month == 12 && date.day == 6 && time.second == 10);
+  CHECK(strcmp(TIME_ffblk2string2(text, 0x5D86, 0x6BC5), "06-Dec-2026 13:30 GMT") == 0);
+  CHECK(strcmp(TIME_unix2string(text, 0, 1), "01.01.1970 00:00") == 0);
+  CHECK(ftimetounix(&packed) == 1796563810);
+  char line[80];
+  TIME_GetRFCDate(line, 1, 0, &packed);
+  CHECK(strcmp(line, "Date: Sun,  6 Dec 2026 13:30:10 -0000 (GMT)\r\n") == 0);
+  SYSTEMTIME now;
+  CHECK(TIME_GetRelativeSystemTime(&now, 0) == 1 && now.wDayOfWeek == 0 && now.wYear >= 2026);
+  CHECK(TIME_GetMyTimeZoneDelay() == 0);
+  CHECK(TIME_GetRFCDate_byFilename(path)[0] != '\0');
+#endif
 
   unlink(path);
   rmdir(dir);

@@ -147,6 +147,11 @@ TEST_F(FileEditTest, LongLinesAreReadInPiecesOfTheLineLength) {
     CONVERT_FileReplace(file_.c_str(), work_.c_str(), "ab", "AB");
     EXPECT_EQ(ReadFile(file_), std::string(before, 'x') + (replaced ? "AB" : "ab") + "\r\n");
   }
+  // A replacement grows a line up to 998 characters and its terminator.
+  WriteFile(file_, "a\r\n");
+  CONVERT_FileReplace(file_.c_str(), work_.c_str(), "a", "aa");
+  EXPECT_EQ(ReadFile(file_), std::string(997, 'a') + "\r\n");
+
   // The keyword fills a 499-character piece with or without the line feed, or is split.
   const std::pair<int, std::string> keywordPieces[] = {
       {495, "next\r\n"}, {496, "\r\nnext\r\n"}, {497, ""}};

@@ -10,8 +10,11 @@
 
 #include "placement/window_pos.h"
 #include "store/prepaid.h"
+#include "util/base64.h"
+#include "util/convert.h"
 #include "util/file_open.h"
 #include "util/time_format.h"
+#include "util/line_edit.h"
 
 #ifdef LV_BALANCE_QUERY
 #define OPEN myfopen
@@ -146,6 +149,26 @@ int main(void) {
   CHECK(TIME_GetRelativeSystemTime(&now, 0) == 1 && now.wDayOfWeek == 0 && now.wYear >= 2026);
   CHECK(TIME_GetMyTimeZoneDelay() == 0);
   CHECK(TIME_GetRFCDate_byFilename(path)[0] != '\0');
+#endif
+
+#ifndef LV_BALANCE_QUERY
+  /* The text conversions, and a file edit on the card file's folder. */
+  char ansi[64] = "Gr\xFC\xDF" "e \xBB 5";
+  char encoded[64];
+  CHECK(CONVERT_Ansi2Plain7(ansi, (int32_t)strlen(ansi)) == 5 && strcmp(ansi, "Gruse > 5") == 0);
+  CHECK(CONVERT_Encode64(encoded, "ABC") == 1 && strcmp(encoded, "QUJD") == 0);
+  CHECK(strcmp(CONVERT_ByteString(1234567, 0), "1.234.567") == 0);
+  char lines[128], work[128];
+  snprintf(lines, sizeof lines, "%slines.txt", prefix);
+  snprintf(work, sizeof work, "%slines.bak", prefix);
+  FILE* file = fopen(lines, "wb");
+  if (file) fputs("one\r\ntwo\r\n", file), fclose(file);
+  CHECK(CONVERT_RemoveLineByLinenumber(lines, work, 0) == 1);
+  file = fopen(lines, "rb");
+  char back[16] = "";
+  if (file) back[fread(back, 1, sizeof back - 1, file)] = 0, fclose(file);
+  CHECK(strcmp(back, "two\r\n") == 0);
+  unlink(lines);
 #endif
 
   unlink(path);

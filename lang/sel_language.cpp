@@ -83,12 +83,16 @@ void TSel_Language::SetupWindow() {
 }
 
 // Adds the language files in the order the directory lists them; false when there is none.
+// Only names that the language lookup accepts are offered: the chosen name is written into the
+// profiles as it is, and a file named with a line break could write lines of its own there.
 bool TSel_Language::FillLanguageList() {
   platform::DirSearch search;
   bool any = false;
   for (bool found = search.First(directory_ + "*." + extension_, platform::kOrdinaryFiles); found;
        found = search.Next()) {
-    languages_->AddString(lang::LanguageName(search.entry().name).c_str());
+    const std::string name = lang::LanguageName(search.entry().name);
+    if (!lang::CanNameFile(name)) continue;
+    languages_->AddString(name.c_str());
     any = true;
   }
   return any;

@@ -42,14 +42,10 @@ bool App::CanClose() {
 }
 
 void App::InitInstance() {
-  InitMainWindow();
-  TFrameWindow* frame = GetMainWindow();
-  if (frame == nullptr) throw TXInvalidMainWindow();
-  frame->SetFlag(wfMainWindow);
-  frame->Create();
-  RestorePosition(frame, kPlacementSection, kPlacementKey, 350, 170, 0);
+  TFrameWindow& frame = CreateMainWindow();
+  RestorePosition(&frame, kPlacementSection, kPlacementKey, 350, 170, 0);
   // Hidden until the query dialog's start-up timer has sized it.
-  frame->ShowWindow(SW_HIDE);
+  frame.ShowWindow(SW_HIDE);
 }
 
 void App::InitMainWindow() {

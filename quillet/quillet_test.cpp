@@ -6,9 +6,9 @@
 
 #include "placement/window_pos.h"
 #include "platform/profile.h"
+#include "platform/window_message.h"
 #include "testsupport/card_files.h"
-#include "testsupport/file_test.h"
-#include "ui/headless/headless.h"
+#include "testsupport/program_test.h"
 
 namespace {
 
@@ -24,12 +24,10 @@ PrepaidCard WithLast(int32_t number, uint8_t digits, int32_t high, int32_t low) 
   return card;
 }
 
-class QuilletTest : public testsupport::FileTest {
+class QuilletTest : public testsupport::ProgramTest<App> {
  protected:
   void SetUp() override {
-    FileTest::SetUp();
-    backend = &ui::HeadlessBackend::Install();
-    std::strcpy(DataDir, Dir().c_str());
+    ProgramTest::SetUp();
     testsupport::WriteCardFile(
         Path("PREPAID.DAT"),
         {CardBuilder(42).Balance(250).Last("0301234567").Build(),
@@ -42,41 +40,17 @@ class QuilletTest : public testsupport::FileTest {
          WithLast(14, 12, 49, 123456789), WithLast(15, 0, 7, 7)});
     testsupport::WriteBinFile(Path("PREPAID.BIN"), testsupport::MakeCodeTables(6, 4, 10, 1));
   }
-  void TearDown() override {
-    app.reset();
-    ui::InstallBackend(nullptr);
-    FileTest::TearDown();
-  }
 
-  // Starts the program: InitInstance, then `script` while the message loop runs. Returns the
-  // exit code.
-  int Start(std::function<void()> script) {
-    app = std::make_unique<App>();
-    backend->SetLoopScript(std::move(script));
-    return app->Run();
-  }
-  TFrameWindow& Frame() { return *app->GetMainWindow(); }
-  TDialog& Dialog() { return *static_cast<TDialog*>(Frame().GetClientWindow()); }
-  TEdit& CardField() { return *static_cast<TEdit*>(Dialog().ChildWithId(133)); }
-  // The start-up timer has run: the window is shown.
-  void ShowUp() { backend->AdvanceTime(200); }
+  TDialog& Dialog() { return Client(); }
+  TEdit& CardField() { return Field(Client(), 133); }
   // Clears the field, types `typed` and presses Enter; returns the one box shown.
   ui::ShownMessageBox Query(const std::string& typed) {
     CardField().SetText("");
     backend->ClearMessageBoxes();
     backend->TypeInto(CardField(), typed);
     backend->PressEnter();
-    EXPECT_EQ(backend->MessageBoxes().size(), 1u);
-    return backend->MessageBoxes().empty() ? ui::ShownMessageBox{} : backend->MessageBoxes()[0];
+    return OnlyBox();
   }
-  std::string StoredPlacement() {
-    char buffer[100];
-    platform::ReadUserProfileString("Lindavox", "quillet_pos", "", buffer, sizeof buffer);
-    return buffer;
-  }
-
-  ui::HeadlessBackend* backend = nullptr;
-  std::unique_ptr<App> app;
 };
 
 TEST_F(QuilletTest, FoundCardsShowBalanceAndLastNumber) {
@@ -145,11 +119,19 @@ TEST_F(QuilletTest, WithoutACardFileEveryQueryFails) {
   });
 }
 
-TEST_F(QuilletTest, OnlyDigitsCanBeTyped) {
+TEST_F(QuilletTest, OnlyDigitsCanBeTypedOrPasted) {
   Start([&] {
     ShowUp();
     backend->TypeInto(CardField(), "4a2 -x\xe4");
     EXPECT_EQ(CardField().GetText(), "42");
+    // A paste is checked as a whole: one wrong character refuses all of it.
+    backend->Paste("1 005");
+    EXPECT_EQ(CardField().GetText(), "42");
+    EXPECT_EQ(backend->Beeps(), 1);
+    backend->Paste("13");  // at the caret
+    EXPECT_EQ(CardField().GetText(), "4213");
+    // The main window can be found by its title while the program runs.
+    EXPECT_NE(platform::FindWindowByTitle("Prepaid Guthabenabfrage"), 0u);
   });
 }
 

@@ -61,11 +61,18 @@ int TApplication::Run() {
 }
 
 void TApplication::InitInstance() {
+  CreateMainWindow().ShowWindow(SW_SHOWNORMAL);
+}
+
+TFrameWindow& TApplication::CreateMainWindow() {
   InitMainWindow();
   if (!mainWindow_) throw TXInvalidMainWindow();
   mainWindow_->SetFlag(wfMainWindow);
   mainWindow_->Create();
-  mainWindow_->ShowWindow(SW_SHOWNORMAL);
+  // Without the title (another instance holds it) the program still works; it is only not
+  // reachable by other programs' posted messages.
+  mainWindow_->ReceivePostedMessages();
+  return *mainWindow_;
 }
 
 void TApplication::InitMainWindow() {}

@@ -53,8 +53,7 @@ class TApplication : public TModule {
   // InitInstance, then the message loop; returns the loop's code. A TXInvalidMainWindow from
   // InitInstance is handled here, as the framework handles it: a message box, and -1.
   virtual int Run();
-  // InitMainWindow; no main window throws TXInvalidMainWindow; else the main window is marked,
-  // created and shown.
+  // CreateMainWindow, then the main window is shown.
   virtual void InitInstance();
   // Makes the main window (SetMainWindow); the base makes none.
   virtual void InitMainWindow();
@@ -74,6 +73,13 @@ class TApplication : public TModule {
 
   // The application object of the process, null when there is none.
   static TApplication* Current();
+
+ protected:
+  // The start of every InitInstance: InitMainWindow, then the main window is marked as such,
+  // created and made reachable by its title for other programs' posted messages
+  // (TWindow::ReceivePostedMessages). Throws TXInvalidMainWindow when InitMainWindow made no
+  // main window. A program's own InitInstance adds its placing and showing after it.
+  TFrameWindow& CreateMainWindow();
 
  private:
   std::unique_ptr<TFrameWindow> mainWindow_;

@@ -12,6 +12,7 @@
 #define LINDAVOX_UI_BACKEND_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,13 @@ class TDialog;
 class TMenu;
 
 namespace ui {
+
+// One monitor of the desktop in screen pixels: all of it, and its work area (what panels and task
+// bars leave free).
+struct Monitor {
+  TRect bounds;
+  TRect workArea;
+};
 
 // What kind of native window a peer is.
 enum class PeerKind { kFrame, kDialog, kEdit, kButton, kStatic, kComboBox, kStatusBar };
@@ -59,6 +67,9 @@ class WindowPeer {
   virtual void SetSelection(int start, int end) = 0;
   virtual bool IsModified() const = 0;
   virtual void SetModified(bool modified) = 0;
+  // Edits: whether `text` shows whole within the visible width of the edit, in its font, so
+  // that it needs no horizontal scrolling.
+  virtual bool TextFits(const std::string& text) const = 0;
 
   // Combo boxes (drop-down lists).
   virtual int AddString(const std::string& text) = 0;  // index of the new item
@@ -112,12 +123,22 @@ class Backend {
   virtual void SetTimer(TWindow* window, unsigned id, unsigned milliseconds) = 0;
   virtual void KillTimer(TWindow* window, unsigned id) = 0;
 
+  // Calls `readable` on the GUI thread, from whatever loop runs (modal ones too), whenever the
+  // descriptor `fd` has data to read, until UnwatchDescriptor(fd). Watching an fd again replaces
+  // its callback. `readable` may unwatch its own descriptor.
+  virtual void WatchDescriptor(int fd, std::function<void()> readable) = 0;
+  virtual void UnwatchDescriptor(int fd) = 0;
+
   // A modal message box: `type` is MB_* (buttons and icon); returns IDOK, IDCANCEL, ...
   virtual int MessageBox(TWindow* owner, const std::string& text, const std::string& caption,
                          unsigned type) = 0;
 
   // SM_* metrics; never negative.
   virtual int GetSystemMetrics(int index) const = 0;
+  // The monitors of the desktop, the primary one first; never empty.
+  virtual std::vector<Monitor> Monitors() const = 0;
+  // The warning sound of refused input.
+  virtual void Beep() = 0;
   // The average character width (of a-z A-Z, rounded) and the height of a dialog font.
   virtual TSize DialogBaseUnits(const std::string& face, int pointSize) const = 0;
 };

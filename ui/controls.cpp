@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 // ---------------------------------------------------------------------------------------------
 // TControl
@@ -26,9 +27,9 @@ void TControl::BindTemplate(const std::string& className, const std::string& tex
 // ---------------------------------------------------------------------------------------------
 // TCharSet and the validators
 
-TCharSet::TCharSet(const char* spec) {
-  if (spec == nullptr) return;
-  const auto* p = reinterpret_cast<const unsigned char*>(spec);
+TCharSet::TCharSet(const char* pattern) {
+  if (pattern == nullptr) return;
+  const auto* p = reinterpret_cast<const unsigned char*>(pattern);
   while (*p != '\0') {
     if (p[1] == '-' && p[2] != '\0') {
       for (unsigned c = p[0]; c <= p[2]; ++c) bits_.set(c);
@@ -98,6 +99,25 @@ void TEdit::SetModify(bool modified) {
   if (Peer() != nullptr) Peer()->SetModified(modified);
 }
 
+std::string TEdit::FittingPart(const std::string& text, size_t from, size_t to,
+                               std::string inserted) const {
+  const size_t kept = text.size() - (to - from);
+  if (MaxLength() > 0)
+    inserted.resize(std::min(inserted.size(), MaxLength() > kept ? MaxLength() - kept : 0));
+  if ((attr_.Style & ES_AUTOHSCROLL) == 0 && Peer() != nullptr) {
+    const std::string before = text.substr(0, from);
+    const std::string after = text.substr(to);
+    while (!inserted.empty() && !Peer()->TextFits(before + inserted + after)) inserted.pop_back();
+  }
+  return inserted;
+}
+
+void TEdit::TakeText(const std::string& text, int caret) {
+  Peer()->SetText(text);
+  Peer()->SetSelection(caret, caret);
+  Peer()->SetModified(true);
+}
+
 void TEdit::Insert(const char* text) {
   if (Peer() == nullptr || text == nullptr) return;
   std::string current = GetText();
@@ -108,18 +128,36 @@ void TEdit::Insert(const char* text) {
                                  current.size());
   size_t to = std::min<size_t>(static_cast<size_t>(std::max(0, std::max(start, end))),
                                current.size());
-  std::string inserted = text;
-  if (MaxLength() > 0) {
-    size_t room = MaxLength() > current.size() - (to - from)
-                      ? MaxLength() - (current.size() - (to - from))
-                      : 0;
-    if (inserted.size() > room) inserted.resize(room);
+  std::string inserted = FittingPart(current, from, to, text);
+  TakeText(current.substr(0, from) + inserted + current.substr(to),
+           static_cast<int>(from + inserted.size()));
+}
+
+bool TEdit::ReplaceByUser(int from, int to, const std::string& inserted) {
+  if (Peer() == nullptr) return false;
+  const std::string current = GetText();
+  size_t first = std::min(static_cast<size_t>(std::max(0, std::min(from, to))), current.size());
+  size_t last = std::min(static_cast<size_t>(std::max(0, std::max(from, to))), current.size());
+  std::string taken = FittingPart(current, first, last, inserted);
+  std::string changed = current.substr(0, first) + taken + current.substr(last);
+  int caret = static_cast<int>(first + taken.size());
+  if (validator_) {
+    std::vector<char> checked(changed.begin(), changed.end());
+    checked.push_back('\0');
+    if (!validator_->IsValidInput(checked.data(), false)) {
+      MessageBeep();
+      return false;
+    }
+    if (std::strcmp(checked.data(), changed.c_str()) != 0) {
+      // The validator completed the input.
+      changed = checked.data();
+      caret = static_cast<int>(changed.size());
+    }
   }
-  std::string changed = current.substr(0, from) + inserted + current.substr(to);
-  int caret = static_cast<int>(from + inserted.size());
-  Peer()->SetText(changed);
-  Peer()->SetSelection(caret, caret);
-  Peer()->SetModified(true);
+  if (taken.size() < inserted.size()) MessageBeep();
+  if (changed == current) return false;
+  TakeText(changed, caret);
+  return true;
 }
 
 void TEdit::EvChar(unsigned key, unsigned /*repeatCount*/, unsigned /*flags*/) {
@@ -179,10 +217,15 @@ void TEdit::DefaultProcessing(TMessage& message) {
   int start = 0;
   int end = 0;
   GetSelection(start, end);
-  int selected = std::abs(end - start);
-  if (MaxLength() > 0 && text.size() - selected + 1 > MaxLength()) return;
-  char typed[2] = {static_cast<char>(key), '\0'};
-  Insert(typed);
+  if (start > end) std::swap(start, end);
+  size_t from = std::min(static_cast<size_t>(std::max(0, start)), text.size());
+  size_t to = std::min(static_cast<size_t>(std::max(0, end)), text.size());
+  const std::string typed(1, static_cast<char>(key));
+  if (FittingPart(text, from, to, typed).empty()) {
+    MessageBeep();
+    return;
+  }
+  Insert(typed.c_str());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -31,7 +31,7 @@ class TControl : public TWindow {
 class TCharSet {
  public:
   TCharSet() = default;
-  explicit TCharSet(const char* spec);
+  explicit TCharSet(const char* pattern);
   bool Has(unsigned char c) const { return bits_[c]; }
 
  private:
@@ -81,9 +81,16 @@ class TEdit : public TControl {
   bool IsModified() const;
   void ClearModify();
   void SetModify(bool modified);
-  // Replaces the selection with `text` (at the caret when nothing is selected), within the
-  // text limit; the caret ends after the inserted text.
+  // Replaces the selection with `text` (at the caret when nothing is selected), as much of it
+  // as fits (see FittingPart); the caret ends after the inserted text.
   void Insert(const char* text);
+  // A change of the text that does not come through a typed character: a paste from the
+  // clipboard or the primary selection, a drop, an input method's or a dead key's text, Delete
+  // or Cut. The backend reports it as `inserted` replacing the characters from `from` to `to`.
+  // The control takes as much of `inserted` as fits, then asks the validator about the whole
+  // new text: a text it refuses is not taken at all, the control beeps and keeps its text,
+  // selection and modify flag. A cut insertion beeps too. Returns whether the text changed.
+  bool ReplaceByUser(int from, int to, const std::string& inserted);
   // The most characters the control takes (textLimit - 1), 0 for no limit.
   unsigned MaxLength() const { return textLimit_ > 0 ? textLimit_ - 1 : 0; }
 
@@ -94,13 +101,21 @@ class TEdit : public TControl {
   // it refuses is put back as it was, with the old selection and modify flag, so the key has
   // no effect.
   void EvChar(unsigned key, unsigned repeatCount, unsigned flags);
-  // WM_CHAR: a character of 0x20 and above replaces the selection (nothing happens when the text
-  // limit would be exceeded), backspace (0x08) deletes the selection or the character before
-  // the caret; other control characters do nothing. The change is visible at once, sets the
-  // modify flag, and the parent receives EN_CHANGE. Other messages as TWindow.
+  // WM_CHAR: a character of 0x20 and above replaces the selection (when it does not fit, see
+  // FittingPart, nothing happens but a beep), backspace (0x08) deletes the selection or the
+  // character before the caret; other control characters do nothing. The change is visible at
+  // once, sets the modify flag, and the parent receives EN_CHANGE. Other messages as TWindow.
   void DefaultProcessing(TMessage& message) override;
 
  private:
+  // As much of the start of `inserted` as fits in place of [from, to) of `text`: within the
+  // text limit and, for an edit without ES_AUTOHSCROLL, within its visible width, as the edit
+  // control of Windows stops taking characters when a text that cannot scroll fills it.
+  std::string FittingPart(const std::string& text, size_t from, size_t to,
+                          std::string inserted) const;
+  // Puts `text` in with the caret at `caret`, marked as changed by the user.
+  void TakeText(const std::string& text, int caret);
+
   std::unique_ptr<TValidator> validator_;
   unsigned textLimit_;
 

@@ -110,10 +110,16 @@ bool TDialog::Create() {
       originX = ownerRect.left + frameX;
       originY = ownerRect.top + frameY + GetSystemMetrics(SM_CYCAPTION);
     }
-    attr_.X = originX + client.left;
-    attr_.Y = originY + client.top;
-    attr_.W = client.Width() + 2 * frameX;
-    attr_.H = client.Height() + caption + 2 * frameY;
+    // Kept inside the work area of the monitor it opens on, as the dialog manager moves a new
+    // dialog into view: an owner near the edge of the screen must not push it off.
+    TRect outer{originX + client.left, originY + client.top, 0, 0};
+    outer.right = outer.left + client.Width() + 2 * frameX;
+    outer.bottom = outer.top + client.Height() + caption + 2 * frameY;
+    outer = KeepInside(outer, MonitorWorkArea(outer));
+    attr_.X = outer.left;
+    attr_.Y = outer.top;
+    attr_.W = outer.Width();
+    attr_.H = outer.Height();
   }
   BindControls();
   if (!TWindow::Create()) return false;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kDialogId = 500;
 constexpr int kModalId = 501;
+constexpr int kEditsId = 502;
 
 DialogTemplate ClientTemplate() {
   return DialogTemplate{kDialogId, WS_CHILD | WS_VISIBLE | DS_SETFONT, "", "MS Sans Serif", 8,
@@ -205,6 +206,69 @@ TEST_F(UiTest, FilterValidatorRefusesKeysWithoutAnyTrace) {
   });
 }
 
+// Text that arrives other than by typing (paste, drop, input method) meets the same checks as
+// typed text, all of it at once.
+TEST_F(UiTest, PastedTextIsTakenOnlyAsAWholeThatFits) {
+  Run([&] {
+    TEdit& edit = *app->client->edit;  // text limit 8: seven characters
+    edit.SetValidator(new TFilterValidator(TCharSet("0-9")));
+    edit.SetText("12");
+    edit.SetFocus();
+    edit.SetSelection(0, 2);
+    const int changes = app->client->changes;
+    struct Case {
+      const char* pasted;
+      const char* text;  // afterwards
+      int caret;         // -1: the selection (0, 2) as it was
+      int beeps;         // in all, so far
+    };
+    for (const Case& each :
+         {Case{"1 005", "12", -1, 1}, Case{"7x", "12", -1, 2}, Case{"", "", 0, 2},
+          Case{"345", "345", 3, 2}, Case{"67890", "3456789", 7, 3}, Case{"1", "3456789", 7, 4}}) {
+      backend->Paste(each.pasted);
+      EXPECT_EQ(edit.GetText(), each.text) << each.pasted;
+      int start = -1;
+      int end = -1;
+      edit.GetSelection(start, end);
+      EXPECT_EQ(start, each.caret < 0 ? 0 : each.caret) << each.pasted;
+      EXPECT_EQ(end, each.caret < 0 ? 2 : each.caret) << each.pasted;
+      EXPECT_EQ(backend->Beeps(), each.beeps) << each.pasted;
+      // A refused paste leaves no trace: no change reported, the modify flag as it was.
+      EXPECT_EQ(edit.IsModified(), each.caret >= 0) << each.pasted;
+      EXPECT_EQ(app->client->changes == changes, each.caret < 0) << each.pasted;
+    }
+  });
+}
+
+// Without ES_AUTOHSCROLL an edit takes characters only while they show (headless: 6 pixels
+// each); with it, the text scrolls and the edit takes any number.
+TEST_F(UiTest, EditWithoutHorizontalScrollingStopsWhenFull) {
+  // clang-format off
+  app->AddDialog(DialogTemplate{
+      kEditsId, WS_POPUP, "", "MS Sans Serif", 8, 0, 0, 100, 40,
+      {{20, "EDIT", "", WS_BORDER | WS_TABSTOP, 0, 0, 40, 12},
+       {21, "EDIT", "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 20, 40, 12}}});
+  // clang-format on
+  Run([&] {
+    TDialog dialog(nullptr, kEditsId);
+    ASSERT_TRUE(dialog.Create());
+    // 40 dialog units are 60 pixels; less border and margin 54, nine characters.
+    auto& fixed = *static_cast<TEdit*>(dialog.ChildWithId(20));
+    auto& scrolling = *static_cast<TEdit*>(dialog.ChildWithId(21));
+    backend->TypeInto(fixed, "abcdefghijkl");
+    EXPECT_EQ(fixed.GetText(), "abcdefghi");
+    EXPECT_EQ(backend->Beeps(), 3);
+    fixed.SetSelection(0, 3);  // typing over a selection still works in a full edit
+    backend->Type("X");
+    EXPECT_EQ(fixed.GetText(), "Xdefghi");
+    backend->Paste("123456");
+    EXPECT_EQ(fixed.GetText(), "X12defghi");
+    backend->TypeInto(scrolling, "abcdefghijkl");
+    EXPECT_EQ(scrolling.GetText(), "abcdefghijkl");
+    EXPECT_EQ(backend->Beeps(), 4);
+  });
+}
+
 TEST_F(UiTest, ClosingTheClientClosesTheFrameThroughTheApplication) {
   int code = Run([&] {
     TFrameWindow* frame = app->GetMainWindow();
@@ -301,6 +365,42 @@ TEST_F(UiTest, ModalDialogIsPlacedRelativeToItsOwnersClientArea) {
     });
     modal.Execute();
   });
+}
+
+// A new dialog is moved into the work area of the monitor it opens on, whatever its owner's
+// place pushes it to.
+TEST_F(UiTest, DialogOpensInsideTheWorkAreaOfItsMonitor) {
+  // A second monitor right of the first, its panel along the top.
+  backend->SetMonitors({{TRect{0, 0, 1280, 1024}, TRect{0, 0, 1280, 994}},
+                        {TRect{1280, 0, 2560, 1024}, TRect{1280, 40, 2560, 1024}}});
+  struct Case {
+    int ownerX, ownerY;
+    TRect dialog;  // the dialog is 158 x 92
+  };
+  // Owner client origin + (15, 16) would place it; the work area keeps it.
+  for (const Case& each : {Case{100, 50, TRect{119, 89, 277, 181}},            // fits
+                           Case{100, 900, TRect{119, 902, 277, 994}},          // above the task bar
+                           Case{1250, 50, TRect{1280, 89, 1438, 181}},         // mostly on 2nd
+                           Case{2500, -200, TRect{2402, 40, 2560, 132}},       // right, top
+                           Case{-400, -300, TRect{0, 0, 158, 92}},             // left, top
+                           Case{9000, 9000, TRect{2402, 932, 2560, 1024}}}) {  // nearest
+    Run([&] {
+      app->GetMainWindow()->SetWindowPos(0, each.ownerX, each.ownerY, 400, 300, SWP_NOZORDER);
+      TDialog modal(app->client, kModalId);
+      backend->QueueDialogScript([&](TDialog& dialog) {
+        EXPECT_EQ(dialog.GetWindowRect(), each.dialog) << each.ownerX << "," << each.ownerY;
+        dialog.CloseWindow(IDOK);
+      });
+      modal.Execute();
+      backend->Close(*app->GetMainWindow());
+    });
+    app = std::make_unique<App>();
+    app->AddDialog(ClientTemplate());
+    app->AddDialog(ModalTemplate());
+  }
+  // Larger than the work area: its top-left part shows.
+  EXPECT_EQ(KeepInside(TRect{50, 50, 1500, 1100}, TRect{0, 0, 1280, 994}),
+            (TRect{0, 0, 1450, 1050}));
 }
 
 TEST_F(UiTest, FrameClientAreaHoldsTheDialogAboveTheStatusBar) {

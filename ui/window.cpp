@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "platform/window_message.h"
 #include "ui/application.h"
 #include "ui/menu.h"
 
@@ -98,6 +99,7 @@ void TWindow::Destroy(int returnValue) {
   for (TWindow* child : children_) child->Destroy(returnValue);
   CleanupWindow();
   while (!timers_.empty()) KillTimer(timers_.back());
+  StopReceivingPostedMessages();
   TMessage destroy{WM_DESTROY};
   HandleMessage(destroy);
   if (IsMainWindow()) {
@@ -234,6 +236,36 @@ bool TWindow::KillTimer(unsigned id) {
   return true;
 }
 
+bool TWindow::ReceivePostedMessages() {
+  if (!peer_) return false;
+  StopReceivingPostedMessages();
+  postedMessages_ = platform::MessageReceiver::Listen(GetText().c_str());
+  if (!postedMessages_) return false;
+  ui::CurrentBackend().WatchDescriptor(postedMessages_->Descriptor(),
+                                       [this] { DeliverPostedMessages(); });
+  return true;
+}
+
+void TWindow::StopReceivingPostedMessages() {
+  if (!postedMessages_) return;
+  ui::CurrentBackend().UnwatchDescriptor(postedMessages_->Descriptor());
+  postedMessages_.reset();
+}
+
+void TWindow::DeliverPostedMessages() {
+  // A handler may destroy the window (WM_CLOSE), which gives the title up.
+  while (postedMessages_) {
+    std::optional<platform::ReceivedMessage> posted = postedMessages_->Receive(0);
+    if (!posted) return;
+    const unsigned number = posted->message;
+    if (number != WM_CHAR && number != WM_CLOSE && number < WM_USER) continue;
+    TMessage message{number};
+    message.wParam = posted->wParam;
+    message.lParam = posted->lParam;
+    HandleMessage(message);
+  }
+}
+
 bool TWindow::CanClose() {
   std::vector<TWindow*> children = children_;
   return std::all_of(children.begin(), children.end(),
@@ -316,6 +348,57 @@ void TWindow::SendCommand(unsigned id, unsigned notifyCode) {
 int GetSystemMetrics(int index) {
   // Library callers may ask before any window exists; without a backend there is no screen.
   return ui::HasBackend() ? ui::CurrentBackend().GetSystemMetrics(index) : 0;
+}
+
+void MessageBeep(unsigned /*type*/) {
+  if (ui::HasBackend()) ui::CurrentBackend().Beep();
+}
+
+namespace {
+
+long long OverlapArea(const TRect& a, const TRect& b) {
+  long long width = std::min(a.right, b.right) - std::max(a.left, b.left);
+  long long height = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+  return width > 0 && height > 0 ? width * height : 0;
+}
+
+// Squared distance from the point to the nearest point of `rect`.
+long long DistanceSquared(const TRect& rect, long long x, long long y) {
+  long long dx = x < rect.left ? rect.left - x : (x >= rect.right ? x - rect.right + 1 : 0);
+  long long dy = y < rect.top ? rect.top - y : (y >= rect.bottom ? y - rect.bottom + 1 : 0);
+  return dx * dx + dy * dy;
+}
+
+}  // namespace
+
+TRect MonitorWorkArea(const TRect& rect) {
+  std::vector<ui::Monitor> monitors = ui::CurrentBackend().Monitors();
+  if (monitors.empty()) return rect;
+  const ui::Monitor* best = &monitors.front();
+  long long bestOverlap = -1;
+  long long bestDistance = 0;
+  const long long centreX = (static_cast<long long>(rect.left) + rect.right) / 2;
+  const long long centreY = (static_cast<long long>(rect.top) + rect.bottom) / 2;
+  for (const ui::Monitor& monitor : monitors) {
+    long long overlap = OverlapArea(rect, monitor.bounds);
+    long long distance = DistanceSquared(monitor.bounds, centreX, centreY);
+    if (overlap > bestOverlap || (overlap == 0 && bestOverlap == 0 && distance < bestDistance)) {
+      best = &monitor;
+      bestOverlap = overlap;
+      bestDistance = distance;
+    }
+  }
+  return best->workArea;
+}
+
+TRect KeepInside(const TRect& rect, const TRect& area) {
+  int x = rect.left;
+  int y = rect.top;
+  if (x + rect.Width() > area.right) x = area.right - rect.Width();
+  if (y + rect.Height() > area.bottom) y = area.bottom - rect.Height();
+  x = std::max(x, area.left);
+  y = std::max(y, area.top);
+  return TRect{x, y, x + rect.Width(), y + rect.Height()};
 }
 
 // ---------------------------------------------------------------------------------------------

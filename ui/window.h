@@ -27,6 +27,10 @@
 class TModule;
 class TWindow;
 
+namespace platform {
+class MessageReceiver;
+}
+
 // One message as the response tables see it. For WM_COMMAND, `id` is the command or control id
 // and `notifyCode` the notification (BN_CLICKED, EN_CHANGE, ...); for WM_TIMER, `id` is the
 // timer id; for WM_CHAR, `wParam` is the character code (a Windows-1252 byte).
@@ -175,6 +179,14 @@ class TWindow {
   bool SetTimer(unsigned id, unsigned milliseconds);
   bool KillTimer(unsigned id);
 
+  // Lets other programs post messages to this created window by its title, as they find a
+  // window on Windows (platform/window_message.h). WM_CHAR, WM_CLOSE and the messages from
+  // WM_USER on arrive through HandleMessage as they were posted; any other message is dropped,
+  // since its parameters could only be pointers into the sender's memory. Holds the title until
+  // the window is destroyed. False when the title cannot be taken (another window holds it, the
+  // runtime directory is unsafe).
+  bool ReceivePostedMessages();
+
   // Closes the window when it agrees: the main window asks the application's CanClose and then
   // destroys itself (which ends the application); the client window of a frame closes its
   // frame; any other window asks its own CanClose and is destroyed. Dialogs refine this.
@@ -217,6 +229,8 @@ class TWindow {
  private:
   void AddChild(TWindow* child);
   void RemoveChild(TWindow* child);
+  void StopReceivingPostedMessages();
+  void DeliverPostedMessages();
 
   TWindow* parent_;
   TModule* module_;
@@ -227,11 +241,20 @@ class TWindow {
   TMessage* currentMessage_ = nullptr;
   std::vector<unsigned> timers_;
   bool destroying_ = false;
+  std::unique_ptr<platform::MessageReceiver> postedMessages_;  // while the title is held
 };
 
 // The system's screen metrics (SM_*), as the installed backend measures them; never negative.
 int GetSystemMetrics(int index);
-
+// The warning sound of refused input (the type, MB_OK or an MB_ICON*, picks no other sound).
+void MessageBeep(unsigned type = MB_OK);
+// The work area of the monitor `rect` lies on: the one it overlaps most, else the one nearest to
+// its centre.
+TRect MonitorWorkArea(const TRect& rect);
+// `rect` moved, not resized, into `area` the way Windows moves a new dialog into view: its
+// right and bottom edges come in first, then its left and top edges, so that a window larger
+// than the area shows its top-left part.
+TRect KeepInside(const TRect& rect, const TRect& area);
 
 // A top-level window with a client window inside, an icon and an optional menu.
 class TFrameWindow : public TWindow {

@@ -85,10 +85,17 @@ int TMyEdit::Search(unsigned startPos, const char* text, bool caseSensitive, boo
       }
     }
   } else {
-    for (long long p = std::min(from - length, size - length); p >= 0; --p) {
-      if (matchesAt(p) && (!wholeWord || isWord(p))) {
+    long long p = std::min(from - length, size - length);
+    while (p >= 0) {
+      if (!matchesAt(p)) {
+        --p;
+      } else if (!wholeWord || isWord(p)) {
         found = p;
         break;
+      } else {
+        // A match inside a word: the scan goes on as if started from that match, so the next
+        // candidate ends at or before where this one starts.
+        p -= length;
       }
     }
   }

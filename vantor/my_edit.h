@@ -22,7 +22,9 @@ class LV_CLASS TMyEdit : public TEdit {
   // Finds `text` in the control from `startPos` (-1: from the selection: its start when
   // searching up, else its end), forward or backward (a backward match ends at or before
   // `startPos`), optionally case-sensitive and as a whole word (not touching an ASCII letter or
-  // digit). Selects the match and returns where it starts; -1 when there is none.
+  // digit). A match refused as no whole word restarts the scan: forward one character after
+  // its start, backward from its start as the new `startPos`. Selects the match and returns
+  // where it starts; -1 when there is none.
   virtual int Search(unsigned startPos, const char* text, bool caseSensitive, bool wholeWord,
                      bool up);
 

@@ -131,6 +131,22 @@ TEST_F(MyEditTest, SearchWholeWordsAndCase) {
   // Umlauts separate words; ASCII letters and digits do not.
   edit.SetText("\xe4" "ab1ab-ab");
   EXPECT_EQ(edit.Search(0, "ab", true, true, false), 7);
+  // A match refused as no whole word: backward, the scan goes on from that match as a new
+  // start, so a candidate overlapping it is never seen.
+  struct Case {
+    const char* text;
+    const char* wanted;
+    unsigned from;
+    bool up;
+    int found;
+  };
+  for (const Case& each : {Case{"---a", "--", 3, true, -1}, Case{"---a", "--", 4, true, -1},
+                           Case{"-- --a", "--", 6, true, 0}, Case{"a--b --", "--", 7, true, 5},
+                           Case{"---a", "--", 0, false, 0}, Case{"a---", "--", 0, false, 2}}) {
+    edit.SetText(each.text);
+    EXPECT_EQ(edit.Search(each.from, each.wanted, true, true, each.up), each.found)
+        << each.text << " from " << each.from << (each.up ? " up" : " down");
+  }
   edit.SetText("xAb\xc4Z");
   EXPECT_EQ(edit.Search(0, "ab", true, false, false), -1);
   EXPECT_EQ(edit.Search(0, "AB\xe4z", false, false, false), 1);

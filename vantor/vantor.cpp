@@ -77,14 +77,10 @@ bool App::CanClose() {
 }
 
 void App::InitInstance() {
-  InitMainWindow();
-  TFrameWindow* frame = GetMainWindow();
-  if (frame == nullptr) throw TXInvalidMainWindow();
-  frame->SetFlag(wfMainWindow);
-  frame->Create();
-  WindowPos_Restore(frame, kPlacementSection, kPlacementKey, 350, 170, 0, 0, 0);
+  TFrameWindow& frame = CreateMainWindow();
+  WindowPos_Restore(&frame, kPlacementSection, kPlacementKey, 350, 170, 0, 0, 0);
   // Hidden until the search dialog's start-up timer has sized it.
-  frame->ShowWindow(SW_HIDE);
+  frame.ShowWindow(SW_HIDE);
 }
 
 void App::InitMainWindow() {

@@ -9,9 +9,9 @@
 #include "platform/profile.h"
 #include "platform/window_message.h"
 #include "testsupport/card_files.h"
-#include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
+#include "testsupport/program_test.h"
 #include "testsupport/temp_dir.h"
-#include "ui/headless/headless.h"
 
 namespace {
 
@@ -30,38 +30,20 @@ PrepaidCard Card(int32_t number, int32_t balance, uint8_t digits, int32_t high, 
   return card;
 }
 
-class VantorTest : public testsupport::RuntimeDirTest {
+class VantorTest : public testsupport::ProgramTest<App> {
  protected:
   void SetUp() override {
-    RuntimeDirTest::SetUp();
-    backend = &ui::HeadlessBackend::Install();
-    std::strcpy(DataDir, Dir().c_str());
+    ProgramTest::SetUp();
     cards = {Card(42, 250, 10, 0, 301234567), Card(43, 1000000000, 12, 30, 12345678),
              Card(44, -100000000, 0, 0, 0), CardBuilder(45).Balance(9).Locked().Build(),
              Card(46, 7, 60, 0, 5)};
     testsupport::WriteCardFile(Path("PREPAID.DAT"), cards);
     LS_init("Lindavox", DataDir, "LX", nullptr, 0, 0);
   }
-  void TearDown() override {
-    app.reset();
-    ui::InstallBackend(nullptr);
-    RuntimeDirTest::TearDown();
-  }
 
-  int Start(std::function<void()> script) {
-    app = std::make_unique<App>();
-    backend->SetLoopScript(std::move(script));
-    return app->Run();
-  }
-  TFrameWindow& Frame() { return *app->GetMainWindow(); }
-  TDialog& Search() { return *static_cast<TDialog*>(Frame().GetClientWindow()); }
-  TEdit& Field(TWindow& dialog, int id) { return *static_cast<TEdit*>(dialog.ChildWithId(id)); }
-  // Replaces the whole text of an edit, as a person does after selecting it.
+  TDialog& Search() { return Client(); }
   void Retype(TWindow& dialog, int id, const std::string& text) {
-    TEdit& edit = Field(dialog, id);
-    edit.SetFocus();
-    edit.SetSelection(0, -1);
-    backend->Type(text.empty() ? "\b" : text);
+    ProgramTest::Retype(Field(dialog, id), text);
   }
   // Searches `card` and, in the card data dialog, runs `edit`.
   void SearchCard(const std::string& card, std::function<void(TDialog&)> edit) {
@@ -79,15 +61,8 @@ class VantorTest : public testsupport::RuntimeDirTest {
       backend->PressEnter();
     });
   }
-  const ui::ShownMessageBox& OnlyBox() {
-    EXPECT_EQ(backend->MessageBoxes().size(), 1u);
-    static ui::ShownMessageBox none{};
-    return backend->MessageBoxes().empty() ? none : backend->MessageBoxes()[0];
-  }
   PrepaidCard Stored(size_t index) { return ReadCardFile(Path("PREPAID.DAT")).at(index); }
 
-  ui::HeadlessBackend* backend = nullptr;
-  std::unique_ptr<App> app;
   std::vector<PrepaidCard> cards;
 };
 
@@ -279,9 +254,7 @@ TEST_F(VantorTest, StartUpShowsTheSizedWindowAndClosingSavesThePlacement) {
     backend->Click(*Search().ChildWithId(334));
   });
   EXPECT_EQ(code, 0);
-  char stored[100];
-  platform::ReadUserProfileString("Lindavox", "quillet_pos", "", stored, sizeof stored);
-  EXPECT_STREQ(stored, "20,30,367,143");
+  EXPECT_EQ(StoredPlacement(), "20,30,367,143");
 }
 
 TEST_F(VantorTest, ShippedEnglishLanguageFileReplacesEveryText) {
@@ -353,6 +326,87 @@ TEST_F(VantorTest, CharacterA0NotifiesTheMonitoringProgram) {
     ASSERT_TRUE(received.has_value());
     EXPECT_EQ(received->message, 0x404u);
     backend->Close(Frame());
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A message posted to a window title from another process, as a monitoring program posts it.
+bool PostFromOtherProcess(const char* title, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  testsupport::OtherProcess poster([&] {
+    platform::WindowHandle window = platform::FindWindowByTitle(title);
+    return window != 0 && platform::PostWindowMessage(window, message, wParam, lParam);
+  });
+  return poster.succeeded();
+}
+
+TEST_F(VantorTest, MainWindowTakesMessagesPostedToItsTitle) {
+  auto monitor = platform::MessageReceiver::Listen("Gorvex");
+  ASSERT_NE(monitor, nullptr);
+  int code = Start([&] {
+    ShowUp();
+    Frame().SetWindowPos(0, 70, 80, 0, 0, SWP_NOSIZE);
+    // The monitoring program sends the character 0xA0 and gets the notification back.
+    ASSERT_TRUE(PostFromOtherProcess("Set Prepaid", WM_CHAR, 0xA0, 0));
+    EXPECT_EQ(backend->DeliverPosted(2000), 1);
+    auto notified = monitor->Receive(1000);
+    ASSERT_TRUE(notified.has_value());
+    EXPECT_EQ(notified->message, 0x404u);
+    EXPECT_EQ(notified->wParam, Frame().GetHandle());
+    // A message whose parameter would be a pointer into the sender is dropped, not followed.
+    ASSERT_TRUE(PostFromOtherProcess("Set Prepaid", WM_GETMINMAXINFO, 0, 0x10));
+    EXPECT_EQ(backend->DeliverPosted(2000), 1);
+    EXPECT_TRUE(Frame().IsCreated());
+    // WM_CLOSE closes the program as the system menu does, placement saved.
+    ASSERT_TRUE(PostFromOtherProcess("set prepaid", WM_CLOSE, 0, 0));
+    EXPECT_EQ(backend->DeliverPosted(2000), 1);
+    EXPECT_FALSE(Frame().IsCreated());
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(StoredPlacement(), "70,80,367,143");
+  // The title is given up with the window.
+  EXPECT_EQ(platform::FindWindowByTitle("Set Prepaid"), 0u);
+}
+
+TEST_F(VantorTest, PasteIntoTheCardNumberIsCheckedWhole) {
+  Start([&] {
+    ShowUp();
+    TEdit& number = Field(Search(), 133);
+    backend->TypeInto(number, "43");
+    number.SetSelection(0, -1);
+    backend->Paste("1 005");
+    EXPECT_EQ(number.GetText(), "43");
+    EXPECT_EQ(backend->Beeps(), 1);
+    backend->Paste("42");
+    backend->QueueDialogScript([&](TDialog& dialog) {
+      EXPECT_EQ(dialog.ChildWithId(433)->GetText(), "250");
+      dialog.CloseWindow(IDCANCEL);
+    });
+    backend->PressEnter();
+    EXPECT_EQ(backend->UnendedModals(), 0);
+  });
+}
+
+// Opened from a main window low on the screen, the card data dialog still shows all of it; its
+// fields take no more than they show.
+TEST_F(VantorTest, CardDataDialogStaysOnScreenAndItsFieldsStopWhenFull) {
+  ASSERT_TRUE(platform::WriteUserProfileString("Lindavox", "quillet_pos", "900,850,367,143"));
+  Start([&] {
+    ShowUp();
+    SearchCard("42", [&](TDialog& dialog) {
+      TRect rect = dialog.GetWindowRect();
+      // The work area of the headless screen ends 30 pixels above its bottom (1024).
+      EXPECT_EQ(rect.bottom, 994);
+      EXPECT_LE(rect.right, 1280);
+      EXPECT_GT(rect.Height(), 100);
+      // 105 dialog units are 158 pixels: 152 visible, 25 characters of 6 pixels.
+      Retype(dialog, 436, std::string(30, '9'));
+      EXPECT_EQ(Field(dialog, 436).GetText(), std::string(25, '9'));
+      EXPECT_EQ(backend->Beeps(), 5);
+      dialog.CloseWindow(IDCANCEL);
+    });
   });
 }
 

@@ -1,10 +1,17 @@
 #include "ui/headless/headless.h"
 
+#include <poll.h>
+
 #include <algorithm>
 
 #include "ui/controls.h"
 
 namespace ui {
+namespace {
+
+constexpr int kEditMargin = 1;
+
+}  // namespace
 
 // One in-memory window.
 class HeadlessPeer : public WindowPeer {
@@ -98,6 +105,13 @@ class HeadlessPeer : public WindowPeer {
   }
   bool IsModified() const override { return modified_; }
   void SetModified(bool modified) override { modified_ = modified; }
+  // The fixed-width model of the header.
+  bool TextFits(const std::string& text) const override {
+    if (backend_ == nullptr) return true;
+    int border = (style_ & WS_BORDER) != 0 ? 2 : 0;
+    int visible = bounds_.Width() - 2 * border - 2 * kEditMargin;
+    return static_cast<long long>(text.size()) * backend_->baseUnits_.cx <= visible;
+  }
 
   int AddString(const std::string& text) override {
     items_.push_back(text);
@@ -276,6 +290,41 @@ void HeadlessBackend::KillTimer(TWindow* window, unsigned id) {
   timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
                                [&](const Timer& t) { return t.window == window && t.id == id; }),
                 timers_.end());
+}
+
+void HeadlessBackend::WatchDescriptor(int fd, std::function<void()> readable) {
+  watched_[fd] = std::move(readable);
+}
+
+void HeadlessBackend::UnwatchDescriptor(int fd) {
+  watched_.erase(fd);
+}
+
+int HeadlessBackend::DeliverPosted(int milliseconds) {
+  std::vector<pollfd> descriptors;
+  for (const auto& [fd, readable] : watched_) descriptors.push_back(pollfd{fd, POLLIN, 0});
+  if (descriptors.empty() || ::poll(descriptors.data(), descriptors.size(), milliseconds) <= 0) {
+    return 0;
+  }
+  int ran = 0;
+  for (const pollfd& descriptor : descriptors) {
+    // A callback may have unwatched other descriptors meanwhile.
+    auto found = watched_.find(descriptor.fd);
+    if ((descriptor.revents & POLLIN) == 0 || found == watched_.end()) continue;
+    std::function<void()> readable = found->second;
+    readable();
+    ++ran;
+  }
+  return ran;
+}
+
+void HeadlessBackend::Paste(const std::string& text) {
+  auto* edit = focused_ != nullptr ? dynamic_cast<TEdit*>(focused_->window_) : nullptr;
+  if (edit == nullptr) return;
+  int start = 0;
+  int end = 0;
+  edit->GetSelection(start, end);
+  edit->ReplaceByUser(start, end, text);
 }
 
 void HeadlessBackend::AdvanceTime(uint64_t milliseconds) {

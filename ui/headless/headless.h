@@ -8,6 +8,14 @@
 // dialog is ended with IDCANCEL and UnendedModals() counts it. A dialog that ends while it is
 // being set up returns its code at once, unshown and without taking a script. In the same way
 // the application's message loop runs the loop script set for it.
+//
+// Edits measure text with a fixed character width: every character is as wide as the dialog
+// font's average character (SetDialogBaseUnits, 6 pixels by default), and the visible width of
+// an edit is its width less a 2-pixel border on each side (with WS_BORDER) and a 1-pixel margin
+// on each side. So an edit 158 pixels wide with a border shows 25 characters.
+//
+// The desktop is one 1280 x 1024 monitor whose bottom 30 pixels are a task bar, unless a test
+// sets other monitors.
 #ifndef LINDAVOX_UI_HEADLESS_HEADLESS_H
 #define LINDAVOX_UI_HEADLESS_HEADLESS_H
 
@@ -55,11 +63,16 @@ class HeadlessBackend : public Backend {
   int MessageBox(TWindow* owner, const std::string& text, const std::string& caption,
                  unsigned type) override;
   int GetSystemMetrics(int index) const override;
+  std::vector<Monitor> Monitors() const override { return monitors_; }
+  void Beep() override { ++beeps_; }
   TSize DialogBaseUnits(const std::string& face, int pointSize) const override;
+  void WatchDescriptor(int fd, std::function<void()> readable) override;
+  void UnwatchDescriptor(int fd) override;
 
   // ----- Settings
   void SetMetric(int index, int value) { metrics_[index] = value; }
   void SetDialogBaseUnits(TSize units) { baseUnits_ = units; }
+  void SetMonitors(std::vector<Monitor> monitors) { monitors_ = std::move(monitors); }
 
   // ----- Scripts for the modal loops
   void SetLoopScript(std::function<void()> script) { loopScript_ = std::move(script); }
@@ -83,6 +96,8 @@ class HeadlessBackend : public Backend {
   const std::vector<unsigned char>* SmallIcon(const TWindow& frame) const;
   TSize MinTrackSize(const TWindow& frame) const;
   uint64_t Now() const { return now_; }
+  // How often the warning sound was heard.
+  int Beeps() const { return beeps_; }
 
   // ----- What a person does
   // Each byte of `text` as WM_CHAR to the focused window.
@@ -105,6 +120,12 @@ class HeadlessBackend : public Backend {
   void SelectItem(TComboBox& combo, int index);
   // Lets `milliseconds` pass: every timer that falls due fires, in time order.
   void AdvanceTime(uint64_t milliseconds);
+  // Text that reaches the focused edit other than by typing (a paste, a drop, an input
+  // method): it replaces the selection, as far as the edit takes it (TEdit::ReplaceByUser).
+  void Paste(const std::string& text);
+  // Waits up to `milliseconds` for data on the watched descriptors (messages other programs
+  // post to a window), then runs the callbacks of those that have some. Returns how many ran.
+  int DeliverPosted(int milliseconds);
 
  private:
   friend class HeadlessPeer;
@@ -118,6 +139,9 @@ class HeadlessBackend : public Backend {
   void Forget(HeadlessPeer* peer);
 
   std::map<int, int> metrics_;
+  std::vector<Monitor> monitors_{{TRect{0, 0, 1280, 1024}, TRect{0, 0, 1280, 994}}};
+  int beeps_ = 0;
+  std::map<int, std::function<void()>> watched_;
   TSize baseUnits_{6, 13};
   std::vector<HeadlessPeer*> peers_;
   HeadlessPeer* focused_ = nullptr;

@@ -5,6 +5,7 @@
 #include <wx/app.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
 #include <wx/fontenum.h>
 #include <wx/frame.h>
 #include <wx/image.h>
@@ -14,9 +15,11 @@
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
+#include <wx/utils.h>
 // The generic box needs the declarations of msgdlg.h first.
 #include <wx/generic/msgdlgg.h>
 
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -144,7 +147,7 @@ class WxBackend::WindowTimer : public wxTimer {
     TMessage message{WM_TIMER, id_};
     window_->HandleMessage(message);
     --notifying_;
-    backend_.ScheduleTimerCleanup();
+    backend_.ScheduleCleanup();
   }
   bool Notifying() const { return notifying_ > 0; }
 
@@ -153,6 +156,36 @@ class WxBackend::WindowTimer : public wxTimer {
   TWindow* window_;
   unsigned id_;
   int notifying_ = 0;  // nesting depth of Notify
+};
+
+// A descriptor the toolkit's loop watches for data; it calls back until it is deleted. Like a
+// timer it may be ended from its own callback, and must outlive that call.
+class WxBackend::DescriptorWatch : public wxEventLoopSourceHandler {
+ public:
+  DescriptorWatch(WxBackend& backend, int fd, std::function<void()> readable)
+      : backend_(backend), readable_(std::move(readable)) {
+    source_.reset(wxEventLoopBase::AddSourceForFD(fd, this, wxEVENT_SOURCE_INPUT));
+  }
+  bool Watching() const { return source_ != nullptr; }
+  // Stops the calls; the object itself may still be inside one.
+  void End() { source_.reset(); }
+  bool Notifying() const { return notifying_ > 0; }
+
+  void OnReadWaiting() override {
+    ++notifying_;
+    std::function<void()> readable = readable_;  // the call may replace the callback
+    readable();
+    --notifying_;
+    backend_.ScheduleCleanup();
+  }
+  void OnWriteWaiting() override {}
+  void OnExceptionWaiting() override {}
+
+ private:
+  WxBackend& backend_;
+  std::function<void()> readable_;
+  std::unique_ptr<wxEventLoopSource> source_;
+  int notifying_ = 0;  // nesting depth of OnReadWaiting
 };
 
 WxBackend::WxBackend() {
@@ -172,6 +205,8 @@ void WxBackend::ReleaseToolkitObjects() {
   for (auto& [key, timer] : timers_) timer->Stop();
   timers_.clear();
   retiredTimers_.clear();
+  watches_.clear();
+  retiredWatches_.clear();
   fonts_.clear();
 }
 
@@ -264,17 +299,35 @@ void WxBackend::ForgetWindow(TWindow* window) {
 void WxBackend::RetireTimer(std::unique_ptr<WindowTimer> timer) {
   timer->Stop();
   retiredTimers_.push_back(std::move(timer));
-  ScheduleTimerCleanup();
+  ScheduleCleanup();
 }
 
-void WxBackend::ScheduleTimerCleanup() {
-  if (retiredTimers_.empty() || cleanupScheduled_) return;
+void WxBackend::ScheduleCleanup() {
+  if ((retiredTimers_.empty() && retiredWatches_.empty()) || cleanupScheduled_) return;
   cleanupScheduled_ = true;
   deferred_.CallAfter([this] {
     cleanupScheduled_ = false;
     // Those still inside their notification go when it returns (Notify schedules again).
     std::erase_if(retiredTimers_, [](const auto& timer) { return !timer->Notifying(); });
+    std::erase_if(retiredWatches_, [](const auto& watch) { return !watch->Notifying(); });
   });
+}
+
+// ----- Descriptors
+
+void WxBackend::WatchDescriptor(int fd, std::function<void()> readable) {
+  UnwatchDescriptor(fd);
+  auto watch = std::make_unique<DescriptorWatch>(*this, fd, std::move(readable));
+  if (watch->Watching()) watches_[fd] = std::move(watch);
+}
+
+void WxBackend::UnwatchDescriptor(int fd) {
+  auto found = watches_.find(fd);
+  if (found == watches_.end()) return;
+  found->second->End();
+  retiredWatches_.push_back(std::move(found->second));
+  watches_.erase(found);
+  ScheduleCleanup();
 }
 
 // ----- Message boxes
@@ -329,6 +382,32 @@ int WxBackend::GetSystemMetrics(int index) const {
     default:
       return 0;
   }
+}
+
+std::vector<Monitor> WxBackend::Monitors() const {
+  std::vector<Monitor> monitors;
+  for (unsigned i = 0; i < wxDisplay::GetCount(); ++i) {
+    wxDisplay display(i);
+    wxRect all = display.GetGeometry();
+    wxRect work = display.GetClientArea();
+    Monitor monitor{TRect{all.x, all.y, all.x + all.width, all.y + all.height},
+                    TRect{work.x, work.y, work.x + work.width, work.y + work.height}};
+    if (display.IsPrimary()) {
+      monitors.insert(monitors.begin(), monitor);
+    } else {
+      monitors.push_back(monitor);
+    }
+  }
+  if (monitors.empty()) {
+    wxRect work = wxDisplay().GetClientArea();
+    TRect area{work.x, work.y, work.x + work.width, work.y + work.height};
+    monitors.push_back(Monitor{area, area});
+  }
+  return monitors;
+}
+
+void WxBackend::Beep() {
+  wxBell();
 }
 
 int WxBackend::CaptionHeight() const {
@@ -405,6 +484,39 @@ class ToolkitApp : public wxApp {
 
 bool g_toolkitStarted = false;
 
+// GTK marks the default button of a window (the one Enter presses) with the style class
+// "default", but its own theme, Adwaita, draws nothing for it. One rule at the application's
+// priority draws the mark the way Windows shows a default button: a coloured frame. The GTK
+// functions are looked up at run time (they are loaded with the toolkit), so the backend needs
+// no GTK headers; without them the buttons stay as the theme draws them.
+void MarkDefaultButtons() {
+  using NewProvider = void* (*)();
+  using LoadFromData = int (*)(void*, const char*, long, void**);
+  using DefaultScreen = void* (*)();
+  using AddProvider = void (*)(void*, void*, unsigned);
+  using Unref = void (*)(void*);
+  const auto newProvider =
+      reinterpret_cast<NewProvider>(::dlsym(RTLD_DEFAULT, "gtk_css_provider_new"));
+  const auto loadFromData =
+      reinterpret_cast<LoadFromData>(::dlsym(RTLD_DEFAULT, "gtk_css_provider_load_from_data"));
+  const auto defaultScreen =
+      reinterpret_cast<DefaultScreen>(::dlsym(RTLD_DEFAULT, "gdk_screen_get_default"));
+  const auto addProvider = reinterpret_cast<AddProvider>(
+      ::dlsym(RTLD_DEFAULT, "gtk_style_context_add_provider_for_screen"));
+  const auto unref = reinterpret_cast<Unref>(::dlsym(RTLD_DEFAULT, "g_object_unref"));
+  if (!newProvider || !loadFromData || !defaultScreen || !addProvider || !unref) return;
+  void* screen = defaultScreen();
+  if (screen == nullptr) return;
+  constexpr unsigned kApplicationPriority = 600;  // GTK_STYLE_PROVIDER_PRIORITY_APPLICATION
+  static const char kRule[] =
+      "button.default:not(:disabled) { border-color: @theme_selected_bg_color;"
+      " box-shadow: inset 0 0 0 1px @theme_selected_bg_color; }";
+  void* provider = newProvider();
+  if (loadFromData(provider, kRule, -1, nullptr))
+    addProvider(screen, provider, kApplicationPriority);
+  unref(provider);
+}
+
 void StopToolkit() {
   if (!g_toolkitStarted) return;
   if (wxb::WxBackend* backend = wxb::WxBackend::Instance()) backend->ReleaseToolkitObjects();
@@ -452,6 +564,7 @@ bool StartToolkit(int& argc, char** argv) {
                  message.utf8_str().data());
   });
   if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+  MarkDefaultButtons();
   g_toolkitStarted = true;
   static const bool kStopAtExit = (std::atexit(StopToolkit), true);
   (void)kStopAtExit;

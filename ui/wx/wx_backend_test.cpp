@@ -2,11 +2,13 @@
 // under Xvfb and openbox, see run_under_xvfb.sh). Windows are built with the framework classes,
 // as the programs build them; keys come from xdotool through the X server, and where the test
 // must know what really is on the screen it asks the X server (xwininfo, xprop, xdpyinfo).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <wx/choice.h>
 #include <wx/dialog.h>
+#include <wx/display.h>
 #include <wx/frame.h>
 #include <wx/image.h>
 #include <wx/menu.h>
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/window_message.h"
 #include "testsupport/temp_dir.h"
 #include "ui/application.h"
 #include "ui/controls.h"
@@ -304,12 +307,14 @@ class RecordingFrame : public TDecoratedFrame {
  public:
   using TDecoratedFrame::TDecoratedFrame;
   std::vector<unsigned> commands;
+  std::vector<std::pair<unsigned, uintptr_t>> messages;  // the others, with their wParam
 
  protected:
   void DefaultProcessing(TMessage& message) override {
     if (message.message == WM_COMMAND) {
       commands.push_back(message.id);
     } else {
+      messages.emplace_back(message.message, message.wParam);
       TDecoratedFrame::DefaultProcessing(message);
     }
   }
@@ -673,6 +678,29 @@ TEST_F(WxBackendTest, ModalDialogDisablesItsOwnerAndEndsWithItsCode) {
   EXPECT_EQ(rect.top, owner.top + frameY + caption + client.top);
 }
 
+// A dialog whose owner sits low on the screen opens moved up into the work area, all of it on
+// the screen.
+TEST_F(WxBackendTest, DialogOfALowOwnerOpensInsideTheWorkArea) {
+  const wxRect work = wxDisplay().GetClientArea();
+  const std::string title = Utf8(u8"Karten-Daten ändern");
+  TestFrame test = MakeFrame("Low owner test", kQueryId);
+  test.frame->SetWindowPos(0, 50, work.GetBottom() - 150, 420, 140, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  Settle(100);
+  TRect rect;
+  std::optional<wxPoint> real;
+  TimedDialog dialog(test.client, [&](TimedDialog& self) {
+    rect = self.GetWindowRect();
+    real = RealFramePosition(title);
+    self.CloseWindow(IDOK);
+  });
+  Watchdog watchdog(10);
+  EXPECT_EQ(dialog.Execute(), IDOK);
+  EXPECT_EQ(rect.bottom, work.GetBottom() + 1);
+  EXPECT_GE(rect.top, work.GetTop());
+  EXPECT_EQ(real, wxPoint(rect.left, rect.top));
+}
+
 // A dialog that ends while it is being set up never shows and returns its code at once.
 TEST_F(WxBackendTest, DialogEndedDuringSetupReturnsWithoutRunning) {
   class EndsAtOnce : public TDialog {
@@ -975,20 +1003,159 @@ TEST_F(WxBackendTest, ClickThatDestroysItsOwnWindowIsSafe) {
   Settle(100);
 }
 
-// A change the toolkit made is reported when the loop comes back; a window destroyed in
-// between hears nothing more.
-TEST_F(WxBackendTest, QueuedNotificationDiesWithItsWindow) {
-  TestFrame test = MakeFrame("Lifetime test", kTypingId);
-  auto* first = static_cast<wxTextCtrl*>(WidgetOf(*test.client->ChildWithId(10)));
-  auto* second = static_cast<wxTextCtrl*>(WidgetOf(*test.client->ChildWithId(11)));
-  first->SetValue("1");  // as the toolkit's own editing does it
-  Settle(100);
+// A change the toolkit makes by itself (here as its own editing makes it) reaches the
+// framework at once and meets the validator: refused, it is taken back without a trace.
+TEST_F(WxBackendTest, ToolkitChangesOfTheTextMeetTheValidatorAtOnce) {
+  TestFrame test = MakeFrame("Change test", kTypingId, [](Recorder& dialog) {
+    (new TEdit(&dialog, 10))->SetValidator(new TFilterValidator(TCharSet("0-9")));
+  });
+  auto* edit = static_cast<TEdit*>(test.client->ChildWithId(10));
+  auto* widget = static_cast<wxTextCtrl*>(WidgetOf(*edit));
+  widget->SetValue("12");
+  EXPECT_EQ(edit->GetText(), "12");
   EXPECT_EQ(test.client->Notifications(10, EN_CHANGE), 1);
+  EXPECT_TRUE(edit->IsModified());
+  edit->ClearModify();
+  widget->SetValue("1 2");
+  EXPECT_EQ(widget->GetValue(), "12");
+  EXPECT_EQ(test.client->Notifications(10, EN_CHANGE), 1);
+  EXPECT_FALSE(edit->IsModified());
+}
 
-  second->SetValue("2");
+// Shell code that puts $1 into the X selection $2 (clipboard or primary) and keeps serving it.
+std::vector<std::string> SetSelection(const std::string& text, const std::string& selection) {
+  return {"sh", "-c", "printf %s \"$1\" | xclip -selection \"$2\"", "sh", text, selection};
+}
+
+// Pastes from the clipboard (Ctrl+V, Shift+Insert) are checked as a whole against the field's
+// filter, as typed keys are. (The end-to-end test of the card editor pastes the primary
+// selection with the middle button too.)
+TEST_F(WxBackendTest, PastesMeetTheFieldsValidatorAsAWhole) {
+  const std::string title = "Paste test";
+  TestFrame test = MakeFrame(title, kTypingId, [](Recorder& dialog) {
+    (new TEdit(&dialog, 10))->SetValidator(new TFilterValidator(TCharSet("0-9")));
+  });
+  auto* edit = static_cast<TEdit*>(test.client->ChildWithId(10));
+  test.frame->SetWindowPos(0, 80, 80, 360, 160, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  edit->SetText("43");
+  edit->SetFocus();
+  ASSERT_TRUE(RunUntil([&] { return edit->Peer()->HasFocus(); }));
+  auto selection = [&] {
+    int start = -1, end = -1;
+    edit->GetSelection(start, end);
+    return std::make_pair(start, end);
+  };
+
+  ASSERT_TRUE(Helper(SetSelection("1 005", "clipboard")).Wait());
+  for (const char* paste : {"ctrl+v", "shift+Insert"}) {
+    edit->SetSelection(0, -1);
+    ASSERT_TRUE(Press(title, {"key", paste}));
+    Settle(200);
+    EXPECT_EQ(edit->GetText(), "43") << paste;
+    EXPECT_EQ(selection(), std::make_pair(0, 2)) << paste;
+  }
+  EXPECT_EQ(test.client->Notifications(10, EN_CHANGE), 1);  // SetText's own
+
+  // Digits are taken, over the selection.
+  ASSERT_TRUE(Helper(SetSelection("42", "clipboard")).Wait());
+  edit->SetSelection(0, -1);
+  ASSERT_TRUE(Press(title, {"key", "ctrl+v"}));
+  ASSERT_TRUE(RunUntil([&] { return edit->GetText() == "42"; })) << edit->GetText();
+  EXPECT_TRUE(edit->IsModified());
+  EXPECT_EQ(test.client->Notifications(10, EN_CHANGE), 2);
+}
+
+// GTK's own measure of how far an entry has scrolled its text to the left.
+int ScrollOffset(const TWindow& edit) {
+  using GetProperty = void (*)(void*, const char*, ...);
+  static const auto get = reinterpret_cast<GetProperty>(::dlsym(RTLD_DEFAULT, "g_object_get"));
+  int offset = -1;
+  if (get != nullptr) get(WidgetOf(edit)->GetHandle(), "scroll-offset", &offset, nullptr);
+  return offset;
+}
+
+// An edit without ES_AUTOHSCROLL stops taking characters when its visible width is full, so
+// that all it holds shows; with ES_AUTOHSCROLL it scrolls and takes more.
+TEST_F(WxBackendTest, EditWithoutHorizontalScrollingStopsWhenFull) {
+  TestFrame typing = MakeFrame("Full test", kTypingId);
+  TestFrame query = MakeFrame("Scroll test", kQueryId);
+  for (TestFrame* test : {&typing, &query}) {
+    test->frame->SetWindowPos(0, 60, test == &typing ? 60 : 300, 420, 200, SWP_NOZORDER);
+    test->frame->ShowWindow(SW_SHOWNORMAL);
+  }
+  TWindow* fixed = typing.client->ChildWithId(11);
+  TWindow* scrolling = query.client->ChildWithId(133);
+  for (TWindow* edit : {fixed, scrolling}) {
+    for (int i = 0; i < 80; ++i) {
+      TMessage key{WM_CHAR};
+      key.wParam = 'W';
+      edit->HandleMessage(key);
+    }
+  }
+  Settle(300);
+  size_t taken = fixed->GetText().size();
+  EXPECT_GT(taken, 5u);
+  EXPECT_LT(taken, 80u);
+  EXPECT_EQ(ScrollOffset(*fixed), 0) << taken;
+  EXPECT_TRUE(fixed->Peer()->TextFits(fixed->GetText()));
+  EXPECT_FALSE(fixed->Peer()->TextFits(fixed->GetText() + "W"));
+  EXPECT_EQ(scrolling->GetText().size(), 80u);
+  EXPECT_GT(ScrollOffset(*scrolling), 0);
+}
+
+// The default push button carries the toolkit's mark of the default, and it shows: on the
+// screen its frame differs from that of the other button.
+TEST_F(WxBackendTest, DefaultButtonIsMarkedAsTheDefault) {
+  TestFrame test = MakeFrame("Default test", kQueryId);
+  test.frame->SetWindowPos(0, 40, 40, 420, 200, SWP_NOZORDER);
+  test.frame->ShowWindow(SW_SHOWNORMAL);
+  test.client->ChildWithId(133)->SetFocus();
+  ASSERT_TRUE(RunUntil([&] { return RealFramePosition("Default test").has_value(); }));
+  Settle(500);
+  using HasDefault = int (*)(void*);
+  static const auto hasDefault =
+      reinterpret_cast<HasDefault>(::dlsym(RTLD_DEFAULT, "gtk_widget_has_default"));
+  ASSERT_NE(hasDefault, nullptr);
+  wxWindow* query = WidgetOf(*test.client->ChildWithId(408));
+  wxWindow* close = WidgetOf(*test.client->ChildWithId(334));
+  EXPECT_TRUE(hasDefault(query->GetHandle()));
+  EXPECT_FALSE(hasDefault(close->GetHandle()));
+
+  testsupport::TempDir dir;
+  ASSERT_EQ(std::system(("import -window root " + dir.path() + "screen.png").c_str()), 0);
+  wxImage screen(wxString(dir.path() + "screen.png"), wxBITMAP_TYPE_PNG);
+  ASSERT_TRUE(screen.IsOk());
+  // The left edge of each button, halfway down, where a frame is drawn.
+  auto edge = [&](wxWindow* button, int inset) {
+    wxRect rect = button->GetScreenRect();
+    int x = rect.x + inset;
+    int y = rect.y + rect.height / 2;
+    return std::vector<int>{screen.GetRed(x, y), screen.GetGreen(x, y), screen.GetBlue(x, y)};
+  };
+  for (int inset : {0, 1}) EXPECT_NE(edge(query, inset), edge(close, inset)) << inset;
+}
+
+// Other programs post messages to a window by its title; they arrive through the loop that
+// runs, as typed keys do.
+TEST_F(WxBackendTest, MessagesPostedToTheTitleArriveThroughTheLoop) {
+  testsupport::TempDir runtime;
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  TestFrame test = MakeFrame("Posted test", kQueryId);
+  ASSERT_TRUE(test.frame->ReceivePostedMessages());
+  platform::WindowHandle window = platform::FindWindowByTitle("Posted test");
+  ASSERT_NE(window, 0u);
+  test.frame->messages.clear();  // what the frame heard while it was made
+  EXPECT_TRUE(platform::PostWindowMessage(window, WM_CHAR, 0xA0, 0));
+  EXPECT_TRUE(platform::PostWindowMessage(window, 0x24, 0, 0x10));  // WM_GETMINMAXINFO: dropped
+  EXPECT_TRUE(platform::PostWindowMessage(window, WM_USER + 7, 3, 0));
+  using Received = std::vector<std::pair<unsigned, uintptr_t>>;
+  const Received expected = {{WM_CHAR, 0xA0}, {WM_USER + 7, 3}};
+  EXPECT_TRUE(RunUntil([&] { return test.frame->messages == expected; }));
   test.frame->Destroy();
+  EXPECT_EQ(platform::FindWindowByTitle("Posted test"), 0u);
   Settle(100);
-  EXPECT_EQ(test.client->Notifications(11, EN_CHANGE), 0);
+  ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

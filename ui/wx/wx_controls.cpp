@@ -9,7 +9,11 @@
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "ui/controls.h"
 #include "ui/dialog.h"
@@ -56,10 +60,60 @@ class PanelPeer final : public WxPeer {
   std::string text_;  // a panel shows no text, but the framework may keep one
 };
 
+// The part of an edit's text that a change replaced: the characters [from, to) of the old text
+// became `inserted`.
+struct TextChange {
+  size_t from;
+  size_t to;
+  std::string inserted;
+};
+
+// How `before` became `after`. When the selection the user had (`selection`) explains the
+// change, that is it (a paste over it, a drop into it); otherwise the one stretch between the
+// longest common start and the longest common end.
+TextChange ChangeBetween(const std::string& before, const std::string& after,
+                         std::pair<size_t, size_t> selection) {
+  auto [from, to] = selection;
+  if (from <= to && to <= before.size() && after.size() + (to - from) >= before.size() &&
+      after.compare(0, from, before, 0, from) == 0 &&
+      after.compare(after.size() - (before.size() - to), std::string::npos, before, to) == 0) {
+    return TextChange{from, to, after.substr(from, after.size() - (before.size() - (to - from)))};
+  }
+  size_t common = 0;
+  while (common < before.size() && common < after.size() && before[common] == after[common]) {
+    ++common;
+  }
+  size_t tail = 0;
+  while (tail < before.size() - common && tail < after.size() - common &&
+         before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) {
+    ++tail;
+  }
+  return TextChange{common, before.size() - tail,
+                    after.substr(common, after.size() - tail - common)};
+}
+
+// The width GTK gives an entry's text, looked up at run time like the other GTK functions
+// the backend uses, so no GTK header is needed; -1 when the toolkit has no such function.
+int EntryTextAreaWidth(wxTextCtrl* edit) {
+  struct GdkRectangle {
+    int x, y, width, height;
+  };
+  using GetTextArea = void (*)(void*, GdkRectangle*);
+  static const auto getTextArea =
+      reinterpret_cast<GetTextArea>(::dlsym(RTLD_DEFAULT, "gtk_entry_get_text_area"));
+  if (getTextArea == nullptr || edit->GetHandle() == nullptr) return -1;
+  GdkRectangle area{};
+  getTextArea(edit->GetHandle(), &area);
+  return area.width;
+}
+
 // A single-line edit. Typed characters do not reach the toolkit: the frame's key hook hands
 // them to TakeTypedKey, which sends WM_CHAR to the framework, and the framework applies the
-// key through SetText, SetSelection and SetModified. Keys the toolkit keeps (Delete, cut and
-// paste, ...) change the text natively; those changes set the modify flag and send EN_CHANGE.
+// key through SetText, SetSelection and SetModified. Every other change of the text (a paste
+// from the clipboard or the primary selection, a drop, input methods and dead keys, Delete,
+// cut) is taken back as soon as the toolkit reports it and handed to the framework as
+// TEdit::ReplaceByUser, which applies it the same way, shortened to fit, or refuses it.
+// (GTK reports such a change once, even a paste over a selection.)
 class EditPeer final : public WxPeer {
  public:
   EditPeer(WxBackend& backend, TWindow* window, WxPeer* parent)
@@ -70,15 +124,17 @@ class EditPeer final : public WxPeer {
     Attach(edit_);
     ApplyDialogFont(backend, window, edit_);
     edit_->SetInsertionPoint(0);
+    shown_ = GetText();
     Listen(edit_, wxEVT_TEXT);
+    // Mouse buttons may paste (middle), start a drag or open the menu with "Paste" (right).
+    Listen(edit_, wxEVT_LEFT_DOWN);
+    Listen(edit_, wxEVT_MIDDLE_DOWN);
+    Listen(edit_, wxEVT_RIGHT_DOWN);
   }
 
   void SetText(const std::string& text) override {
     if (text == GetText()) return;
-    settingText_ = true;
-    edit_->ChangeValue(ToWx(text));
-    edit_->SetInsertionPoint(0);
-    settingText_ = false;
+    Show(text, 0, 0);
     modified_ = false;
     NotifyParent(EN_CHANGE);
   }
@@ -99,19 +155,23 @@ class EditPeer final : public WxPeer {
       int current = 0;
       int caret = 0;
       GetSelection(&current, &caret);
-      edit_->SetInsertionPoint(std::min(caret, length));
-      return;
+      start = end = std::min(caret, length);
     }
     if (end < 0 || end > length) end = length;
     start = std::min(start, length);
-    if (start == end) {
-      edit_->SetInsertionPoint(start);
-    } else {
-      edit_->SetSelection(start, end);
-    }
+    Select(start, end);
   }
   bool IsModified() const override { return modified_; }
   void SetModified(bool modified) override { modified_ = modified; }
+
+  // The whole text and the caret after it within the width GTK leaves for the text.
+  bool TextFits(const std::string& text) const override {
+    // Before GTK has laid the edit out on the screen it has no width to measure against.
+    if (!edit_->IsShownOnScreen()) return true;
+    int area = EntryTextAreaWidth(edit_);
+    if (area < 0) area = edit_->GetClientSize().x;
+    return edit_->GetTextExtent(ToWx(text)).x + kCaretWidth <= area;
+  }
 
   bool TakeTypedKey(const wxKeyEvent& key) override {
     // Shortcuts (Ctrl+C, Alt+letter, ...) stay with the toolkit; AltGr is no such modifier.
@@ -125,41 +185,62 @@ class EditPeer final : public WxPeer {
     return true;
   }
 
+  void BeforeKey() override { NoteSelection(); }
+
  private:
+  static constexpr int kCaretWidth = 1;
+
   void OnWidgetEvent(wxEvent& event) override {
-    if (event.GetEventType() != wxEVT_TEXT || settingText_) return;
-    // A change the user made with a key the toolkit kept. The toolkit reports some changes
-    // in two steps (a paste over a selection: delete, then insert); the framework hears of
-    // the change once, when the loop comes back.
-    modified_ = true;
-    KeepToCodePage();
-    if (changePending_) return;
-    changePending_ = true;
-    CallAfter(&EditPeer::ReportChange);
+    if (event.GetEventType() != wxEVT_TEXT) {
+      NoteSelection();  // a mouse button: the toolkit acts on it next
+      event.Skip();
+      return;
+    }
+    if (settingText_) return;
+    const std::string changed = GetText();
+    if (changed == shown_) return;
+    TextChange change = ChangeBetween(shown_, changed, selection_);
+    // Back to the text the framework knows; the framework decides what becomes of the change.
+    Show(shown_, static_cast<int>(selection_.first), static_cast<int>(selection_.second));
+    if (auto* edit = dynamic_cast<TEdit*>(Window())) {
+      edit->ReplaceByUser(static_cast<int>(change.from), static_cast<int>(change.to),
+                          change.inserted);
+    }
   }
 
-  // Pasted or composed text may hold characters the code page lacks; they show as the '?'
-  // the program reads, as in an edit control of the Windows code page.
-  void KeepToCodePage() {
-    wxString shown = edit_->GetValue();
-    wxString readable = ToWx(FromWx(shown));
-    if (readable == shown) return;
-    long caret = edit_->GetInsertionPoint();
+  // Puts `text` in without telling anyone and selects [start, end).
+  void Show(const std::string& text, int start, int end) {
     settingText_ = true;
-    edit_->ChangeValue(readable);
-    edit_->SetInsertionPoint(std::min(caret, edit_->GetLastPosition()));
+    edit_->ChangeValue(ToWx(text));
     settingText_ = false;
+    shown_ = GetText();
+    int length = static_cast<int>(edit_->GetLastPosition());
+    Select(std::min(start, length), std::min(end, length));
   }
 
-  void ReportChange() {
-    changePending_ = false;
-    NotifyParent(EN_CHANGE);
+  void Select(int start, int end) {
+    if (start == end) {
+      edit_->SetInsertionPoint(start);
+    } else {
+      edit_->SetSelection(start, end);
+    }
+    selection_ = {static_cast<size_t>(start), static_cast<size_t>(end)};
+  }
+
+  // The selection as the user leaves it before a key or a mouse button may change the text.
+  void NoteSelection() {
+    int start = 0;
+    int end = 0;
+    GetSelection(&start, &end);
+    selection_ = {static_cast<size_t>(std::min(start, end)),
+                  static_cast<size_t>(std::max(start, end))};
   }
 
   wxTextCtrl* edit_;
+  std::string shown_;                          // the text as the framework last saw it
+  std::pair<size_t, size_t> selection_{0, 0};  // the selection before the change at hand
   bool modified_ = false;
-  bool settingText_ = false;    // our own SetText is changing the text
-  bool changePending_ = false;  // an EN_CHANGE is queued
+  bool settingText_ = false;  // the peer itself is changing the text
 };
 
 // A push button; BS_DEFPUSHBUTTON makes it the default button of its window.

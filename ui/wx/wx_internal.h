@@ -20,6 +20,7 @@
 #include <wx/weakref.h>
 #include <wx/window.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -65,6 +66,7 @@ class WxPeer : public WindowPeer, public wxEvtHandler {
   void SetSelection(int start, int end) override;
   bool IsModified() const override { return false; }
   void SetModified(bool /*modified*/) override {}
+  bool TextFits(const std::string& /*text*/) const override { return true; }
   int AddString(const std::string& /*text*/) override { return -1; }
   void ClearList() override {}
   int GetCount() const override { return 0; }
@@ -88,6 +90,9 @@ class WxPeer : public WindowPeer, public wxEvtHandler {
   // A key pressed while this peer has the focus: true when the peer took it (an edit takes the
   // characters it is typed), false when it belongs to the toolkit.
   virtual bool TakeTypedKey(const wxKeyEvent& /*event*/) { return false; }
+  // A key is about to reach this peer (it has the focus): the moment before the toolkit may
+  // change its content.
+  virtual void BeforeKey() {}
 
  protected:
   // Routes events of `type` from `source` (the widget, usually) to OnWidgetEvent, as long as
@@ -158,7 +163,11 @@ class WxBackend : public ui::Backend {
   int MessageBox(TWindow* owner, const std::string& text, const std::string& caption,
                  unsigned type) override;
   int GetSystemMetrics(int index) const override;
+  std::vector<Monitor> Monitors() const override;
+  void Beep() override;
   TSize DialogBaseUnits(const std::string& face, int pointSize) const override;
+  void WatchDescriptor(int fd, std::function<void()> readable) override;
+  void UnwatchDescriptor(int fd) override;
 
   // The font a dialog of this template font shows its controls in.
   const wxFont& DialogFont(const std::string& face, int pointSize) const;
@@ -175,11 +184,12 @@ class WxBackend : public ui::Backend {
   void ForgetWindow(TWindow* window);
   // Deletes what the backend holds of the toolkit, before the toolkit shuts down.
   void ReleaseToolkitObjects();
-  // Deletes the stopped timers once the loop comes back.
-  void ScheduleTimerCleanup();
+  // Deletes the stopped timers and ended descriptor watches once the loop comes back.
+  void ScheduleCleanup();
 
  private:
   class WindowTimer;
+  class DescriptorWatch;
   using TimerKey = std::pair<TWindow*, unsigned>;
   int CaptionHeight() const;
   int FrameSize(int wxMetric) const;
@@ -190,6 +200,10 @@ class WxBackend : public ui::Backend {
   // Stopped timers wait here until the loop comes back, since a timer may be killed from its
   // own notification.
   std::vector<std::unique_ptr<WindowTimer>> retiredTimers_;
+  std::map<int, std::unique_ptr<DescriptorWatch>> watches_;
+  // Ended watches wait here until the loop comes back, since a watch may end from its own
+  // callback.
+  std::vector<std::unique_ptr<DescriptorWatch>> retiredWatches_;
   bool cleanupScheduled_ = false;
   wxEvtHandler deferred_;
   std::vector<wxGUIEventLoop*> loops_;

@@ -342,6 +342,7 @@ class TopLevelPeer : public WxPeer {
   void OnKey(wxKeyEvent& key) {
     WxPeer* focus = Backend().PeerFor(wxWindow::FindFocus());
     if (focus != nullptr && wxGetTopLevelParent(focus->Widget()) != Widget()) focus = nullptr;
+    if (focus != nullptr) focus->BeforeKey();
     int code = key.GetKeyCode();
     bool plain = (key.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT | wxMOD_META)) == 0;
     if (plain && (code == WXK_RETURN || code == WXK_NUMPAD_ENTER)) {

@@ -80,4 +80,16 @@ LV_API int32_t Prepaid_Search_Telefon(const char* dataDir, uint8_t enabled, int3
  * index returns 0 and writes nothing. */
 LV_API int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* card);
 
+/* Decodes a card code with the tables of PREPAID.BIN and checks it. Each of the n symbols of
+ * `code` is looked up in the symbol row of its position (the first match gives the digit) and
+ * replaced in `code` by that digit character, in input order; a symbol that its row lacks stops
+ * the decoding there, leaving the later symbols as they were. The digits are then reordered by
+ * the position table; the first config->cardDigits of them are the card number K, the rest the
+ * check value V, which must equal the check word of K plus the header's check offset. Returns K,
+ * or -1 for every failure: PREPAID.BIN missing or its 184-byte header incomplete, a code of
+ * more than 16 symbols (refused before any symbol is replaced), an unknown symbol or position,
+ * a code shorter than cardDigits (the empty code included), a K beyond the 32-bit range or
+ * beyond the end of the check word table, or a check value that does not match. */
+LV_API int32_t Prepaid_GetSerialNumber(const char* dataDir, char* code, const PrepaidConfig* config);
+
 #endif

@@ -10,6 +10,8 @@
 #include "placement/window_pos.h"
 #include "store/prepaid.h"
 #include "util/file_open.h"
+#include "util/lib_strings.h"
+#include "util/split_line.h"
 
 #ifdef LV_BALANCE_QUERY
 #define OPEN myfopen
@@ -114,6 +116,23 @@ int main(void) {
   CLOSE(&exclusive);
   CLOSE(&shared);
   CHECK(CLOSE(&shared) == 0);
+
+  /* The string helpers and the field splitter of the program's generation. */
+  char line[] = "A,00042,100\n";
+  char f1[200], f2[200], f3[200];
+  char copy[8];
+#ifdef LV_BALANCE_QUERY
+  CHECK(GetLineParts(line, f1, f2, f3, NULL, NULL, NULL, NULL, NULL, NULL) == 3);
+  CHECK(strcmp(sName("C:\\a\\b.txt", '\\'), "b.txt") == 0);
+  CHECK(strcmp(sNameBody("/a/b.tar.gz"), "b.tar") == 0);
+  CHECK(mystrncpy(copy, "abcdef", 3) == copy && strcmp(copy, "abc") == 0);
+#else
+  CHECK(CONVERT_SplitLine(line, ',', f1, f2, f3, NULL, NULL, NULL, NULL, NULL, NULL, NULL) == 3);
+  CHECK(strcmp(LIB_FilenameExtension("/a/b.tar.gz"), "gz") == 0);
+  CHECK(LIB_strcmp("Stra\xDF" "e", "STRA\xDF" "E") == 0);
+  CHECK(LIB_strncpy(copy, "abcdef", 3) == copy && strcmp(copy, "abc") == 0);
+#endif
+  CHECK(strcmp(f1, "A") == 0 && strcmp(f2, "00042") == 0 && strcmp(f3, "100") == 0);
 
   unlink(path);
   rmdir(dir);

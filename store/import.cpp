@@ -175,7 +175,9 @@ int32_t Importer::Run() {
   }
   switch (resume.step) {
     case Step::kStop:
-      return StopAt(resume.at);
+      // What the interrupted import left could not be settled now (a file that cannot be read
+      // or written): the order file and the journal stay as they are for the next import.
+      return 0;
     case Step::kEnd:
       return Finish();
     case Step::kNext:

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <random>
 #include <string>
@@ -175,6 +176,17 @@ TEST_F(ImportKillTest, AnOrderThatCannotBeToldAppliedIsRejected) {
   std::vector<PrepaidCard> cards = testsupport::ReadCardFile(Path("PREPAID.DAT"));
   cards[2].balance -= 4;  // a call used units meanwhile
   WriteCardFile(Path("PREPAID.DAT"), cards);
+  const std::string before = ReadFile(Path("PREPAID.DAT"));
+  {
+    // While PREPAID.REJ cannot be written, nothing is decided and nothing changes.
+    platform::ScopedFaultHook hook([&](platform::FileOp op, std::string_view path) {
+      return op == platform::FileOp::kOpen && path == Path("PREPAID.REJ") ? EACCES : 0;
+    });
+    EXPECT_EQ(Import(Dir()), 0);
+  }
+  EXPECT_EQ(ReadFile(Path("PREPAID.INC")), orders_);
+  EXPECT_EQ(ReadFile(Path("PREPAID.DAT")), before);
+  EXPECT_FALSE(FileExists(Path("PREPAID.REJ")));
   EXPECT_EQ(Import(Dir()), 1);
   cards.push_back(CardBuilder(9).Balance(9).Build());
   EXPECT_EQ(testsupport::ReadCardFile(Path("PREPAID.DAT")).size(), cards.size());

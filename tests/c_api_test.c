@@ -134,6 +134,20 @@ int main(void) {
 #endif
   CHECK(strcmp(f1, "A") == 0 && strcmp(f2, "00042") == 0 && strcmp(f3, "100") == 0);
 
+  /* Card codes need PREPAID.BIN; an order file adds a card. */
+  char code[] = "ABC";
+  CHECK(Prepaid_GetSerialNumber(prefix, code, &config) == -1 && strcmp(code, "ABC") == 0);
+  char orders[96];
+  snprintf(orders, sizeof orders, "%sPREPAID.INC", prefix);
+  FILE* out2 = fopen(orders, "wb");
+  if (out2) {
+    fputs("A,40,400\r\n", out2);
+    fclose(out2);
+  }
+  CHECK(Prepaid_Include(prefix, prefix) == 1);
+  CHECK(Prepaid_Search(prefix, 40, &index, &card) == 1 && index == 3 && card.balance == 400);
+  CHECK(Prepaid_Include(prefix, prefix) == 0); /* the order file is gone */
+
   unlink(path);
   rmdir(dir);
   printf("c_api: %d passed, %d failed\n", checks - failures, failures);

@@ -279,7 +279,7 @@ RandomStore MakeRandomStore(uint32_t seed, int cards, int lines) {
       line = std::string(commands[pick(9)]) + (pick(6) ? "," : ";") + (pick(4) ? "" : "0") +
              std::to_string(pick(cards * 3));
       if (pick(8)) line += "," + std::to_string(pick(3000) - 1000);
-      if (pick(30) == 0) line += "," + std::to_string(2147483000 + pick(1000));
+      if (pick(30) == 0) line += "," + std::to_string(2147483000LL + pick(1000));
     }
     s.orders += line + ends[pick(3)];
   }

@@ -35,8 +35,8 @@ namespace header {
 inline constexpr size_t kCodeLength = 2;
 inline constexpr size_t kCheckLength = 4;
 inline constexpr size_t kCheckOffset = 6;
-inline constexpr size_t kPositionTable = 8;   // 16 bytes
-inline constexpr size_t kSymbolTable = 24;    // 16 rows of 10 bytes
+inline constexpr size_t kPositionTable = 8;  // 16 bytes
+inline constexpr size_t kSymbolTable = 24;   // 16 rows of 10 bytes
 }  // namespace header
 inline constexpr size_t kCodePositions = 16;
 // The check word of card number k lies at kBinHeaderSize + 2 * k.

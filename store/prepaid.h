@@ -30,15 +30,15 @@ typedef struct PrepaidConfig {
  * hosts, but the store always converts field by field. */
 typedef struct PrepaidCard {
   int32_t cardNumber;
-  int32_t balance;        /* units; 0 means empty */
-  uint8_t reserved[2];    /* not interpreted; kept by every update */
-  uint8_t telefonDigits;  /* digits of the telephone number, leading zeros included */
-  uint8_t lastDigits;     /* digits of the last number, leading zeros included */
-  int32_t lastHigh;       /* last number: leading digits */
-  int32_t lastLow;        /* last number: trailing digits */
-  uint32_t flags;         /* bit 31: locked */
-  int32_t telefonHigh;    /* telephone number: digits before the last nine */
-  int32_t telefonLow;     /* telephone number: the last nine digits */
+  int32_t balance;       /* units; 0 means empty */
+  uint8_t reserved[2];   /* not interpreted; kept by every update */
+  uint8_t telefonDigits; /* digits of the telephone number, leading zeros included */
+  uint8_t lastDigits;    /* digits of the last number, leading zeros included */
+  int32_t lastHigh;      /* last number: leading digits */
+  int32_t lastLow;       /* last number: trailing digits */
+  uint32_t flags;        /* bit 31: locked */
+  int32_t telefonHigh;   /* telephone number: digits before the last nine */
+  int32_t telefonLow;    /* telephone number: the last nine digits */
 } PrepaidCard;
 
 #define PREPAID_CARD_LOCKED 0x80000000u
@@ -79,5 +79,31 @@ LV_API int32_t Prepaid_Search_Telefon(const char* dataDir, uint8_t enabled, int3
  * at or beyond the end extends it). Returns 1 only when all 32 bytes were written; a negative
  * index returns 0 and writes nothing. */
 LV_API int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* card);
+
+/* Applies the card orders of PREPAID.INC in `exchangeDir` to PREPAID.DAT in `dataDir` (created
+ * when missing) and deletes the order file. Batch marker lines (first character 'E') are
+ * recorded in PREPAID.TRR; a batch whose marker is recorded already ends the import there.
+ * Order lines "command,card number[,amount]": 'A' adds the amount (creating the card when
+ * absent), 'D' empties the card, 'L' locks and 'U' unlocks it; other commands, absent cards for
+ * 'D', 'L', 'U' and amounts of 0 are skipped. Lines that cannot be applied go to PREPAID.REJ;
+ * a journal, PREPAID.INJ, lets an interrupted import be finished without applying any order
+ * twice. Returns 1 when the order file was processed and deleted (also when the import ended
+ * early), 0 when nothing was done, or when a write failed and PREPAID.INC was replaced by the
+ * lines not yet applied. The card editor's library splits lines with CONVERT_SplitLine, the
+ * balance query's with GetLineParts. */
+LV_API int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir);
+
+/* Decodes a card code with the tables of PREPAID.BIN and checks it. Each of the n symbols of
+ * `code` is looked up in the symbol row of its position (the first match gives the digit) and
+ * replaced in `code` by that digit character, in input order; a symbol that its row lacks stops
+ * the decoding there, leaving the later symbols as they were. The digits are then reordered by
+ * the position table; the first config->cardDigits of them are the card number K, the rest the
+ * check value V, which must equal the check word of K plus the header's check offset. Returns K,
+ * or -1 for every failure: PREPAID.BIN missing or its 184-byte header incomplete, a code of
+ * more than 16 symbols (refused before any symbol is replaced), an unknown symbol or position,
+ * a code shorter than cardDigits (the empty code included), a K beyond the 32-bit range or
+ * beyond the end of the check word table, or a check value that does not match. */
+LV_API int32_t Prepaid_GetSerialNumber(const char* dataDir, char* code,
+                                       const PrepaidConfig* config);
 
 #endif

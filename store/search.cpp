@@ -79,8 +79,8 @@ bool StoreFileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
-                      int32_t telefonHigh, int32_t* index, PrepaidCard* card, TelefonMatch match) {
+int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow, int32_t telefonHigh,
+                      int32_t* index, PrepaidCard* card, TelefonMatch match) {
   if (!dataDir || !index || !card) return 0;
   if (!enabled) return 0;
   const bool withUnitsOnly = match == TelefonMatch::kWithUnitsOnly;
@@ -95,8 +95,7 @@ int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
 
 }  // namespace store
 
-int32_t Prepaid_Search(const char* dataDir, int32_t cardNumber, int32_t* index,
-                       PrepaidCard* card) {
+int32_t Prepaid_Search(const char* dataDir, int32_t cardNumber, int32_t* index, PrepaidCard* card) {
   if (!dataDir || !index || !card) return 0;
   if (cardNumber == -1) return 0;
   return platform::CallNoThrow<int32_t>(0, [&] {

@@ -26,8 +26,8 @@ enum class TelefonMatch { kWithUnitsOnly, kAnyBalance };
 // it again first, so fields another process changed meanwhile are kept.
 bool ReadCardAt(const char* dataDir, int32_t index, PrepaidCard* card);
 
-int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow,
-                      int32_t telefonHigh, int32_t* index, PrepaidCard* card, TelefonMatch match);
+int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow, int32_t telefonHigh,
+                      int32_t* index, PrepaidCard* card, TelefonMatch match);
 
 }  // namespace store
 

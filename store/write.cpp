@@ -30,7 +30,8 @@ bool ReadCardAt(const char* dataDir, int32_t index, PrepaidCard* card) {
     if (util::OpenAsFopen(path, "rb", false, &file) != 0) return false;
     unsigned char record[kRecordSize];
     const off_t offset = static_cast<off_t>(index) * static_cast<off_t>(kRecordSize);
-    const bool read = file.ReadAt(record, sizeof record, offset) == static_cast<ssize_t>(sizeof record);
+    const bool read =
+        file.ReadAt(record, sizeof record, offset) == static_cast<ssize_t>(sizeof record);
     file.Close();
     if (read) DecodeCard(record, card);
     return read;

@@ -15,6 +15,8 @@
 #include "util/file_open.h"
 #include "util/time_format.h"
 #include "util/line_edit.h"
+#include "util/lib_strings.h"
+#include "util/split_line.h"
 
 #ifdef LV_BALANCE_QUERY
 #define OPEN myfopen
@@ -170,6 +172,36 @@ int main(void) {
   CHECK(strcmp(back, "two\r\n") == 0);
   unlink(lines);
 #endif
+  /* The string helpers and the field splitter of the program's generation. */
+  char order[] = "A,00042,100\n";
+  char f1[200], f2[200], f3[200];
+  char copy[8];
+#ifdef LV_BALANCE_QUERY
+  CHECK(GetLineParts(order, f1, f2, f3, NULL, NULL, NULL, NULL, NULL, NULL) == 3);
+  CHECK(strcmp(sName("C:\\a\\b.txt", '\\'), "b.txt") == 0);
+  CHECK(strcmp(sNameBody("/a/b.tar.gz"), "b.tar") == 0);
+  CHECK(mystrncpy(copy, "abcdef", 3) == copy && strcmp(copy, "abc") == 0);
+#else
+  CHECK(CONVERT_SplitLine(order, ',', f1, f2, f3, NULL, NULL, NULL, NULL, NULL, NULL, NULL) == 3);
+  CHECK(strcmp(LIB_FilenameExtension("/a/b.tar.gz"), "gz") == 0);
+  CHECK(LIB_strcmp("\xE4pfel", "\xC4PFEL") == 0);
+  CHECK(LIB_strncpy(copy, "abcdef", 3) == copy && strcmp(copy, "abc") == 0);
+#endif
+  CHECK(strcmp(f1, "A") == 0 && strcmp(f2, "00042") == 0 && strcmp(f3, "100") == 0);
+
+  /* Card codes need PREPAID.BIN; an order file adds a card. */
+  char code[] = "ABC";
+  CHECK(Prepaid_GetSerialNumber(prefix, code, &config) == -1 && strcmp(code, "ABC") == 0);
+  char orders[96];
+  snprintf(orders, sizeof orders, "%sPREPAID.INC", prefix);
+  FILE* out2 = fopen(orders, "wb");
+  if (out2) {
+    fputs("A,40,400\r\n", out2);
+    fclose(out2);
+  }
+  CHECK(Prepaid_Include(prefix, prefix) == 1);
+  CHECK(Prepaid_Search(prefix, 40, &index, &card) == 1 && index == 3 && card.balance == 400);
+  CHECK(Prepaid_Include(prefix, prefix) == 0); /* the order file is gone */
 
   unlink(path);
   rmdir(dir);

@@ -147,7 +147,7 @@ CodeTables MakeCodeTables(int cardDigits, int checkDigits, int cardCount, uint32
   // Every check value W + checkOffset must fit in checkDigits decimal digits.
   long limit = 1;
   for (int i = 0; i < checkDigits && limit <= 65535L * 2; ++i) limit *= 10;
-  const long offsetRoom = std::min<long>(limit / 4, 65535);
+  const long offsetRoom = std::max<long>(1, std::min<long>(limit / 4, 65535));  // 1: offset 0
   tables.checkOffset = static_cast<uint16_t>(random() % static_cast<uint32_t>(offsetRoom));
   const long wordRoom = std::min<long>(limit - tables.checkOffset, 65536);
   tables.checkWords.resize(static_cast<size_t>(cardCount));

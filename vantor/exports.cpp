@@ -2,6 +2,7 @@
 // functions whose newer generation differs from the other program's. CMakeLists.txt lists every
 // name the program exports; the generation-neutral store functions (Prepaid_ReadConfig,
 // Prepaid_Search, Prepaid_Write) are defined by the store itself.
+#include "store/import.h"
 #include "store/prepaid.h"
 #include "store/store_internal.h"
 #include "util/file_open.h"
@@ -17,4 +18,10 @@ FILE* FILE_fopen(const char* path, const char* mode, uint8_t exclusive) {
   return util::Fopen(path, mode, exclusive != 0, util::FopenGeneration::kCurrent);
 }
 
-int32_t FILE_fclose(FILE** stream) { return util::Fclose(stream); }
+int32_t FILE_fclose(FILE** stream) {
+  return util::Fclose(stream);
+}
+
+int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir) {
+  return store::Include(exchangeDir, dataDir, util::SplitGeneration::kCurrent);
+}

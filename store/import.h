@@ -1,0 +1,37 @@
+// The card import (Prepaid_Include): card orders from PREPAID.INC applied to PREPAID.DAT.
+//
+// Orders come in batches headed by a marker line (first character 'E'); the markers of imported
+// batches are kept in PREPAID.TRR, so a batch that arrives again is not applied twice. Order
+// lines hold a command ('A' add units, 'D' empty, 'L' lock, 'U' unlock), a card number and, for
+// 'A', an amount, separated by commas. The import looks cards up in an index built once per
+// import (store/card_index.h) and changes each record by one read-modify-write under the
+// record's lock (store/record_update.h), with the same results, record for record, as searching
+// the file from its start for every line.
+//
+// Nothing is lost and nothing is applied twice:
+//   - lines that cannot be applied (an order line with fewer than two fields and everything
+//     after it, an 'A' whose new balance does not fit in 32 bits, an order that an interrupted
+//     import may or may not have applied) are added to PREPAID.REJ in the exchange directory,
+//     each group after a line "; not applied: <reason>";
+//   - when a record or a marker cannot be written, the import stops at that line, PREPAID.INC
+//     is replaced by exactly the lines not yet applied, and the result is 0;
+//   - the journal PREPAID.INJ (store/import_journal.h) lets the next import finish an import
+//     that was killed.
+#ifndef LINDAVOX_STORE_IMPORT_H
+#define LINDAVOX_STORE_IMPORT_H
+
+#include <cstdint>
+
+#include "util/split_line_internal.h"
+
+namespace store {
+
+// 1 when the order file was processed (also when the import ended early at a repeated marker
+// or a line with fewer than two fields) and deleted; 0 when there was none, when a file could
+// not be opened (another import running included), or when the import stopped at a line that
+// could not be written (PREPAID.INC then holds that line and the ones after it).
+int32_t Include(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation);
+
+}  // namespace store
+
+#endif

@@ -1,0 +1,107 @@
+// libFuzzer target for order files: arbitrary bytes as PREPAID.INC and PREPAID.TRR, imported
+// by Prepaid_Include and by the straightforward reference method over the same small card file.
+// Both must leave the same card and marker files, the import must delete the order file and its
+// journal, and no splitter call may write beyond a destination (ASan and UBSan watch).
+#include <fuzzer/FuzzedDataProvider.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "store/import.h"
+#include "testsupport/naive_import.h"
+#include "util/split_line.h"
+
+namespace {
+
+std::string g_ours, g_reference;
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) abort();
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Cards 1 to 4, a duplicate of card 2, a locked card 3 and a balance close to the limit.
+std::string CardFile() {
+  std::string bytes;
+  const int32_t cards[][3] = {
+      {1, 10, 0}, {2, 2147483000, 0}, {3, 5, INT32_MIN}, {2, 7, 0}, {4, -3, 0}};
+  for (const auto& card : cards) {
+    std::string record(32, '\0');
+    for (int i = 0; i < 4; ++i) {
+      record[i] = static_cast<char>(card[0] >> (8 * i));
+      record[4 + i] = static_cast<char>(card[1] >> (8 * i));
+      record[20 + i] = static_cast<char>(card[2] >> (8 * i));
+    }
+    bytes += record;
+  }
+  return bytes;
+}
+
+void Prepare(const std::string& dir, const std::string& orders, const std::string& markers) {
+  for (const char* name : {"PREPAID.REJ", "PREPAID.INJ", "PREPAID.TRR"}) {
+    unlink((dir + name).c_str());
+  }
+  WriteBytes(dir + "PREPAID.DAT", CardFile());
+  WriteBytes(dir + "PREPAID.INC", orders);
+  if (!markers.empty()) WriteBytes(dir + "PREPAID.TRR", markers);
+}
+
+void SplitDirectly(std::string line, int destinations) {
+  char fields[10][100];
+  char* d[10] = {};
+  for (int i = 0; i < destinations; ++i) d[i] = fields[i];
+  line.resize(line.size() < 400 ? line.size() : 400);
+  CONVERT_SplitLine(line.data(), line.empty() ? ',' : line[0], d[0], d[1], d[2], d[3], d[4], d[5],
+                    d[6], d[7], d[8], d[9]);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char ours[] = "/tmp/lindavox-import-fuzz-XXXXXX";
+  char reference[] = "/tmp/lindavox-import-fuzz-XXXXXX";
+  if (!mkdtemp(ours) || !mkdtemp(reference)) abort();
+  g_ours = std::string(ours) + "/";
+  g_reference = std::string(reference) + "/";
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 8192) return 0;
+  FuzzedDataProvider provider(data, size);
+  const bool older = provider.ConsumeBool();
+  const int destinations = provider.ConsumeIntegralInRange(2, 10);
+  const std::string markers = provider.ConsumeRandomLengthString(300);
+  const std::string orders = provider.ConsumeRemainingBytesAsString();
+  SplitDirectly(orders, destinations);
+
+  const auto generation =
+      older ? util::SplitGeneration::kBalanceQuery : util::SplitGeneration::kCurrent;
+  Prepare(g_ours, orders, markers);
+  Prepare(g_reference, orders, markers);
+  if (store::Include(g_ours.c_str(), g_ours.c_str(), generation) != 1) abort();
+  if (testsupport::NaiveInclude(g_reference, g_reference, generation) != 1) abort();
+  if (ReadBytes(g_ours + "PREPAID.DAT") != ReadBytes(g_reference + "PREPAID.DAT")) abort();
+  if (ReadBytes(g_ours + "PREPAID.TRR") != ReadBytes(g_reference + "PREPAID.TRR")) abort();
+  if (Exists(g_ours + "PREPAID.INC") || Exists(g_ours + "PREPAID.INJ")) abort();
+  return 0;
+}

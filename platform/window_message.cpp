@@ -38,34 +38,13 @@
 
 #include "platform/ansi_case.h"
 #include "platform/little_endian.h"
+#include "platform/path.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
 
 using detail::SocketFileIdentity;
-
-// Owns a descriptor; closing keeps errno, so a failure's errno survives the cleanup.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset() {
-    if (fd_ < 0) return;
-    int saved = errno;
-    ::close(fd_);
-    errno = saved;
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 void StoreLE64(unsigned char* p, uint64_t value) {
   StoreLE32(p, static_cast<uint32_t>(value));
@@ -184,10 +163,6 @@ int CheckDirectory(const std::string& directory, bool create) {
   return safe ? 0 : EACCES;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  return path.substr(0, path.rfind('/') + 1);
-}
-
 // Holds the directory's lock file locked while alive; false (errno set) when it cannot.
 class DirectoryLock {
  public:
@@ -197,7 +172,7 @@ class DirectoryLock {
     if (!fd_) return;
     while (::flock(fd_.get(), LOCK_EX) != 0) {
       if (errno != EINTR) {
-        fd_.Reset();
+        fd_.reset();
         return;
       }
     }
@@ -205,7 +180,7 @@ class DirectoryLock {
   explicit operator bool() const { return static_cast<bool>(fd_); }
 
  private:
-  Fd fd_;  // open and locked, or closed when locking failed
+  UniqueFd fd_;  // open and locked, or closed when locking failed
 };
 
 // Removes the socket file at `path` when it is left over from a receiver that died. 0 when the
@@ -214,7 +189,7 @@ int RemoveIfStale(const std::string& path) {
   struct stat status;
   if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
   if (!S_ISSOCK(status.st_mode)) return EEXIST;
-  Fd probe(NewSocket());
+  UniqueFd probe(NewSocket());
   if (!probe) return errno;
   if (Connect(probe.get(), path)) return EADDRINUSE;
   if (errno == ENOENT) return 0;
@@ -239,7 +214,7 @@ class HeldWindows {
  private:
   struct Connection {
     std::string path;  // the title's socket file
-    Fd fd;             // connected to the receiver that was bound at `path`
+    UniqueFd fd;       // connected to the receiver that was bound at `path`
     SocketFileIdentity identity;
     uint64_t lastUse;
   };
@@ -273,7 +248,7 @@ void HeldWindows::MakeRoom() {
 }
 
 WindowHandle HeldWindows::Open(const std::string& path, const SocketFileIdentity& identity) {
-  Fd fd(NewSocket());
+  UniqueFd fd(NewSocket());
   if (!fd || !Connect(fd.get(), path)) return 0;
   MakeRoom();
   WindowHandle handle = ++lastHandle_;
@@ -378,7 +353,7 @@ std::unique_ptr<MessageReceiver> MessageReceiver::Listen(const char* title) {
     return nullptr;
   }
   DirectoryLock lock(directory);
-  Fd socket(NewSocket());
+  UniqueFd socket(NewSocket());
   if (!lock || !socket) return nullptr;
   if (!Bind(socket.get(), path)) {
     if (errno != EADDRINUSE) return nullptr;
@@ -393,7 +368,7 @@ std::unique_ptr<MessageReceiver> MessageReceiver::Listen(const char* title) {
   std::optional<SocketFileIdentity> identity = IdentityOf(path);
   if (!identity) return nullptr;
   return std::unique_ptr<MessageReceiver>(
-      new MessageReceiver(socket.Release(), std::move(path), *identity));
+      new MessageReceiver(socket.release(), std::move(path), *identity));
 }
 
 MessageReceiver::~MessageReceiver() {

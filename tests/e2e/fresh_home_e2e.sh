@@ -20,9 +20,17 @@ geometry() {
 e2e_start quillet
 main=$(e2e_window "Prepaid Guthabenabfrage")
 opened=$(geometry "$main")
-xdotool windowmove --sync "$main" 97 143
-sleep 0.3
-moved=$(geometry "$main")
+# The program sizes and places its window once more when its start-up timer fires: move the
+# window until it stays where it was put.
+tries=0
+while :; do
+  xdotool windowmove --sync "$main" 97 143
+  moved=$(geometry "$main")
+  sleep 0.5
+  [ "$(geometry "$main")" = "$moved" ] && break
+  tries=$((tries + 1))
+  [ "$tries" -gt 20 ] && fail "the window does not stay where it is moved"
+done
 [ "$moved" != "$opened" ] || fail "the window did not move from $opened"
 e2e_shot fresh-home-moved
 xdotool windowactivate --sync "$main" key alt+F4

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/profile.h"
 
 namespace platform {
@@ -56,7 +57,7 @@ ConfigLocation Locate() {
 
 bool IsDirectory(const std::string& path) {
   struct stat status;
-  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return ::stat(path.c_str(), &status) == 0 && KindOf(status) == FileKind::kDirectory;
 }
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include <utility>
 
 #include "platform/ansi_case.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "platform/path.h"
 #include "platform/unique_fd.h"
@@ -158,8 +159,8 @@ int CheckDirectory(const std::string& directory, bool create) {
   std::string name = directory.substr(0, directory.size() - 1);
   struct stat status;
   if (::lstat(name.c_str(), &status) != 0) return errno;
-  bool safe =
-      S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+  bool safe = KindOf(status) == FileKind::kDirectory && status.st_uid == ::geteuid() &&
+              (status.st_mode & 077) == 0;
   return safe ? 0 : EACCES;
 }
 
@@ -378,8 +379,7 @@ MessageReceiver::~MessageReceiver() {
     std::optional<SocketFileIdentity> identity = IdentityOf(path_);
     if (identity && *identity == identity_) ::unlink(path_.c_str());
   }
-  ::close(fd_);
-  errno = saved;
+  errno = saved;  // the socket is closed after this, by its owner, keeping errno too
 }
 
 std::optional<ReceivedMessage> MessageReceiver::Receive(int timeoutMs) {
@@ -388,7 +388,7 @@ std::optional<ReceivedMessage> MessageReceiver::Receive(int timeoutMs) {
   // One byte more than a message, so that a longer datagram shows as too long, not as cut.
   unsigned char buffer[kWindowMessageSize + 1];
   for (;;) {
-    ssize_t size = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    ssize_t size = ::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (size >= 0) {
       if (auto received = DecodeMessage(buffer, static_cast<size_t>(size))) return received;
       continue;
@@ -403,7 +403,7 @@ std::optional<ReceivedMessage> MessageReceiver::Receive(int timeoutMs) {
       }
       wait = static_cast<int>(left.count());
     }
-    pollfd readable{fd_, POLLIN, 0};
+    pollfd readable{fd_.get(), POLLIN, 0};
     int ready = ::poll(&readable, 1, wait);
     if (ready < 0) return std::nullopt;
     if (ready == 0) {

@@ -292,7 +292,10 @@ int SharedFile::Open(const std::string& path, const OpenRequest& request, Shared
     UniqueFd fd;
     struct stat status;
     bool announceable;
-    if (int error = OpenDescriptor(path, request, &fd, &status, &announceable)) return error;
+    if (int error = OpenDescriptor(path, request, &fd, &status, &announceable)) {
+      // A lease of another program (a file server's) that was not given up in time.
+      return error == EWOULDBLOCK ? kSharingViolation : error;
+    }
     {
       Gate gate(fd.get(), path);
       if (int error = gate.Take(backoff)) return error;

@@ -1,6 +1,7 @@
 #include "platform/share.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -423,6 +424,24 @@ TEST_F(ShareTest, OnlyOrdinaryFilesAreOpenedAndNothingElseBlocks) {
   struct stat status;
   ASSERT_EQ(::lstat(Path("pipe").c_str(), &status), 0);
   EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
+// A file server's lease (a Samba oplock) that is not given back: an open that needs it broken
+// does not wait for the kernel to break it (45 s by default), but gives up after the retry time.
+TEST_F(ShareTest, ALeaseThatIsNotGivenBackDelaysAnOpenOnlyForAMoment) {
+  testsupport::OtherProcess server([&] {
+    ::signal(SIGIO, SIG_IGN);  // hears of no lease break, so never gives the lease back
+    const int fd = ::open(file_.c_str(), O_RDONLY);
+    return fd >= 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+  });
+  if (!server.succeeded()) GTEST_SKIP() << "no leases on this file system";
+  std::optional<bool> refused = RunWithin(20s, [&] {
+    SharedFile file;
+    return SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &file) == kSharingViolation;
+  });
+  EXPECT_EQ(refused, true);
+  SharedFile reader;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &reader), 0) << "reading does not break a read lease";
 }
 
 TEST_F(ShareTest, InjectedBusyLockGivesUpAfterAboutASecond) {

@@ -4,14 +4,18 @@
 
 #include <climits>
 #include <cstring>
+#include <optional>
 
 #include "lang/lang_test.h"
+#include "testsupport/int_flag_call.h"
+#include "testsupport/other_process.h"
 
 extern "C" int LangCalledFromC(void);
 
 namespace lang {
 namespace {
 
+using namespace std::chrono_literals;
 using testsupport::IniText;
 using testsupport::WriteFile;
 
@@ -103,6 +107,10 @@ TEST_F(LangTest, AutoPickTakesTheFirstLanguageFileOnlyWhenNoChoiceWasStored) {
   WriteLanguage("<auto>", Prepaid("no language"));  // sorts first, but names no language
   WriteFile(Path("aaa.TXT"), "");
   EXPECT_FALSE(Init(nullptr, false));
+  // Only the low byte of the flag counts: a C caller's 256 is false.
+  auto init = testsupport::WithIntFlags<uint8_t(const char*, const char*, const char*, const char*,
+                                                int32_t, int32_t)>(&LS_init);
+  EXPECT_EQ(init("Lindavox", Dir().c_str(), "LX", nullptr, 256, 0), 0);
   ASSERT_TRUE(Init(nullptr, true));
   EXPECT_EQ(Lookup(39, 2, "x"), "english");
 
@@ -114,6 +122,32 @@ TEST_F(LangTest, AutoPickTakesTheFirstLanguageFileOnlyWhenNoChoiceWasStored) {
   WriteUserProfile(IniText({{"Tarnwell", {{"Language", "zulu"}}}}));
   ASSERT_TRUE(Init(nullptr, true));
   EXPECT_EQ(Lookup(39, 2, "x"), "zulu");
+}
+
+TEST_F(LangTest, PipesAndDevicesInPlaceOfTheFilesNeverHoldUpTheTexts) {
+  ASSERT_EQ(::mkfifo(Path("LINDAVOX.INI").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (ConfigDir() + "win.ini").c_str()), 0);
+  ASSERT_EQ(::mkfifo(Path("CHARSET.INI").c_str(), 0644), 0);
+  WriteLanguage("english", Prepaid("english"));
+  std::optional<bool> asIfMissing = testsupport::RunWithin(10s, [&] {
+    char charset[100];
+    const bool configuredNothing = !Init() &&
+                                   LS_GetCharset(charset, nullptr, Dir().c_str(), 1) == 1252 &&
+                                   std::strcmp(charset, "windows-1252") == 0;
+    // A language file that turns into a pipe while it is in use.
+    if (!configuredNothing || !Init("english")) return false;
+    ::unlink(Path("english.LX").c_str());
+    return ::mkfifo(Path("english.LX").c_str(), 0644) == 0 && Lookup(39, 2, "x") == "x";
+  });
+  EXPECT_EQ(asIfMissing, true);
+}
+
+TEST_F(LangTest, AByteOrderMarkHidesNoSection) {
+  const std::string bom = "\xEF\xBB\xBF";
+  WriteLanguage("english", bom + Prepaid("english"));
+  WriteFile(Path("LINDAVOX.INI"), bom + IniText({{"Common", {{"Language", "english"}}}}));
+  ASSERT_TRUE(Init());
+  EXPECT_EQ(Lookup(39, 2, "x"), "english");
 }
 
 TEST_F(LangTest, FailedInitForgetsTheHelpLetterOfTheEarlierLanguage) {

@@ -1,8 +1,6 @@
 // LS_init, LS_isActive, LSS and LS_Help: the module state and the lookups.
 #include "lang/lang.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -13,6 +11,7 @@
 #include "platform/ansi_case.h"
 #include "platform/c_boundary.h"
 #include "platform/dir_search.h"
+#include "platform/file_io.h"
 #include "platform/profile.h"
 
 namespace lang {
@@ -37,11 +36,6 @@ std::string g_helpName;
 
 char* ResultBuffer(int32_t slot) {
   return g_results[slot >= 2 && slot <= 4 ? slot - 2 : kSharedSlot];
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat status;
-  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 // The language of the alphabetically first language file in `directory` (the order NTFS
@@ -109,11 +103,11 @@ bool Init(const char* directory, const char* extension, const char* language, bo
   if (!CanNameFile(name)) return false;
   const std::string file = name + "." + extension;
   std::string path = FileInDirectory(directory, file);
-  if (!IsRegularFile(path)) {
+  if (!platform::IsRegularFile(path)) {
     // Language names are stored as the selection shows them ("English"); the file system,
     // unlike the one they were chosen on, tells case apart.
     std::optional<std::string> other = FileIgnoringCase(directory, file);
-    if (!other || !IsRegularFile(*other)) return false;
+    if (!other || !platform::IsRegularFile(*other)) return false;
     path = std::move(*other);
   }
   g_state.helpLetter = ReadHelpLetter(path);

@@ -1,7 +1,5 @@
 #include "lang/sel_language.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <utility>
 
@@ -12,6 +10,7 @@
 #include "placement/window_pos.h"
 #include "platform/ansi_case.h"
 #include "platform/dir_search.h"
+#include "platform/file_io.h"
 #include "platform/profile.h"
 #include "ui/application.h"
 
@@ -38,11 +37,6 @@ std::string LanguageName(const std::string& file) {
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
          platform::AnsiEqualIgnoreCase(std::string_view(text).substr(0, prefix.size()), prefix);
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat status;
-  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 int ShowMessage(TWindow* owner, const char* text, const char* caption, unsigned type) {
@@ -125,7 +119,7 @@ void TSel_Language::ShowIcon() {
 }
 
 void TSel_Language::ShowCodePage() {
-  if (!lang::IsRegularFile(lang::FileInDirectory(directory_, "CHARSET.INI"))) return;
+  if (!platform::IsRegularFile(lang::FileInDirectory(directory_, "CHARSET.INI"))) return;
   char charset[100];
   char extra[100] = "";
   const int32_t codePage = LS_GetCharset(charset, extra, directory_.c_str(), 0);

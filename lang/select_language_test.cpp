@@ -10,6 +10,7 @@
 
 #include "lang/lang_test.h"
 #include "platform/dir_search.h"
+#include "testsupport/int_flag_call.h"
 #include "ui/application.h"
 #include "ui/controls.h"
 #include "ui/headless/headless.h"
@@ -61,9 +62,13 @@ class SelectLanguageTest : public LangTest {
     LangTest::TearDown();
   }
 
-  int32_t Select(uint8_t writeProductConfig = 0, uintptr_t parent = 0,
+  // The flag is passed as a C caller's int: only its low byte may count.
+  int32_t Select(int32_t writeProductConfig = 0, uintptr_t parent = 0,
                  const char* library = LV_LANGSEL_LIBRARY) {
-    return SelectLanguageFile(parent, Dir().c_str(), "LX", kCaption, writeProductConfig, library);
+    auto select =
+        testsupport::WithIntFlags<int32_t(uintptr_t, const char*, const char*, const char*, int32_t,
+                                          const char*)>(&SelectLanguageFile);
+    return select(parent, Dir().c_str(), "LX", kCaption, writeProductConfig, library);
   }
   // Runs `script` on the next dialog.
   void OnDialog(std::function<void(Selection&)> script) {
@@ -193,7 +198,7 @@ TEST_F(SelectLanguageTest, ConfirmingStoresTheChoiceWhereTheProgramsLookForIt) {
   EXPECT_EQ(Lookup(39, 2, "x"), "Card data saved");
 
   OnDialog([&](Selection& s) { Choose(s, "Francais"); });
-  EXPECT_EQ(Select(static_cast<uint8_t>(0x101)), IDOK);
+  EXPECT_EQ(Select(0x101), IDOK);
   EXPECT_EQ(UserProfile(), "[Tarnwell]\r\nLanguage=Francais\r\n");
   EXPECT_EQ(ReadFile(Path("LINDAVOX.INI")),
             "[Common]\r\nPrepaidMode=Link\r\nLanguage=Francais\r\n");
@@ -349,7 +354,9 @@ TEST_F(SelectLanguageTest, MissingLibraryOrTemplateCancelsWithoutShowingAnything
 
 TEST_F(SelectLanguageTest, AChoiceThatCannotBeStoredIsNotReportedAsStored) {
   WriteLanguages();
-  ::setenv("LINDAVOX_CONFIG_DIR", Path("missing/").c_str(), 1);
+  // A file where the configuration directory would have to be created.
+  testsupport::WriteFile(Path("blocked"), "");
+  ::setenv("LINDAVOX_CONFIG_DIR", Path("blocked/config/").c_str(), 1);
   OnDialog([&](Selection& s) {
     Choose(s, "English");
     backend->Click(s.cancel);  // still open: this ends it

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lang/lang_test.h"
+#include "testsupport/int_flag_call.h"
 #include "ui/headless/headless.h"
 #include "ui/menu.h"
 #include "ui/window.h"
@@ -74,7 +75,10 @@ TEST_F(WindowTextsTest, CaptionIsTranslatedOnlyWhileALanguageFileIsInUse) {
   EXPECT_EQ(frame->GetText(), "Cancel:");
   EXPECT_EQ(frame->Peer()->GetText(), "Cancel:");
   // Only the low byte of the flag counts.
-  LSWW(frame.get(), 0, 3, 1, LS_COLON_KEEP, static_cast<uint8_t>(256));
+  auto lsww =
+      testsupport::WithIntFlags<uint8_t(TWindow*, int32_t, int32_t, int32_t, int32_t, int32_t)>(
+          &LSWW);
+  lsww(frame.get(), 0, 3, 1, LS_COLON_KEEP, 256);
   EXPECT_EQ(frame->GetText(), "&Cancel");
 
   // A long window text as the default comes back as long as a lookup's text may be.

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/fault.h"
+#include "platform/file_io.h"
 
 namespace platform {
 
@@ -140,8 +141,9 @@ bool DirSearch::Next() {
     // was removed after readdir saw it.
     struct stat st;
     if (::fstatat(dirFd, raw->d_name, &st, 0) != 0) continue;
-    bool isDirectory = S_ISDIR(st.st_mode);
-    if (!isDirectory && !S_ISREG(st.st_mode)) continue;
+    const FileKind kind = KindOf(st);
+    if (kind == FileKind::kOther) continue;
+    const bool isDirectory = kind == FileKind::kDirectory;
     if (isDirectory && !state_->options.includeDirectories) continue;
 
     entry_.name.assign(name);

@@ -1,24 +1,36 @@
 // Fault injection for the file operations of platform/.
 //
 // Every file operation that platform/ performs on behalf of the rest of the code (opening,
-// reading, writing, truncating, renaming, removing) first asks the installed fault hook. A hook
+// reading, writing, truncating, renaming, removing, taking or testing a lock, checking an open
+// file's type and size, closing) first asks the installed fault hook. A hook
 // that answers a nonzero errno value makes the operation fail with that errno without touching
 // the file, exactly as if the system call had failed. Tests use this to prove that a failed
-// open, write or rename loses no data. Without a hook (the normal case) the check costs one
-// relaxed atomic load.
+// open, write or rename loses no data, and that a lock that cannot be had gives up in time.
+// An injected kLock of EWOULDBLOCK looks like a lock another process holds. Without a hook (the
+// normal case) the check costs one relaxed atomic load.
 //
 // Not for concurrent use with SetFaultHook: install and remove hooks while no other thread
 // performs file operations (the programs have one thread; tests install hooks around a call).
 #ifndef LINDAVOX_PLATFORM_FAULT_H
 #define LINDAVOX_PLATFORM_FAULT_H
 
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <string_view>
 
 namespace platform {
 
-enum class FileOp { kOpen, kRead, kWrite, kTruncate, kRename, kRemove };
+enum class FileOp {
+  kOpen,
+  kRead,
+  kWrite,
+  kTruncate,
+  kRename,
+  kRemove,
+  kLock,   // flock and the record-lock calls (taking, testing)
+  kStat,   // fstat of an open file: its type and size
+  kClose,  // close of a file (the descriptor is closed all the same)
+};
 
 // `path` is the file the operation works on; for reads and writes on an open file it is the
 // name the file was opened with.

@@ -1,7 +1,6 @@
 #include "platform/profile.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +16,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ansi_case.h"
+#include "platform/config_dir.h"
 #include "platform/fault.h"
+#include "platform/file_io.h"
+#include "platform/path.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -28,32 +32,6 @@ constexpr int kMaxTempNameTries = 100;  // names left behind by crashed writers 
 
 // ---------------------------------------------------------------------------------------------
 // Windows-1252 text rules
-
-// Lower case of a Windows-1252 letter; every other byte is returned as it is.
-unsigned char FoldCase(unsigned char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-  switch (c) {
-    case 0x8A:
-      return 0x9A;  // S caron
-    case 0x8C:
-      return 0x9C;  // OE
-    case 0x8E:
-      return 0x9E;  // Z caron
-    case 0x9F:
-      return 0xFF;  // Y diaeresis
-    default:
-      return c;
-  }
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 // Names and values in the file are trimmed of spaces and tabs.
 std::string_view TrimBlanks(std::string_view text) {
@@ -135,18 +113,28 @@ void ClassifyLine(std::string_view text, Line* line) {
   }
 }
 
+// A UTF-8 byte order mark that an editor put in front of the first line. It is no part of the
+// first line (which would hide the first section), and a rewrite keeps it where it was.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 class IniDocument {
  public:
   // `text` must outlive the document: lines point into it.
-  explicit IniDocument(std::string_view text) : text_(text) { SplitLines(); }
+  explicit IniDocument(std::string_view text)
+      : text_(text),
+        bodyStart_(text.starts_with(kUtf8ByteOrderMark) ? kUtf8ByteOrderMark.size() : 0) {
+    SplitLines();
+  }
 
   std::string_view text() const { return text_; }
+  // Where the first line begins: after a byte order mark.
+  size_t bodyStart() const { return bodyStart_; }
   const Line& line(size_t index) const { return lines_[index]; }
 
   // Only the first section of a name counts.
   std::optional<SectionRange> FindSection(std::string_view name) const {
     for (size_t i = 0; i < lines_.size(); ++i) {
-      if (lines_[i].kind == LineKind::kSection && EqualsIgnoreCase(lines_[i].name, name)) {
+      if (lines_[i].kind == LineKind::kSection && AnsiEqualIgnoreCase(lines_[i].name, name)) {
         size_t end = i + 1;
         while (end < lines_.size() && lines_[end].kind != LineKind::kSection) ++end;
         return SectionRange{i, end};
@@ -158,7 +146,7 @@ class IniDocument {
   // The first key line of that name in the section.
   std::optional<size_t> FindKey(SectionRange section, std::string_view name) const {
     for (size_t i = section.header + 1; i < section.end; ++i) {
-      if (lines_[i].kind == LineKind::kKey && EqualsIgnoreCase(lines_[i].name, name)) return i;
+      if (lines_[i].kind == LineKind::kKey && AnsiEqualIgnoreCase(lines_[i].name, name)) return i;
     }
     return std::nullopt;
   }
@@ -180,7 +168,7 @@ class IniDocument {
  private:
   // CR LF, LF and a lone CR each end a line; CR LF counts as one line end.
   void SplitLines() {
-    size_t pos = 0;
+    size_t pos = bodyStart_;
     while (pos < text_.size()) {
       size_t end = text_.find_first_of("\r\n", pos);
       size_t next = text_.size();
@@ -209,6 +197,7 @@ class IniDocument {
   }
 
   std::string_view text_;
+  size_t bodyStart_;
   std::vector<Line> lines_;
 };
 
@@ -246,7 +235,7 @@ uint32_t CopyList(std::string_view list, char* buffer, uint32_t size) {
 // edited stays as it was.
 class Rewriter {
  public:
-  explicit Rewriter(std::string_view old) : old_(old) {}
+  explicit Rewriter(const IniDocument& doc) : old_(doc.text()), bodyStart_(doc.bodyStart()) {}
 
   void CopyTo(size_t offset) {
     if (offset <= pos_) return;
@@ -262,9 +251,10 @@ class Rewriter {
     skipped_ = true;
   }
   void Insert(std::string_view text) { out_.append(text); }
-  // New lines may only follow a line end; a last line without one gets CR LF first.
+  // New lines may only follow a line end; a last line without one gets CR LF first. A byte
+  // order mark alone is no line.
   void EndOpenLine() {
-    if (!out_.empty() && out_.back() != '\r' && out_.back() != '\n') out_ += "\r\n";
+    if (out_.size() > bodyStart_ && out_.back() != '\r' && out_.back() != '\n') out_ += "\r\n";
   }
   std::string Finish() {
     CopyTo(old_.size());
@@ -273,6 +263,7 @@ class Rewriter {
 
  private:
   std::string_view old_;
+  size_t bodyStart_;      // the byte order mark, if any, ends here
   size_t pos_ = 0;        // old bytes before pos_ are done
   bool skipped_ = false;  // old bytes were dropped right before pos_
   std::string out_;
@@ -286,7 +277,7 @@ std::string KeyLine(std::string_view key, std::string_view value) {
 
 std::string SetValue(const IniDocument& doc, std::string_view section, std::string_view key,
                      std::string_view value) {
-  Rewriter out(doc.text());
+  Rewriter out(doc);
   std::optional<SectionRange> range = doc.FindSection(section);
   if (!range) {
     out.CopyTo(doc.text().size());
@@ -313,7 +304,7 @@ std::optional<std::string> DeleteKey(const IniDocument& doc, std::string_view se
   std::optional<SectionRange> range = doc.FindSection(section);
   std::optional<size_t> index = range ? doc.FindKey(*range, key) : std::nullopt;
   if (!index) return std::nullopt;
-  Rewriter out(doc.text());
+  Rewriter out(doc);
   out.CopyTo(doc.line(*index).start);
   out.SkipTo(doc.line(*index).next);
   return out.Finish();
@@ -323,7 +314,7 @@ std::optional<std::string> DeleteKey(const IniDocument& doc, std::string_view se
 std::optional<std::string> DeleteSection(const IniDocument& doc, std::string_view section) {
   std::optional<SectionRange> range = doc.FindSection(section);
   if (!range) return std::nullopt;
-  Rewriter out(doc.text());
+  Rewriter out(doc);
   for (size_t i = range->header; i < range->end; ++i) {
     const Line& line = doc.line(i);
     if (i != range->header && line.kind != LineKind::kKey) continue;
@@ -346,28 +337,6 @@ std::optional<std::string> EditProfile(std::string_view old, std::string_view se
 // ---------------------------------------------------------------------------------------------
 // Files
 
-// Owns a file descriptor; closes it on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool valid() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-  // Closes now, so that a failed close (lost data on some file systems) is seen.
-  bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
-
 // A temporary file that is removed again unless it was renamed into place.
 class TempFile {
  public:
@@ -389,7 +358,7 @@ class TempFile {
       int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         path_ = std::move(path);
-        fd_ = FileDescriptor(fd);
+        fd_.reset(fd);
         return true;
       }
       if (errno != EEXIST) return false;
@@ -399,56 +368,41 @@ class TempFile {
 
   const std::string& path() const { return path_; }
   int fd() const { return fd_.get(); }
-  bool Close() { return fd_.Close(); }
+  // Closes now, so that a failed close (lost data on some file systems) is seen.
+  bool Close() { return fd_.Close(path_) == 0; }
   void Keep() { kept_ = true; }
 
  private:
   std::string path_;
-  FileDescriptor fd_;
+  UniqueFd fd_;
   bool kept_ = false;
 };
 
-// The directory part of `path` with its '/', or "" for the current directory.
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The whole file. Returns 0 or the errno of the failure (ENOENT: there is no such file).
+// The whole file, read into `*bytes` without a second copy. Returns 0 or the errno of the
+// failure: ENOENT when there is no such file, kNotRegularFile for a pipe, device or folder,
+// EFBIG above kMaxProfileFileSize (also for a file that grows past it while it is read).
 int ReadWholeFile(const std::string& path, std::string* bytes, mode_t* mode) {
-  if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return errno;
+  UniqueFd fd;
   struct stat status;
-  if (::fstat(fd.get(), &status) != 0) return errno;
+  if (int error = OpenRegularFile(path, O_RDONLY, 0, &fd, &status)) return error;
+  if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > kMaxProfileFileSize) {
+    return EFBIG;
+  }
   if (mode) *mode = status.st_mode & 07777;
-  bytes->clear();
-  char chunk[16384];
+  // One byte more than the size, to see a file that grew (or whose size the system does not
+  // know, as for files under /proc) and read on; the buffer doubles up to the limit.
+  size_t filled = 0;
+  bytes->resize(static_cast<size_t>(status.st_size) + 1);
   for (;;) {
-    if (int fault = InjectedFault(FileOp::kRead, path)) return fault;
-    ssize_t count = ::read(fd.get(), chunk, sizeof chunk);
-    if (count == 0) return 0;
-    if (count > 0) {
-      bytes->append(chunk, static_cast<size_t>(count));
-    } else if (errno != EINTR) {
-      return errno;
-    }
+    ssize_t count = ReadAll(fd.get(), bytes->data() + filled, bytes->size() - filled, path);
+    if (count < 0) return errno ? errno : EIO;
+    filled += static_cast<size_t>(count);
+    if (filled < bytes->size()) break;
+    if (filled > kMaxProfileFileSize) return EFBIG;
+    bytes->resize(std::min<size_t>(bytes->size() * 2, kMaxProfileFileSize + 1));
   }
-}
-
-bool WriteAll(int fd, const std::string& path, std::string_view bytes) {
-  while (!bytes.empty()) {
-    if (InjectedFault(FileOp::kWrite, path) != 0) return false;
-    ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0 && errno != EINTR) return false;
-    if (count > 0) bytes.remove_prefix(static_cast<size_t>(count));
-  }
-  return true;
+  bytes->resize(filled);
+  return 0;
 }
 
 std::optional<std::string> ReadLink(const std::string& path) {
@@ -479,24 +433,25 @@ std::optional<std::string> FollowLinks(std::string path) {
 
 // Serialises writers of one file across processes. The lock file is never removed: a writer
 // waiting on a removed lock file would get its lock while a newcomer locks a fresh file of
-// the same name, and both would rewrite the INI file at once.
-FileDescriptor LockProfile(const std::string& directory, const std::string& name) {
+// the same name, and both would rewrite the INI file at once. Only writers of this module take
+// it, each for one short read-modify-write, so it is waited for.
+UniqueFd LockProfile(const std::string& directory, const std::string& name) {
   std::string path = directory + "." + name + ".lock";
-  if (InjectedFault(FileOp::kOpen, path) != 0) return FileDescriptor();
+  UniqueFd fd;
   // Read-only is enough for flock, and works on a lock file another user created.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
-  if (!fd.valid()) return fd;
+  if (OpenRegularFile(path, O_RDONLY | O_CREAT, 0666, &fd) != 0) return {};
+  if (InjectedFault(FileOp::kLock, path) != 0) return {};
   while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return FileDescriptor();
+    if (errno != EINTR) return {};
   }
   return fd;
 }
 
 // Makes the rename itself survive a crash; a failure here loses nothing that readers see.
 void SyncDirectory(const std::string& directory) {
-  FileDescriptor fd(
+  UniqueFd fd(
       ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
+  if (fd) ::fsync(fd.get());
 }
 
 // Writes `content` to a temporary file and renames it over `target`, so readers see either
@@ -504,7 +459,7 @@ void SyncDirectory(const std::string& directory) {
 bool ReplaceFile(const std::string& target, std::string_view content, std::optional<mode_t> mode) {
   TempFile temp;
   if (!temp.Create(DirectoryOf(target), BaseName(target))) return false;
-  if (!WriteAll(temp.fd(), temp.path(), content)) return false;
+  if (!WriteAll(temp.fd(), content.data(), content.size(), temp.path())) return false;
   if (mode && ::fchmod(temp.fd(), *mode) != 0) return false;
   if (::fsync(temp.fd()) != 0 || !temp.Close()) return false;
   if (InjectedFault(FileOp::kRename, target) != 0) return false;
@@ -516,11 +471,13 @@ bool ReplaceFile(const std::string& target, std::string_view content, std::optio
 
 bool WriteProfile(std::string_view section, const std::optional<std::string_view>& key,
                   const char* value, const char* file) {
+  // A bare name lives in the configuration directory, which a fresh account does not have yet.
+  if (NamesConfigFile(file) && CreateConfigDirectory() != 0) return false;
   std::optional<std::string> target = FollowLinks(ResolveProfilePath(file));
   if (!target || BaseName(*target).empty()) return false;
   std::string directory = DirectoryOf(*target);
-  FileDescriptor lock = LockProfile(directory, BaseName(*target));
-  if (!lock.valid()) return false;
+  UniqueFd lock = LockProfile(directory, BaseName(*target));
+  if (!lock) return false;
 
   std::string old;
   mode_t mode = 0;
@@ -530,6 +487,12 @@ bool WriteProfile(std::string_view section, const std::optional<std::string_view
   std::optional<std::string> updated = EditProfile(old, section, key, value);
   if (!updated || (exists && *updated == old)) return true;
   return ReplaceFile(*target, *updated, exists ? std::optional<mode_t>(mode) : std::nullopt);
+}
+
+// A line break in a name or value would end the line early and start a line of its own: a
+// value "x\r\n[Other]" would add a section.
+bool HoldsLineBreak(const char* text) {
+  return text && std::strpbrk(text, "\r\n") != nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -565,52 +528,7 @@ uint32_t ReadIntoBuffer(const char* section, const char* key, std::string_view f
   return CopyText(Unquote(doc.line(*index).value), buffer, size);
 }
 
-const char* NonEmptyEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : nullptr;
-}
-
-std::string WithSlash(std::string directory) {
-  if (directory.empty() || directory.back() != '/') directory += '/';
-  return directory;
-}
-
-std::string HomeDirectory() {
-  if (const char* home = NonEmptyEnvironment("HOME")) return home;
-  long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> scratch(hint > 0 ? static_cast<size_t>(hint) : 16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, scratch.data(), scratch.size(), &found) != 0 || !found)
-    return {};
-  return found->pw_dir;
-}
-
 }  // namespace
-
-std::string ConfigDirectory() {
-  try {
-    if (const char* dir = NonEmptyEnvironment("LINDAVOX_CONFIG_DIR")) return WithSlash(dir);
-    if (const char* xdg = NonEmptyEnvironment("XDG_CONFIG_HOME")) {
-      return WithSlash(xdg) + "lindavox/";
-    }
-    return WithSlash(HomeDirectory()) + ".config/lindavox/";
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
-std::string ResolveProfilePath(const char* file) {
-  try {
-    if (!file || !*file) return {};
-    if (std::string_view(file).find_first_of("/\\") == std::string_view::npos) {
-      return ConfigDirectory() + file;
-    }
-    return file;
-  } catch (const std::exception&) {
-    return {};
-  }
-}
 
 uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* file) {
@@ -637,6 +555,7 @@ uint32_t ReadProfileInt(const char* section, const char* key, uint32_t defaultVa
 
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* file) {
   if (!section || !file || !*file) return false;
+  if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value)) return false;
   std::optional<std::string_view> keyName;
   if (key) {
     keyName = StripSpaces(key);

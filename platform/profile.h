@@ -4,7 +4,12 @@
 // configuration directory (see ConfigDirectory), for reads and writes alike; any other name is
 // used as given (relative names against the current directory). The user profile is the file
 // "win.ini" in the configuration directory. Files are read as Windows-1252 bytes; CR LF, LF and
-// a lone CR all end a line; new files and new lines are written with CR LF.
+// a lone CR all end a line; new files and new lines are written with CR LF. A UTF-8 byte order
+// mark in front of the first line is skipped when reading and kept when rewriting.
+//
+// Only ordinary files are read, opened without blocking: a named pipe, device or folder in the
+// place of an INI file, and a file larger than kMaxProfileFileSize, count as unreadable (a read
+// gives the default, a write fails and changes nothing).
 //
 // Reading follows Windows exactly: section and key names compare case-insensitively over
 // Windows-1252 letters; blanks (spaces and tabs) around names and values are dropped; one pair
@@ -30,9 +35,16 @@
 
 namespace platform {
 
+// INI and language files are a few kilobytes; anything beyond this is refused as unreadable, so
+// a stray huge file or one linked to /dev/zero costs neither time nor memory.
+inline constexpr size_t kMaxProfileFileSize = 16u << 20;
+
 // The configuration directory, with a trailing '/': $LINDAVOX_CONFIG_DIR if set and not empty,
-// else $XDG_CONFIG_HOME/lindavox, else $HOME/.config/lindavox. Read anew on every call, so tests
-// can point it elsewhere. Not created here; a write into it fails when it is missing.
+// else $XDG_CONFIG_HOME/lindavox, else $HOME/.config/lindavox; empty when there is no home
+// directory either. Read anew on every call, so tests can point it elsewhere. Not created
+// here: the first write of a file in it creates it (and its missing parents below the home
+// directory) with mode 0700, as XDG programs do. An INI file named with a directory of its own
+// is never given one: a write into a missing directory fails.
 std::string ConfigDirectory();
 
 // The path a profile function uses for `file` (see the file rules above).
@@ -69,8 +81,10 @@ uint32_t ReadProfileInt(const char* section, const char* key, uint32_t defaultVa
 // - new file: exactly "[Sec]" CR LF "Key=Val" CR LF.
 // - null `value`: deletes the key's line (an absent key: true, no change).
 // - null `key`: deletes the section header and its key lines; comment lines inside stay.
-// - null `section`, a key that is empty after stripping spaces, empty or null `file`, a missing
-//   directory, or any I/O failure: false, and the file is left exactly as it was.
+// - null `section`, a key that is empty after stripping spaces, a section, key or value holding
+//   CR or LF (it would add lines of its own), empty or null `file`, a missing directory (other
+//   than the configuration directory), or any I/O failure: false, and the file is left exactly
+//   as it was.
 // Section and key are written without surrounding spaces; the value as given.
 bool WriteProfileString(const char* section, const char* key, const char* value,
                         const char* file);

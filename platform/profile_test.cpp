@@ -17,11 +17,13 @@
 
 #include "platform/fault.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 #include "testsupport/temp_dir.h"
 
 namespace platform {
 namespace {
 
+using namespace std::chrono_literals;
 using namespace std::string_literals;
 using testsupport::FileExists;
 using testsupport::ReadFile;
@@ -473,6 +475,103 @@ TEST_F(ProfileTest, FindsTheConfigurationDirectoryInTheEnvironment) {
   EXPECT_EQ(ConfigDirectory(), "/home/u/.config/lindavox/");
 }
 
+// A fresh account: no configuration directory, no $XDG_CONFIG_HOME folder, only a home.
+TEST_F(ProfileTest, FirstWriteCreatesTheConfigurationDirectory) {
+  const mode_t oldMask = ::umask(022);
+  ::mkdir(Path("home").c_str(), 0755);
+  ScopedEnv home("HOME", Path("home").c_str());
+  ScopedEnv own("LINDAVOX_CONFIG_DIR", nullptr);
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+    char buffer[8];
+    EXPECT_EQ(ReadUserProfileString("S", "k", "d", buffer, sizeof buffer), 1u);
+    EXPECT_FALSE(FileExists(Path("home/.config"))) << "a read created something";
+    EXPECT_TRUE(WriteUserProfileString("Lindavox", "quillet_pos", "1,2,3,4"));
+    EXPECT_EQ(ReadFile(Path("home/.config/lindavox/win.ini")),
+              "[Lindavox]\r\nquillet_pos=1,2,3,4\r\n");
+    EXPECT_EQ(ModeOf(Path("home/.config")), 0700u);
+    EXPECT_EQ(ModeOf(Path("home/.config/lindavox")), 0700u);
+  }
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", Path("xdg/config").c_str());
+    EXPECT_TRUE(WriteProfileString("Common", "LogDirectory", "/var/log", "TARNWELL.INI"));
+    EXPECT_TRUE(FileExists(Path("xdg/config/lindavox/TARNWELL.INI")));
+    EXPECT_EQ(ModeOf(Path("xdg")), 0700u);
+    EXPECT_EQ(ModeOf(Path("xdg/config/lindavox")), 0700u);
+    // Existing folders keep their permissions.
+    ::chmod(Path("xdg").c_str(), 0755);
+    std::filesystem::remove_all(Path("xdg/config/lindavox"));
+    EXPECT_TRUE(WriteUserProfileString("S", "k", "v"));
+    EXPECT_EQ(ModeOf(Path("xdg")), 0755u);
+  }
+  {
+    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv noHome("HOME", Path("no-such-home").c_str());
+    EXPECT_FALSE(WriteUserProfileString("S", "k", "v")) << "the home directory itself was made";
+    EXPECT_FALSE(FileExists(Path("no-such-home")));
+  }
+  ::umask(oldMask);
+}
+
+TEST_F(ProfileTest, WhatIsNoOrdinaryFileOfAGoodSizeIsUnreadableAndUntouched) {
+  ASSERT_EQ(::mkfifo(Path("pipe.ini").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("/dev/zero", Path("zero.ini").c_str()), 0);
+  WriteFile(Path("big.ini"), "[A]\r\na=1\r\n");
+  ASSERT_EQ(::truncate(Path("big.ini").c_str(), kMaxProfileFileSize + 1), 0);
+  for (const char* name : {"pipe.ini", "zero.ini", "big.ini"}) {
+    const std::string file = Path(name);
+    std::optional<bool> refused = testsupport::RunWithin(10s, [&] {
+      return GetFrom(file, "A", "a") == kDefault && GetFrom(file, nullptr, nullptr, "") == "" &&
+             ReadProfileInt("A", "a", 7, file.c_str()) == 7 &&
+             !WriteProfileString("A", "a", "2", file.c_str());
+    });
+    EXPECT_EQ(refused, true) << name;
+  }
+  struct stat status;
+  ASSERT_EQ(::lstat(Path("pipe.ini").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("zero.ini")));
+  EXPECT_EQ(std::filesystem::file_size(Path("big.ini")), kMaxProfileFileSize + 1);
+
+  // Up to the limit a file is read.
+  ASSERT_EQ(::truncate(Path("big.ini").c_str(), kMaxProfileFileSize), 0);
+  EXPECT_EQ(GetFrom(Path("big.ini"), "A", "a"), "1");
+}
+
+TEST_F(ProfileTest, AByteOrderMarkIsSkippedWhenReadingAndKeptWhenWriting) {
+  const std::string bom = "\xEF\xBB\xBF";
+  WriteFile(ini_, bom + "[A]\r\na=1\r\n");
+  EXPECT_EQ(Get("A", "a"), "1");
+  uint32_t count = 0;
+  EXPECT_EQ(Raw(nullptr, nullptr, 4, &count), "A\0\0X"s) << "the mark hid the first section";
+  EXPECT_EQ(count, 2u);
+  EXPECT_TRUE(Put("A", "b", "2"));
+  EXPECT_TRUE(Put("B", "c", "3"));
+  EXPECT_EQ(ReadFile(ini_), bom + "[A]\r\na=1\r\nb=2\r\n[B]\r\nc=3\r\n");
+  EXPECT_TRUE(Put("A", nullptr, nullptr));
+  EXPECT_EQ(ReadFile(ini_), bom + "[B]\r\nc=3\r\n");
+
+  WriteFile(ini_, bom);
+  EXPECT_TRUE(Put("S", "k", "v"));
+  EXPECT_EQ(ReadFile(ini_), bom + "[S]\r\nk=v\r\n");
+}
+
+TEST_F(ProfileTest, LineBreaksInNamesAndValuesAreRefused) {
+  const std::string text = "[Tarnwell]\r\nLanguage=English\r\n";
+  WriteFile(ini_, text);
+  const char* values[][3] = {
+      {"Tarnwell", "Language", "x\r\n[Lindavox]\r\nquillet_pos=0,0,1,1"},
+      {"Tarnwell", "Language", "x\n"},
+      {"Tarnwell", "Lang\ruage", "x"},
+      {"Tarn\nwell", "Language", "x"},
+      {"Tarnwell\r\n[Other", nullptr, nullptr},
+  };
+  for (const auto& v : values) {
+    EXPECT_FALSE(Put(v[0], v[1], v[2])) << ::testing::PrintToString(std::string(v[0]));
+  }
+  EXPECT_EQ(ReadFile(ini_), text);
+}
+
 TEST_F(ProfileTest, KeepsPermissionsAndSymbolicLinks) {
   WriteFile(ini_, "[A]\r\na=1\r\n");
   ::chmod(ini_.c_str(), 0640);
@@ -587,7 +686,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"OpenTemp", FileOp::kOpen, FaultTarget::kTempFile, true, false},
                       FaultCase{"Read", FileOp::kRead, FaultTarget::kAny, false, true},
                       FaultCase{"Write", FileOp::kWrite, FaultTarget::kAny, true, false},
-                      FaultCase{"Rename", FileOp::kRename, FaultTarget::kAny, true, false}),
+                      FaultCase{"Rename", FileOp::kRename, FaultTarget::kAny, true, false},
+                      FaultCase{"Lock", FileOp::kLock, FaultTarget::kLockFile, true, false},
+                      FaultCase{"Stat", FileOp::kStat, FaultTarget::kIniFile, false, true},
+                      FaultCase{"CloseTemp", FileOp::kClose, FaultTarget::kTempFile, true, false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 // Several processes write their own keys of one file at once while this one reads it.

@@ -5,14 +5,10 @@
 #include <cstring>
 
 #include "platform/message_box.h"
+#include "platform/path.h"
 
 namespace platform {
 namespace {
-
-std::string DirectoryPart(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 std::string RunningExecutable() {
   std::string buffer(256, '\0');
@@ -27,8 +23,8 @@ std::string RunningExecutable() {
 }  // namespace
 
 std::string ProgramDirectory(const char* argv0) {
-  if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr) return DirectoryPart(argv0);
-  return DirectoryPart(RunningExecutable());
+  if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr) return DirectoryOf(argv0);
+  return DirectoryOf(RunningExecutable());
 }
 
 bool TakeDataDirectory(const char* argv0, char* buffer, size_t size) {

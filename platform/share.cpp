@@ -31,9 +31,49 @@
 // file, a short gate that works on any descriptor; flock and OFD locks do not interact.
 // Truncation happens only after the gate is passed, so a refused open never truncates.
 //
+// The gate is never waited for without limit. Our own openers hold it for a few system calls,
+// but any program may flock a card file (a backup script under flock(1)) and keep it. So the
+// gate is tried without blocking and tried again after short, growing sleeps for about a
+// second in all (backoff.h); then the open fails with a sharing violation, which is what the
+// file being held elsewhere amounts to.
+//
+// Locks of programs that do not use this module. F_OFD_GETLK reports one lock that conflicts,
+// and for an open-file-description lock its l_pid is -1; a lock that reports a real process id
+// is a classic record lock (lockf, fcntl F_SETLK) of some other program, never an announcement
+// of ours, and is ignored. Such a lock may cover the whole file, our bytes included, and hide
+// an announcement that lies under it, because F_OFD_GETLK names only one of the conflicting
+// locks. Only then the kernel's list of locks (/proc/locks) is read for an open-file-
+// description lock on the byte, matched by the file's inode number (on overlay file systems
+// the device number in that list is not the one fstat gives). Where /proc is not mounted, the
+// hidden announcement is missed: the foreign lock makes us lenient, never stricter. A foreign
+// exclusive lock over our bytes also leaves no room for our own shared announcement; the open
+// then goes on without it, as it does on a file it cannot read.
+//
+// Network file systems.
+// - NFS (Linux client). Record locks, OFD locks included, go to the server and work between
+//   machines; F_OFD_GETLK reports a lock held on another machine with l_pid -1, so it counts
+//   as an announcement, whoever took it there. But the client emulates flock with a byte-range
+//   lock over the whole file (since Linux 2.6.12), and that lock conflicts with the shared
+//   announcements of every other open of the file: while anyone else has the file open, the
+//   gate cannot be had, and an open fails with a sharing violation after the retry time. A
+//   store on NFS therefore needs the mount option local_lock=flock (the gate stays on the
+//   machine, announcements still go to the server; between machines a probe and an
+//   announcement are then no longer atomic, a window of microseconds) or a lone user.
+// - SMB (cifs). Byte-range locks go to the server and are mandatory on Windows servers; our
+//   bytes lie beyond any data, so they never block a read or write of the data. Newer clients
+//   send flock as a whole-file byte-range lock too, with the same effect as on NFS; with the
+//   mount option nobrl every lock stays on the machine. Processes on Windows machines do not
+//   see our announcements at all; their own share modes are enforced by the server, and the
+//   client reports their refusals as the open's errno.
+// Neither can be tried here; the tests cover the local behaviour both rely on: a gate held
+// elsewhere gives up in time, and locks with real process ids are not announcements.
+//
 // Removal and renaming look for holders of +0 or +1 under the same gate. An opener that had
 // opened the path just before a removal finds, once it has the gate, that the path no longer
-// names its file, and opens again.
+// names its file, and opens again. Another program that renames files over the path in a
+// tight loop makes the same happen, possibly many times in a row; so the opener goes on trying
+// for as long as it would wait for the gate, and only then reports kPathKeptChanging. (A fixed
+// number of attempts, as before, turned such a loop into rare, spurious sharing violations.)
 //
 // An open for writing only still uses a read-write descriptor internally, because a shared
 // (read) lock needs a descriptor open for reading; what the open announces and what its stream
@@ -47,10 +87,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "platform/backoff.h"
 #include "platform/fault.h"
+#include "platform/file_io.h"
 #include "platform/text_stream.h"
 
 namespace platform {
@@ -59,10 +102,15 @@ namespace {
 constexpr off_t kLockBase = 0x7FFFFFFFFFFF0000;
 enum LockByte : off_t { kReads = 0, kWrites = 1, kDeniesRead = 2, kDeniesWrite = 3 };
 
-// How often an open is retried when the path was removed or replaced under it.
-constexpr int kReopenAttempts = 16;
-
 int Errno() { return errno ? errno : EIO; }
+
+// The file whose locks are looked at: its descriptor, its name for the fault hook, and its
+// inode number for the kernel's list of locks.
+struct LockTarget {
+  int fd;
+  const std::string& path;
+  ino_t inode;
+};
 
 struct flock LockRequest(short type, LockByte byte) {
   struct flock lock {};
@@ -73,74 +121,145 @@ struct flock LockRequest(short type, LockByte byte) {
   return lock;
 }
 
-// True when another open file holds a lock on `byte`.
-bool IsHeld(int fd, LockByte byte) {
+// True when /proc/locks lists an open-file-description lock of file `inode` that covers
+// `offset`. Lines read "1: OFDLCK ADVISORY READ -1 fe:00:1234 <start> <end or EOF>"; waiters
+// ("1: -> POSIX ...") have "->" where the type is.
+bool ListedAsAnnouncement(ino_t inode, off_t offset) {
+  std::FILE* list = std::fopen("/proc/locks", "re");
+  if (!list) return false;
+  bool found = false;
+  char line[256];
+  while (!found && std::fgets(line, sizeof line, list)) {
+    char type[16], end[24];
+    unsigned major, minor;
+    unsigned long long lockInode;
+    long long start;
+    if (std::sscanf(line, "%*d: %15s %*s %*s %*d %x:%x:%llu %lld %23s", type, &major, &minor,
+                    &lockInode, &start, end) != 6) {
+      continue;
+    }
+    const bool toEnd = std::strcmp(end, "EOF") == 0;
+    found = std::strcmp(type, "OFDLCK") == 0 && lockInode == inode && start <= offset &&
+            (toEnd || std::strtoll(end, nullptr, 10) >= offset);
+  }
+  std::fclose(list);
+  return found;
+}
+
+// Whether another open holds an announcement on `byte`. Returns 0 or the errno of the test.
+int IsHeld(const LockTarget& file, LockByte byte, bool* held) {
+  if (int fault = InjectedFault(FileOp::kLock, file.path)) return fault;
   struct flock lock = LockRequest(F_WRLCK, byte);
-  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return false;
-  return lock.l_type != F_UNLCK;
+  if (::fcntl(file.fd, F_OFD_GETLK, &lock) != 0) return Errno();
+  if (lock.l_type == F_UNLCK) {
+    *held = false;
+  } else if (lock.l_pid == -1) {
+    *held = true;
+  } else {  // another program's record lock, possibly in front of an announcement
+    *held = ListedAsAnnouncement(file.inode, kLockBase + byte);
+  }
+  return 0;
 }
 
-bool Announce(int fd, LockByte byte) {
+// Announces `byte` with a shared lock. Only an exclusive lock can refuse it, and we never take
+// one: it is another program's, and the open goes on without this announcement.
+int Announce(const LockTarget& file, LockByte byte) {
+  if (int fault = InjectedFault(FileOp::kLock, file.path)) return fault;
   struct flock lock = LockRequest(F_RDLCK, byte);
-  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (::fcntl(file.fd, F_OFD_SETLK, &lock) == 0) return 0;
+  return errno == EAGAIN || errno == EACCES ? 0 : Errno();
 }
 
-// Holds flock(LOCK_EX) on a descriptor for the lifetime of the object.
+struct ByteRule {
+  bool applies;
+  LockByte byte;
+};
+
+// 0 when nobody's announcement conflicts with `request`, kSharingViolation when one does, or
+// the errno of a failed test.
+int CheckOthers(const LockTarget& file, const OpenRequest& request) {
+  const ByteRule conflicts[] = {
+      {(request.access & kAccessRead) != 0, kDeniesRead},
+      {(request.access & kAccessWrite) != 0, kDeniesWrite},
+      {!(request.share & kShareRead), kReads},
+      {!(request.share & kShareWrite), kWrites},
+  };
+  for (const ByteRule& rule : conflicts) {
+    bool held = false;
+    if (!rule.applies) continue;
+    if (int error = IsHeld(file, rule.byte, &held)) return error;
+    if (held) return kSharingViolation;
+  }
+  return 0;
+}
+
+int AnnounceOpen(const LockTarget& file, const OpenRequest& request) {
+  const ByteRule announcements[] = {
+      {(request.access & kAccessRead) != 0, kReads},
+      {(request.access & kAccessWrite) != 0, kWrites},
+      {!(request.share & kShareRead), kDeniesRead},
+      {!(request.share & kShareWrite), kDeniesWrite},
+  };
+  for (const ByteRule& rule : announcements) {
+    if (!rule.applies) continue;
+    if (int error = Announce(file, rule.byte)) return error;
+  }
+  return 0;
+}
+
+// 0 when no cooperating open holds the file, kSharingViolation when one does, or an errno.
+int CheckNotOpen(const LockTarget& file) {
+  for (LockByte byte : {kReads, kWrites}) {
+    bool held = false;
+    if (int error = IsHeld(file, byte, &held)) return error;
+    if (held) return kSharingViolation;
+  }
+  return 0;
+}
+
+// Holds the gate, flock(LOCK_EX) on the file, from a successful Take() to its destruction.
 class Gate {
  public:
-  explicit Gate(int fd) : fd_(fd) {
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
+  Gate(int fd, const std::string& path) : fd_(fd), path_(path) {}
+  ~Gate() {
+    if (held_) ::flock(fd_, LOCK_UN);
   }
-  ~Gate() { flock(fd_, LOCK_UN); }
   Gate(const Gate&) = delete;
   Gate& operator=(const Gate&) = delete;
 
- private:
-  int fd_;
-};
-
-// Owns a raw descriptor until released.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+  // Tries without blocking, and again while `backoff` allows. Returns 0; kSharingViolation
+  // when somebody kept the file locked; or the errno of a failed flock.
+  int Take(Backoff& backoff) {
+    for (;;) {
+      int error = InjectedFault(FileOp::kLock, path_);
+      if (error == 0) {
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+          held_ = true;
+          return 0;
+        }
+        error = Errno();
+      }
+      if (error == EINTR) continue;
+      if (error != EWOULDBLOCK) return error;
+      if (!backoff.Wait()) return kSharingViolation;
+    }
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
+  const std::string& path_;
+  bool held_ = false;
 };
 
-bool ConflictsWithOthers(int fd, const OpenRequest& request) {
-  return ((request.access & kAccessRead) && IsHeld(fd, kDeniesRead)) ||
-         ((request.access & kAccessWrite) && IsHeld(fd, kDeniesWrite)) ||
-         (!(request.share & kShareRead) && IsHeld(fd, kReads)) ||
-         (!(request.share & kShareWrite) && IsHeld(fd, kWrites));
-}
-
-bool AnnounceOpen(int fd, const OpenRequest& request) {
-  return (!(request.access & kAccessRead) || Announce(fd, kReads)) &&
-         (!(request.access & kAccessWrite) || Announce(fd, kWrites)) &&
-         ((request.share & kShareRead) || Announce(fd, kDeniesRead)) &&
-         ((request.share & kShareWrite) || Announce(fd, kDeniesWrite));
-}
-
-bool IsOpenByOthers(int fd) { return IsHeld(fd, kReads) || IsHeld(fd, kWrites); }
-
-// True when `path` still names the file open at `fd` (not removed or replaced meanwhile).
-bool PathNamesFile(const std::string& path, int fd) {
-  struct stat byPath, byFd;
-  if (::stat(path.c_str(), &byPath) != 0 || ::fstat(fd, &byFd) != 0) return false;
-  return byFd.st_nlink > 0 && byPath.st_dev == byFd.st_dev && byPath.st_ino == byFd.st_ino;
+// True when `path` still names the file `opened` (not removed or replaced meanwhile).
+bool PathNamesFile(const std::string& path, const struct stat& opened, int fd) {
+  struct stat byPath, now;
+  if (::stat(path.c_str(), &byPath) != 0 || ::fstat(fd, &now) != 0) return false;
+  return now.st_nlink > 0 && byPath.st_dev == opened.st_dev && byPath.st_ino == opened.st_ino;
 }
 
 int OpenFlags(const OpenRequest& request, bool readWriteDescriptor) {
-  int flags = O_CLOEXEC;
+  int flags = 0;
   if (request.access == kAccessRead) {
     flags |= O_RDONLY;
   } else {
@@ -152,107 +271,80 @@ int OpenFlags(const OpenRequest& request, bool readWriteDescriptor) {
 }
 
 // Opens the descriptor; for write-only access a read-write one when the file allows it.
-int OpenDescriptor(const std::string& path, const OpenRequest& request, bool* announceable) {
+int OpenDescriptor(const std::string& path, const OpenRequest& request, UniqueFd* fd,
+                   struct stat* status, bool* announceable) {
   *announceable = true;
-  int fd = ::open(path.c_str(), OpenFlags(request, true), 0666);
-  if (fd < 0 && errno == EACCES && request.access == kAccessWrite) {
+  int error = OpenRegularFile(path, OpenFlags(request, true), 0666, fd, status);
+  if (error == EACCES && request.access == kAccessWrite) {
     *announceable = false;
-    fd = ::open(path.c_str(), OpenFlags(request, false), 0666);
+    error = OpenRegularFile(path, OpenFlags(request, false), 0666, fd, status);
   }
-  return fd;
+  return error;
 }
 
 }  // namespace
 
-SharedFile::SharedFile(SharedFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-    path_ = std::move(other.path_);
-  }
-  return *this;
-}
-
 int SharedFile::Open(const std::string& path, const OpenRequest& request, SharedFile* file) {
   file->Close();
-  if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
   if (path.empty()) return ENOENT;
-  for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+  Backoff backoff;  // one budget for the whole open: the gate and the settling on one file
+  for (;;) {
+    UniqueFd fd;
+    struct stat status;
     bool announceable;
-    Fd fd(OpenDescriptor(path, request, &announceable));
-    if (fd.get() < 0) return Errno();
+    if (int error = OpenDescriptor(path, request, &fd, &status, &announceable)) {
+      // A lease of another program (a file server's) that was not given up in time.
+      return error == EWOULDBLOCK ? kSharingViolation : error;
+    }
     {
-      Gate gate(fd.get());
-      if (!PathNamesFile(path, fd.get())) continue;
-      if (ConflictsWithOthers(fd.get(), request)) return kSharingViolation;
-      if (announceable && !AnnounceOpen(fd.get(), request)) return Errno();
+      Gate gate(fd.get(), path);
+      if (int error = gate.Take(backoff)) return error;
+      if (!PathNamesFile(path, status, fd.get())) {
+        if (backoff.Expired()) return kPathKeptChanging;
+        continue;
+      }
+      const LockTarget target{fd.get(), path, status.st_ino};
+      if (int error = CheckOthers(target, request)) return error;
+      if (announceable) {
+        if (int error = AnnounceOpen(target, request)) return error;
+      }
     }
     if (request.disposition == Disposition::kCreateTruncate) {
       if (int fault = InjectedFault(FileOp::kTruncate, path)) return fault;
       if (::ftruncate(fd.get(), 0) != 0) return Errno();
     }
-    file->fd_ = fd.release();
+    file->fd_ = std::move(fd);
     file->path_ = path;
     return 0;
   }
-  return kSharingViolation;
 }
 
 ssize_t SharedFile::ReadAt(void* buffer, size_t size, off_t offset) const {
-  if (int fault = InjectedFault(FileOp::kRead, path_)) {
-    errno = fault;
-    return -1;
-  }
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + done, size - done,
-                        offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+  return ReadAll(fd_.get(), buffer, size, path_, offset);
 }
 
 bool SharedFile::WriteAt(const void* buffer, size_t size, off_t offset) const {
-  if (int fault = InjectedFault(FileOp::kWrite, path_)) {
-    errno = fault;
-    return false;
-  }
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::pwrite(fd_, static_cast<const char*>(buffer) + done, size - done,
-                         offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return WriteAll(fd_.get(), buffer, size, path_, offset);
 }
 
 off_t SharedFile::Size() const {
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) return -1;
-  return st.st_size;
+  struct stat status;
+  if (int error = StatOpenFile(fd_.get(), path_, &status)) {
+    errno = error;
+    return -1;
+  }
+  return status.st_size;
 }
 
 int SharedFile::Close() {
-  if (fd_ < 0) return 0;
-  int result = ::close(std::exchange(fd_, -1)) == 0 ? 0 : Errno();
+  const int result = fd_.Close(path_);
   path_.clear();
   return result;
 }
 
 int SharedFile::Release() {
   path_.clear();
-  return std::exchange(fd_, -1);
+  return fd_.release();
 }
 
 namespace {
@@ -261,13 +353,17 @@ namespace {
 // first character, "+" when one follows anywhere. Empty when the first character is none of
 // them, which the C runtime refuses too.
 std::string StandardStreamMode(const char* mode) {
-  if (*mode != 'r' && *mode != 'w' && *mode != 'a') return {};
+  if (!IsStreamMode(mode)) return {};
   std::string result(1, *mode);
   if (std::strchr(mode + 1, '+')) result += '+';
   return result;
 }
 
 }  // namespace
+
+bool IsStreamMode(const char* mode) {
+  return mode && (*mode == 'r' || *mode == 'w' || *mode == 'a');
+}
 
 std::FILE* AttachStream(SharedFile file, const char* mode) {
   std::string path = file.path();
@@ -276,29 +372,28 @@ std::FILE* AttachStream(SharedFile file, const char* mode) {
     errno = EINVAL;
     return nullptr;  // `file` closes the descriptor
   }
-  int fd = file.Release();
-  std::FILE* stream = std::strchr(mode, 't') ? OpenTextStream(fd, standardMode.c_str(), path)
-                                             : ::fdopen(fd, standardMode.c_str());
-  if (!stream) {
-    int error = Errno();
-    ::close(fd);
-    errno = error;
-  }
+  UniqueFd fd(file.Release());
+  std::FILE* stream = std::strchr(mode, 't') ? OpenTextStream(fd.get(), standardMode.c_str(), path)
+                                             : ::fdopen(fd.get(), standardMode.c_str());
+  if (stream) fd.release();  // the stream owns it now
   return stream;
 }
 
 namespace {
 
 // Runs `action` while no cooperating process holds `path` open, under the gate of that file.
+// Only ordinary files carry announcements; anything else is acted on at once.
 template <typename Action>
 int WhileNotOpen(const std::string& path, Action action) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return Errno();
-  if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode)) return action();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (fd.get() < 0) return errno == EACCES ? action() : Errno();
-  Gate gate(fd.get());
-  if (IsOpenByOthers(fd.get())) return kSharingViolation;
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) return Errno();
+  if (KindOf(status) != FileKind::kRegular) return action();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
+  if (!fd) return errno == EACCES ? action() : Errno();
+  Backoff backoff;
+  Gate gate(fd.get(), path);
+  if (int error = gate.Take(backoff)) return error;
+  if (int error = CheckNotOpen({fd.get(), path, status.st_ino})) return error;
   return action();
 }
 

@@ -14,11 +14,17 @@
 // reserved bytes far beyond any real data (see share.cpp for the protocol). The locks belong to
 // the open file and vanish when it is closed or its process dies, so a crashed process never
 // leaves a file blocked. Processes that do not use this module are not restrained, as with
-// Wine or Samba.
+// Wine or Samba, and their own locks do not restrain us: a flock(1) on a card file delays an
+// open by at most about a second (then kSharingViolation), and lockf or fcntl record locks of
+// other programs are not taken for sharing announcements.
 //
-// Errors are errno values: 0 on success, kSharingViolation for a sharing conflict, else the
-// errno of the failed system call (ENOENT, EACCES, ...). All operations consult the fault hook
-// of platform/fault.h.
+// Only ordinary files are opened: a folder, named pipe or device fails with kNotRegularFile
+// (file_io.h) without blocking, before anything else happens to it.
+//
+// Errors are errno values: 0 on success, kSharingViolation for a sharing conflict or a file
+// another program keeps locked, kPathKeptChanging when the path named another file at every
+// attempt for about a second, else the errno of the failed system call (ENOENT, EACCES, ...).
+// All operations consult the fault hook of platform/fault.h.
 #ifndef LINDAVOX_PLATFORM_SHARE_H
 #define LINDAVOX_PLATFORM_SHARE_H
 
@@ -29,9 +35,14 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace platform {
 
 inline constexpr int kSharingViolation = EBUSY;
+// Another program kept replacing the file at the path (renaming files over it) while the open
+// tried to settle on one; trying again later may succeed.
+inline constexpr int kPathKeptChanging = EAGAIN;
 
 // Data access an open asks for (bit set).
 enum Access : unsigned { kAccessRead = 1, kAccessWrite = 2, kAccessReadWrite = 3 };
@@ -62,18 +73,15 @@ struct OpenRequest {
 class SharedFile {
  public:
   SharedFile() = default;
-  ~SharedFile() { Close(); }
-  SharedFile(SharedFile&& other) noexcept;
-  SharedFile& operator=(SharedFile&& other) noexcept;
-  SharedFile(const SharedFile&) = delete;
-  SharedFile& operator=(const SharedFile&) = delete;
+  SharedFile(SharedFile&& other) noexcept = default;
+  SharedFile& operator=(SharedFile&& other) noexcept = default;
 
   // Opens `path`. Returns 0 and fills `*file`, or an errno value and leaves `*file` closed.
   // A created file gets mode 0666 less the umask.
   static int Open(const std::string& path, const OpenRequest& request, SharedFile* file);
 
-  bool isOpen() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool isOpen() const { return fd_.valid(); }
+  int fd() const { return fd_.get(); }
   const std::string& path() const { return path_; }
 
   // Reads up to `size` bytes at `offset`, retrying short reads; stops early only at the end of
@@ -82,18 +90,22 @@ class SharedFile {
   // Writes all `size` bytes at `offset`. Returns true when every byte was written; false with
   // errno set otherwise.
   bool WriteAt(const void* buffer, size_t size, off_t offset) const;
-  // The file's size in bytes, or -1 with errno set.
+  // The file's size in bytes, or -1 with errno set (fault hook: FileOp::kStat).
   off_t Size() const;
 
-  // Closes the file. Returns 0 or the errno of close().
+  // Closes the file. Returns 0 or the errno of close() (fault hook: FileOp::kClose).
   int Close();
   // Gives up ownership of the descriptor (which keeps the sharing announcement) to the caller.
   int Release();
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string path_;
 };
+
+// True when `mode` is a stream mode AttachStream can attach: its first character is 'r', 'w' or
+// 'a'. Callers check the mode before they open, so a mode no stream takes never truncates.
+bool IsStreamMode(const char* mode);
 
 // Attaches a buffered standard stream to `file` and hands the descriptor over to it, so the
 // standard close operation ends the announcement. `mode` is a standard stream mode string

@@ -1,10 +1,15 @@
 #include "platform/share.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fault.h"
@@ -14,7 +19,9 @@
 namespace platform {
 namespace {
 
+using namespace std::chrono_literals;
 using testsupport::ReadFile;
+using testsupport::RunWithin;
 using testsupport::WriteFile;
 
 struct Mode {
@@ -223,9 +230,9 @@ TEST_F(ShareTest, ExclusiveOpensSerialiseConcurrentProcesses) {
 
 TEST_F(ShareTest, InjectedFaultsFailTheOperationWithoutTouchingTheFile) {
   SharedFile file;
-  {
-    ScopedFaultHook hook([](FileOp op, std::string_view) { return op == FileOp::kOpen ? EIO : 0; });
-    EXPECT_EQ(SharedFile::Open(file_, {}, &file), EIO);
+  for (FileOp failing : {FileOp::kOpen, FileOp::kLock, FileOp::kStat}) {
+    ScopedFaultHook hook([=](FileOp op, std::string_view) { return op == failing ? EIO : 0; });
+    EXPECT_EQ(SharedFile::Open(file_, {}, &file), EIO) << static_cast<int>(failing);
   }
   {
     ScopedFaultHook hook(
@@ -244,6 +251,15 @@ TEST_F(ShareTest, InjectedFaultsFailTheOperationWithoutTouchingTheFile) {
     char buffer[4];
     EXPECT_EQ(file.ReadAt(buffer, sizeof buffer, 0), -1);
   }
+  {
+    ScopedFaultHook hook([](FileOp op, std::string_view) {
+      return op == FileOp::kStat || op == FileOp::kClose ? EIO : 0;
+    });
+    EXPECT_EQ(file.Size(), -1);
+    EXPECT_EQ(file.Close(), EIO);
+  }
+  EXPECT_FALSE(file.isOpen()) << "a failed close still ends the open";
+  ASSERT_EQ(SharedFile::Open(file_, {kAccessRead, kShareNone}, &file), 0);
   file.Close();
   {
     ScopedFaultHook hook([](FileOp op, std::string_view) {
@@ -275,6 +291,168 @@ TEST_F(ShareTest, StreamThatCannotBeAttachedClosesTheFile) {
   EXPECT_EQ(AttachStream(std::move(file), "b"), nullptr);
   SharedFile other;
   EXPECT_EQ(SharedFile::Open(file_, {}, &other), 0) << "the refused stream kept the file open";
+}
+
+// Another program holds a lock on the whole file: `lockType` F_WRLCK (lockf), F_RDLCK (fcntl).
+testsupport::OtherProcess ForeignRecordLock(const std::string& path, short lockType) {
+  return testsupport::OtherProcess([=] {
+    const int fd = ::open(path.c_str(), lockType == F_WRLCK ? O_RDWR : O_RDONLY);
+    struct flock lock {};
+    lock.l_type = lockType;
+    lock.l_whence = SEEK_SET;  // from 0 to the end, wherever the end will be
+    return fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
+  });
+}
+
+TEST_F(ShareTest, AFlockOfAnotherProgramDelaysOpensOnlyForAMoment) {
+  testsupport::OtherProcess backup([&] {
+    const int fd = ::open(file_.c_str(), O_RDONLY);
+    return fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+  });
+  ASSERT_TRUE(backup.succeeded());
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<bool> refused = RunWithin(20s, [&] {
+    SharedFile file;
+    return SharedFile::Open(file_, {}, &file) == kSharingViolation &&
+           RemoveShared(file_) == kSharingViolation;
+  });
+  EXPECT_EQ(refused, true) << "waited for the other program without end, or got in";
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1800ms) << "gave up without retrying";
+
+  // A lock let go within the retry time is waited for.
+  std::thread letGo([&] {
+    std::this_thread::sleep_for(200ms);
+    backup.Release();
+  });
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &file), 0);
+  letGo.join();
+}
+
+TEST_F(ShareTest, RecordLocksOfOtherProgramsAreNoAnnouncements) {
+  {
+    testsupport::OtherProcess locker = ForeignRecordLock(file_, F_WRLCK);
+    ASSERT_TRUE(locker.succeeded());
+    for (Mode mode : AllModes()) {
+      SharedFile file;
+      EXPECT_EQ(SharedFile::Open(file_, Request(mode), &file), 0) << Describe(mode);
+    }
+  }
+  // A lock taken before a cooperating open is the one the kernel names first when asked about
+  // a byte; the announcement behind it still counts.
+  testsupport::OtherProcess reader = ForeignRecordLock(file_, F_RDLCK);
+  ASSERT_TRUE(reader.succeeded());
+  Holder denyWrite(file_, {kAccessRead, kShareRead});
+  ASSERT_TRUE(denyWrite.opened());
+  SharedFile writer, sharingReader;
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &writer),
+            kSharingViolation);
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessRead, kShareReadWrite}, &sharingReader), 0);
+  EXPECT_EQ(RemoveShared(file_), kSharingViolation);
+}
+
+// Another program replaces the file again and again, each time under a flock of the file it
+// replaces, so an opener waiting at the gate finds its file replaced every time it gets in.
+TEST_F(ShareTest, AnOpenSettlesOnAFileThatIsReplacedAgainAndAgain) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t replacer = ::fork();
+  if (replacer == 0) {
+    int current = ::open(file_.c_str(), O_RDONLY);
+    ::flock(current, LOCK_EX);
+    (void)!::write(ready[1], "r", 1);
+    for (int round = 0; round < 24; ++round) {
+      std::this_thread::sleep_for(5ms);
+      const std::string next = Path("next" + std::to_string(round));
+      WriteFile(next, "replacement");
+      const int fd = ::open(next.c_str(), O_RDONLY);
+      ::flock(fd, LOCK_EX);
+      ::rename(next.c_str(), file_.c_str());
+      ::close(current);
+      current = fd;
+    }
+    _exit(0);
+  }
+  char signal;
+  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &file), 0);
+  ::waitpid(replacer, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+TEST_F(ShareTest, AFileThatNeverStaysPutIsReportedAsSuch) {
+  int replacements = 0;
+  int limit = 40;
+  ScopedFaultHook renamer([&](FileOp op, std::string_view path) {
+    if (op == FileOp::kLock && path == file_ && replacements < limit) {
+      WriteFile(Path("new"), "replacement");
+      ::rename(Path("new").c_str(), file_.c_str());
+      ++replacements;
+    }
+    return 0;
+  });
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &file), 0);
+  EXPECT_EQ(replacements, limit);
+  file.Close();
+
+  limit = 1 << 30;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &file), kPathKeptChanging);
+}
+
+TEST_F(ShareTest, OnlyOrdinaryFilesAreOpenedAndNothingElseBlocks) {
+  ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("/dev/zero", Path("zero").c_str()), 0);
+  ASSERT_EQ(::mkdir(Path("folder").c_str(), 0755), 0);
+  const OpenRequest requests[] = {
+      {kAccessRead, kShareReadWrite, Disposition::kOpenExisting},
+      {kAccessReadWrite, kShareNone, Disposition::kOpenExisting},
+      {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
+      {kAccessWrite, kShareRead, Disposition::kOpenAlways, true},
+  };
+  for (const char* name : {"pipe", "zero", "folder"}) {
+    for (const OpenRequest& request : requests) {
+      std::optional<bool> refused = RunWithin(10s, [&] {
+        SharedFile file;
+        return SharedFile::Open(Path(name), request, &file) != 0;
+      });
+      EXPECT_EQ(refused, true) << name << " access " << request.access;
+    }
+  }
+  struct stat status;
+  ASSERT_EQ(::lstat(Path("pipe").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
+// A file server's lease (a Samba oplock) that is not given back: an open that needs it broken
+// does not wait for the kernel to break it (45 s by default), but gives up after the retry time.
+TEST_F(ShareTest, ALeaseThatIsNotGivenBackDelaysAnOpenOnlyForAMoment) {
+  testsupport::OtherProcess server([&] {
+    ::signal(SIGIO, SIG_IGN);  // hears of no lease break, so never gives the lease back
+    const int fd = ::open(file_.c_str(), O_RDONLY);
+    return fd >= 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+  });
+  if (!server.succeeded()) GTEST_SKIP() << "no leases on this file system";
+  std::optional<bool> refused = RunWithin(20s, [&] {
+    SharedFile file;
+    return SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &file) == kSharingViolation;
+  });
+  EXPECT_EQ(refused, true);
+  SharedFile reader;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &reader), 0) << "reading does not break a read lease";
+}
+
+TEST_F(ShareTest, InjectedBusyLockGivesUpAfterAboutASecond) {
+  ScopedFaultHook busy(
+      [](FileOp op, std::string_view) { return op == FileOp::kLock ? EWOULDBLOCK : 0; });
+  const auto start = std::chrono::steady_clock::now();
+  SharedFile file;
+  EXPECT_EQ(SharedFile::Open(file_, {}, &file), kSharingViolation);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, 900ms);
+  EXPECT_LT(waited, 5s);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -81,30 +83,15 @@ ssize_t TextRead(void* cookie, char* out, size_t size) {
   return static_cast<ssize_t>(produced);
 }
 
-bool WriteAll(const TextFile& file, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(file.fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 ssize_t TextWrite(void* cookie, const char* data, size_t size) {
   auto* file = static_cast<TextFile*>(cookie);
-  if (int fault = InjectedFault(FileOp::kWrite, file->path)) {
-    errno = fault;
-    return -1;
-  }
   std::string translated;
   translated.reserve(size + size / 16 + 2);
   for (size_t i = 0; i < size; ++i) {
     if (data[i] == '\n') translated.push_back('\r');
     translated.push_back(data[i]);
   }
-  if (!WriteAll(*file, translated.data(), translated.size())) return -1;
+  if (!WriteAll(file->fd, translated.data(), translated.size(), file->path)) return -1;
   return static_cast<ssize_t>(size);
 }
 
@@ -122,7 +109,11 @@ int TextSeek(void* cookie, off64_t* offset, int whence) {
 
 int TextClose(void* cookie) {
   std::unique_ptr<TextFile> file(static_cast<TextFile*>(cookie));
-  return ::close(file->fd) == 0 ? 0 : -1;
+  if (int error = UniqueFd(file->fd).Close(file->path)) {
+    errno = error;
+    return -1;
+  }
+  return 0;
 }
 
 }  // namespace

@@ -37,35 +37,15 @@
 #include <utility>
 
 #include "platform/ansi_case.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
+#include "platform/path.h"
+#include "platform/unique_fd.h"
 
 namespace platform {
 namespace {
 
 using detail::SocketFileIdentity;
-
-// Owns a descriptor; closing keeps errno, so a failure's errno survives the cleanup.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset() {
-    if (fd_ < 0) return;
-    int saved = errno;
-    ::close(fd_);
-    errno = saved;
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 void StoreLE64(unsigned char* p, uint64_t value) {
   StoreLE32(p, static_cast<uint32_t>(value));
@@ -179,13 +159,9 @@ int CheckDirectory(const std::string& directory, bool create) {
   std::string name = directory.substr(0, directory.size() - 1);
   struct stat status;
   if (::lstat(name.c_str(), &status) != 0) return errno;
-  bool safe =
-      S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+  bool safe = KindOf(status) == FileKind::kDirectory && status.st_uid == ::geteuid() &&
+              (status.st_mode & 077) == 0;
   return safe ? 0 : EACCES;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  return path.substr(0, path.rfind('/') + 1);
 }
 
 // Holds the directory's lock file locked while alive; false (errno set) when it cannot.
@@ -197,7 +173,7 @@ class DirectoryLock {
     if (!fd_) return;
     while (::flock(fd_.get(), LOCK_EX) != 0) {
       if (errno != EINTR) {
-        fd_.Reset();
+        fd_.reset();
         return;
       }
     }
@@ -205,7 +181,7 @@ class DirectoryLock {
   explicit operator bool() const { return static_cast<bool>(fd_); }
 
  private:
-  Fd fd_;  // open and locked, or closed when locking failed
+  UniqueFd fd_;  // open and locked, or closed when locking failed
 };
 
 // Removes the socket file at `path` when it is left over from a receiver that died. 0 when the
@@ -214,7 +190,7 @@ int RemoveIfStale(const std::string& path) {
   struct stat status;
   if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? 0 : errno;
   if (!S_ISSOCK(status.st_mode)) return EEXIST;
-  Fd probe(NewSocket());
+  UniqueFd probe(NewSocket());
   if (!probe) return errno;
   if (Connect(probe.get(), path)) return EADDRINUSE;
   if (errno == ENOENT) return 0;
@@ -239,7 +215,7 @@ class HeldWindows {
  private:
   struct Connection {
     std::string path;  // the title's socket file
-    Fd fd;             // connected to the receiver that was bound at `path`
+    UniqueFd fd;       // connected to the receiver that was bound at `path`
     SocketFileIdentity identity;
     uint64_t lastUse;
   };
@@ -273,7 +249,7 @@ void HeldWindows::MakeRoom() {
 }
 
 WindowHandle HeldWindows::Open(const std::string& path, const SocketFileIdentity& identity) {
-  Fd fd(NewSocket());
+  UniqueFd fd(NewSocket());
   if (!fd || !Connect(fd.get(), path)) return 0;
   MakeRoom();
   WindowHandle handle = ++lastHandle_;
@@ -378,7 +354,7 @@ std::unique_ptr<MessageReceiver> MessageReceiver::Listen(const char* title) {
     return nullptr;
   }
   DirectoryLock lock(directory);
-  Fd socket(NewSocket());
+  UniqueFd socket(NewSocket());
   if (!lock || !socket) return nullptr;
   if (!Bind(socket.get(), path)) {
     if (errno != EADDRINUSE) return nullptr;
@@ -393,7 +369,7 @@ std::unique_ptr<MessageReceiver> MessageReceiver::Listen(const char* title) {
   std::optional<SocketFileIdentity> identity = IdentityOf(path);
   if (!identity) return nullptr;
   return std::unique_ptr<MessageReceiver>(
-      new MessageReceiver(socket.Release(), std::move(path), *identity));
+      new MessageReceiver(socket.release(), std::move(path), *identity));
 }
 
 MessageReceiver::~MessageReceiver() {
@@ -403,8 +379,7 @@ MessageReceiver::~MessageReceiver() {
     std::optional<SocketFileIdentity> identity = IdentityOf(path_);
     if (identity && *identity == identity_) ::unlink(path_.c_str());
   }
-  ::close(fd_);
-  errno = saved;
+  errno = saved;  // the socket is closed after this, by its owner, keeping errno too
 }
 
 std::optional<ReceivedMessage> MessageReceiver::Receive(int timeoutMs) {
@@ -413,7 +388,7 @@ std::optional<ReceivedMessage> MessageReceiver::Receive(int timeoutMs) {
   // One byte more than a message, so that a longer datagram shows as too long, not as cut.
   unsigned char buffer[kWindowMessageSize + 1];
   for (;;) {
-    ssize_t size = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    ssize_t size = ::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (size >= 0) {
       if (auto received = DecodeMessage(buffer, static_cast<size_t>(size))) return received;
       continue;
@@ -428,7 +403,7 @@ std::optional<ReceivedMessage> MessageReceiver::Receive(int timeoutMs) {
       }
       wait = static_cast<int>(left.count());
     }
-    pollfd readable{fd_, POLLIN, 0};
+    pollfd readable{fd_.get(), POLLIN, 0};
     int ready = ::poll(&readable, 1, wait);
     if (ready < 0) return std::nullopt;
     if (ready == 0) {

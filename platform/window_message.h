@@ -59,6 +59,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/unique_fd.h"
+
 namespace platform {
 
 using WindowHandle = uintptr_t;
@@ -124,7 +126,7 @@ class MessageReceiver {
   MessageReceiver& operator=(const MessageReceiver&) = delete;
 
   // Readable when a datagram waits, for the caller's event loop. Non-blocking; owned here.
-  int Descriptor() const { return fd_; }
+  int Descriptor() const { return fd_.get(); }
   const std::string& path() const { return path_; }
 
   // The next well-formed message, waiting up to `timeoutMs` milliseconds (negative: without
@@ -137,7 +139,7 @@ class MessageReceiver {
   MessageReceiver(int fd, std::string path, detail::SocketFileIdentity identity)
       : fd_(fd), path_(std::move(path)), identity_(identity) {}
 
-  int fd_;                               // bound datagram socket, non-blocking
+  UniqueFd fd_;                          // bound datagram socket, non-blocking
   std::string path_;                     // its socket file
   detail::SocketFileIdentity identity_;  // of the socket file as bound, to know it later
 };

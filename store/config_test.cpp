@@ -9,9 +9,11 @@
 #include "store/prepaid.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using testsupport::IniText;
 using testsupport::WriteFile;
 
@@ -175,6 +177,25 @@ TEST_F(ConfigTest, UnreadableOrShortBinLeavesTheDigitCountsButSetsTheFlags) {
   EXPECT_EQ(Prepaid_ReadConfig(nullptr, &config), 0);
   EXPECT_EQ(config.cardDigits, 1111);
   EXPECT_EQ(Prepaid_ReadConfig(Dir().c_str(), nullptr), 0);
+}
+
+TEST_F(ConfigTest, APipeOrDeviceInPlaceOfAFileIsReadAsMissingWithoutWaiting) {
+  auto makePipe = [](const std::string& path) { return ::mkfifo(path.c_str(), 0644) == 0; };
+  auto makeZero = [](const std::string& path) { return ::symlink("/dev/zero", path.c_str()) == 0; };
+  using Maker = bool (*)(const std::string&);
+  const std::pair<Maker, Maker> setups[] = {{makePipe, makeZero}, {makeZero, makePipe}};
+  for (const auto& [ini, bin] : setups) {
+    ::remove(Path("LINDAVOX.INI").c_str());
+    ::remove(Path("PREPAID.BIN").c_str());
+    ASSERT_TRUE(ini(Path("LINDAVOX.INI")) && bin(Path("PREPAID.BIN")));
+    std::optional<bool> asIfMissing = testsupport::RunWithin(10s, [&] {
+      int32_t result = -1;
+      const PrepaidConfig config = Read(&result);
+      return result == 0 && config.cardDigits == 1111 && config.checkDigits == 2222 &&
+             config.modeNotLink == 0 && config.hangupAtEnd == 1;
+    });
+    EXPECT_EQ(asIfMissing, true) << (ini == makePipe ? "pipe" : "zero") << " INI";
+  }
 }
 
 }  // namespace

@@ -64,7 +64,9 @@ LV_API int32_t Prepaid_ReadConfig(const char* dataDir, PrepaidConfig* config);
 /* Finds the first record with `cardNumber`. 1: found and not locked; `*card` receives the
  * record and `*index` its position. 0: otherwise, and `*index` holds the position of a locked
  * match, or the number of whole records when there is no match, or 0 when PREPAID.DAT is
- * missing or cannot be opened; with `cardNumber` -1 nothing is read and `*index` is untouched. */
+ * missing or cannot be opened (no ordinary file), or -1 when that position or number is beyond
+ * what an index can name (2147483647); with `cardNumber` -1 nothing is read and `*index` is
+ * untouched. */
 LV_API int32_t Prepaid_Search(const char* dataDir, int32_t cardNumber, int32_t* index,
                               PrepaidCard* card);
 
@@ -77,7 +79,8 @@ LV_API int32_t Prepaid_Search_Telefon(const char* dataDir, uint8_t enabled, int3
 
 /* Writes `*card` as record `index` of an existing PREPAID.DAT (never creates the file; an index
  * at or beyond the end extends it). Returns 1 only when all 32 bytes were written; a negative
- * index returns 0 and writes nothing. */
+ * index returns 0 and writes nothing, and so does 2147483647 unless the file already reaches
+ * that far (the file would hold more records than an index can name). */
 LV_API int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* card);
 
 /* Applies the card orders of PREPAID.INC in `exchangeDir` to PREPAID.DAT in `dataDir` (created

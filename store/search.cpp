@@ -3,12 +3,14 @@
 // A lookup reads the file from its start in large blocks and scans the records of each block
 // in file order; the first matching record decides. Reading whole blocks instead of one record
 // per call keeps a lookup of a million cards close to the cost of reading the file once.
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <new>
 
 #include "platform/c_boundary.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "store/card_record.h"
 #include "store/store_internal.h"
@@ -44,8 +46,36 @@ size_t FindFirst(const unsigned char* block, size_t records, const Match& matche
   return records;
 }
 
-// Scans PREPAID.DAT for the first record that `matches`. Counts the records before it in
-// `*index`; on a match that is not locked copies it to `*card` and returns 1.
+// What a scan that ended gives: the record at `position` matched (`record`), or none did and
+// `position` is the number of whole records. A position no index can name gives the failure
+// result with index -1, never a wrong index.
+int32_t Report(int64_t position, const unsigned char* record, int32_t* index, PrepaidCard* card) {
+  if (position > kLastIndex) {
+    *index = -1;
+    return 0;
+  }
+  *index = static_cast<int32_t>(position);
+  if (!record || IsLocked(record)) return 0;
+  DecodeCard(record, card);
+  return 1;
+}
+
+// The number of whole records from `offset` on that lie in a hole of the file: never written,
+// read as zeros without being stored. A write far beyond the end leaves such a hole (a card file
+// of 64 GiB that holds a few kilobytes), and a scan steps over it instead of reading it. 0
+// where data follows at once, or where the file system cannot tell.
+int64_t HoleRecordsAt(const platform::SharedFile& file, off_t offset, off_t size) {
+  if (offset >= size) return 0;
+  off_t data = ::lseek(file.fd(), offset, SEEK_DATA);
+  if (data < 0) {
+    if (errno != ENXIO) return 0;
+    data = size;  // a hole up to the end
+  }
+  return (data - offset) / static_cast<off_t>(kRecordSize);
+}
+
+// Scans PREPAID.DAT for the first record that `matches` and reports it (see Report). Positions
+// are 64-bit: a file may hold more records than an index can name.
 template <typename Match>
 int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const Match& matches) {
   *index = 0;
@@ -53,21 +83,29 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
   if (!StoreFileExists(path)) return 0;
   platform::SharedFile file;
   if (util::OpenAsFopen(path, "rb", false, &file) != 0) return 0;
+  static const unsigned char kZeroRecord[kRecordSize] = {};
+  const bool zeroRecordMatches = matches(kZeroRecord);
+  const off_t size = file.Size();
   std::unique_ptr<unsigned char[]> block(new unsigned char[kBlockSize]);
+  int64_t position = 0;  // records before `offset`
   off_t offset = 0;
   for (;;) {
-    const ssize_t got = file.ReadAt(block.get(), kBlockSize, offset);
-    if (got <= 0) return 0;
-    const size_t records = static_cast<size_t>(got) / kRecordSize;
-    const size_t found = FindFirst(block.get(), records, matches);
-    *index += static_cast<int32_t>(found);
-    if (found < records) {
-      const unsigned char* record = block.get() + found * kRecordSize;
-      if (IsLocked(record)) return 0;
-      DecodeCard(record, card);
-      return 1;
+    if (const int64_t hole = HoleRecordsAt(file, offset, size); hole > 0) {
+      if (zeroRecordMatches) return Report(position, kZeroRecord, index, card);
+      position += hole;
+      offset += static_cast<off_t>(hole * kRecordSize);
     }
-    if (static_cast<size_t>(got) < kBlockSize) return 0;  // end of file, trailing piece ignored
+    if (position > kLastIndex) return Report(position, nullptr, index, card);
+    const ssize_t got = file.ReadAt(block.get(), kBlockSize, offset);
+    const size_t records = got > 0 ? static_cast<size_t>(got) / kRecordSize : 0;
+    const size_t found = FindFirst(block.get(), records, matches);
+    if (found < records) {
+      return Report(position + static_cast<int64_t>(found), block.get() + found * kRecordSize,
+                    index, card);
+    }
+    position += static_cast<int64_t>(records);
+    // The end of the file (a trailing piece is ignored), or a read that failed.
+    if (got < static_cast<ssize_t>(kBlockSize)) return Report(position, nullptr, index, card);
     offset += got;
   }
 }
@@ -75,8 +113,7 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
 }  // namespace
 
 bool StoreFileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return platform::IsRegularFile(path);
 }
 
 int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow, int32_t telefonHigh,

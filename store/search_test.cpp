@@ -9,6 +9,7 @@
 #include "store/store_internal.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/int_flag_call.h"
 
 namespace store {
 namespace {
@@ -359,11 +360,16 @@ TEST_F(SearchTest, TelefonLockAndEnabledFlag) {
     EXPECT_EQ(out.index, 1234);
     EXPECT_TRUE(out.untouched());
 
-    for (uint8_t enabled : {1, 2, 0x80, 0xFF}) {
-      SCOPED_TRACE(static_cast<int>(enabled));
-      out = FindTelefon(match, 4711, 0, enabled);
-      EXPECT_EQ(out.result, 1);
-      EXPECT_EQ(out.index, 2);
+    // A C caller's int: only its low byte counts.
+    auto search =
+        testsupport::WithIntFlags<int32_t(const char*, int32_t, int32_t, int32_t, int32_t*,
+                                          PrepaidCard*, TelefonMatch)>(&SearchTelefon);
+    for (int32_t enabled : {1, 2, 0x80, 0xFF, 0x101, 256, 0x7F00}) {
+      SCOPED_TRACE(enabled);
+      out = Outcome{-1, 1234, Pattern()};
+      out.result = search(Dir().c_str(), enabled, 4711, 0, &out.index, &out.card, match);
+      EXPECT_EQ(out.result, (enabled & 0xFF) != 0 ? 1 : 0);
+      EXPECT_EQ(out.index, (enabled & 0xFF) != 0 ? 2 : 1234);
     }
 
     out = FindTelefon(match, -1, -1);  // no number is refused up front

@@ -9,6 +9,9 @@
 
 namespace store {
 
+// The highest record index the C interface can name (it is a signed 32-bit number).
+inline constexpr int64_t kLastIndex = INT32_MAX;
+
 // The path of a store file: the directory prefix followed by the fixed name.
 std::string StorePath(const char* dir, const char* name);
 

@@ -11,6 +11,11 @@ int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* car
     if (!store::StoreFileExists(path)) return 0;  // the write never creates the card file
     platform::SharedFile file;
     if (util::OpenAsFopen(path, "rb+", false, &file) != 0) return 0;
+    // The last index would make the file hold one record more than an index can name: every
+    // search that does not find its card would then fail to tell the count.
+    constexpr off_t kNameableSize =
+        (store::kLastIndex + 1) * static_cast<off_t>(store::kRecordSize);
+    if (index == store::kLastIndex && file.Size() < kNameableSize) return 0;
     unsigned char record[store::kRecordSize];
     store::EncodeCard(*card, record);
     const off_t offset = static_cast<off_t>(index) * static_cast<off_t>(store::kRecordSize);

@@ -108,6 +108,46 @@ TEST_F(WriteTest, IndexAtOrBeyondTheEndExtendsTheFile) {
   EXPECT_EQ(index, 2);
 }
 
+// A write at a far index leaves a file of 64 GiB that holds a few kilobytes; lookups step over
+// the hole, count in 64 bits, and never hand out an index that names another record.
+TEST_F(WriteTest, NoFileGrowsBeyondWhatAnIndexCanName) {
+  const std::vector<PrepaidCard> cards = {CardBuilder(1).Balance(10).Build(),
+                                          CardBuilder(2).Balance(20).Build()};
+  WriteCardFile(Dat(), cards);
+  const std::string before = ReadFile(Dat());
+  EXPECT_EQ(Write(INT32_MAX, Edited()), 0) << "the count would be 2^31";
+  EXPECT_EQ(ReadFile(Dat()), before);
+
+  const PrepaidCard far = CardBuilder(77).Balance(7).Build();
+  ASSERT_EQ(Write(INT32_MAX - 1, far), 1);
+  struct stat status;
+  ASSERT_EQ(::stat(Dat().c_str(), &status), 0);
+  EXPECT_EQ(status.st_size, off_t{INT32_MAX} * 32);
+
+  struct Lookup {
+    int32_t cardNumber;
+    int32_t result;
+    int32_t index;
+  };
+  auto expectLookups = [&](std::initializer_list<Lookup> lookups) {
+    for (const Lookup& lookup : lookups) {
+      int32_t index = -77;
+      PrepaidCard card;
+      EXPECT_EQ(Prepaid_Search(Dir().c_str(), lookup.cardNumber, &index, &card), lookup.result)
+          << lookup.cardNumber;
+      EXPECT_EQ(index, lookup.index) << lookup.cardNumber;
+    }
+  };
+  expectLookups({{77, 1, INT32_MAX - 1}, {4711, 0, INT32_MAX}, {0, 1, 2} /* in the hole */});
+
+  // One record more than an index can name: a card behind it, or the count, is no index.
+  ASSERT_EQ(::truncate(Dat().c_str(), (off_t{INT32_MAX} + 1) * 32 + 31), 0);
+  expectLookups({{2, 1, 1}, {77, 1, INT32_MAX - 1}, {4711, 0, -1}});
+  EXPECT_EQ(Write(INT32_MAX, Edited()), 1) << "the file already reaches that far";
+  expectLookups({{Edited().cardNumber, 0 /* locked */, INT32_MAX}});
+  ::unlink(Dat().c_str());
+}
+
 TEST_F(WriteTest, RefusedWriteChangesNothing) {
   // No card file: the write never creates one, nor the folder.
   EXPECT_EQ(Write(0, Edited()), 0);

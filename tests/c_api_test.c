@@ -105,12 +105,19 @@ int main(void) {
 #else
   CHECK(index == 1 && card.cardNumber == 20);
 #endif
-  /* A one-byte flag: 256 arrives as 0. */
+  /* A one-byte flag: a caller that passes the int 256 (no prototype, or a declaration of its
+   * own) hands over all 32 bits, and the function must look at the low byte only. */
+  typedef int32_t (*SearchTelefonWithInt)(const char*, int32_t, int32_t, int32_t, int32_t*,
+                                          PrepaidCard*);
+  SearchTelefonWithInt searchWithInt = (SearchTelefonWithInt)(void (*)(void))Prepaid_Search_Telefon;
   index = 77;
-  CHECK(Prepaid_Search_Telefon(prefix, (uint8_t)256, 301234567, 0, &index, &card) == 0);
+  CHECK(searchWithInt(prefix, 256, 301234567, 0, &index, &card) == 0);
   CHECK(index == 77);
 
-  /* An exclusive read shares nothing in the card editor's generation only. */
+  /* An exclusive read shares nothing in the card editor's generation only; 256 is not
+   * exclusive. */
+  typedef FILE* (*OpenWithInt)(const char*, const char*, int32_t);
+  OpenWithInt openWithInt = (OpenWithInt)(void (*)(void))OPEN;
   FILE* shared = OPEN(path, "rb", 0);
   FILE* exclusive = OPEN(path, "rt", 1);
 #ifdef LV_BALANCE_QUERY
@@ -118,6 +125,9 @@ int main(void) {
 #else
   CHECK(exclusive == NULL);
 #endif
+  CLOSE(&exclusive);
+  exclusive = openWithInt(path, "rt", 256);
+  CHECK(exclusive != NULL);
   CLOSE(&exclusive);
   CLOSE(&shared);
   CHECK(CLOSE(&shared) == 0);

@@ -1,5 +1,6 @@
 #include "testsupport/other_process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +42,30 @@ void OtherProcess::Release() {
 void OtherProcess::Kill() {
   if (pid_ > 0) kill(pid_, SIGKILL);
   Release();
+}
+
+std::optional<bool> RunWithin(std::chrono::milliseconds limit,
+                              const std::function<bool()>& action) {
+  int result[2];
+  if (pipe(result) != 0) std::abort();
+  const pid_t pid = fork();
+  if (pid < 0) std::abort();
+  if (pid == 0) {
+    close(result[0]);
+    const char answer = action() ? 'y' : 'n';
+    (void)!write(result[1], &answer, 1);
+    _exit(0);
+  }
+  close(result[1]);
+  pollfd readable{result[0], POLLIN, 0};
+  char answer = 0;
+  const bool finished =
+      poll(&readable, 1, static_cast<int>(limit.count())) == 1 && read(result[0], &answer, 1) == 1;
+  close(result[0]);
+  if (!finished) kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  if (!finished) return std::nullopt;
+  return answer == 'y';
 }
 
 }  // namespace testsupport

@@ -6,7 +6,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace testsupport {
 
@@ -30,6 +32,11 @@ class OtherProcess {
   int releaseFd_ = -1;
   bool succeeded_ = false;
 };
+
+// Runs `action` in a child process and waits at most `limit` for it. Returns what it returned,
+// or nullopt when it did not finish in time (the child is then killed), so a test of something
+// that must not hang fails instead of hanging the suite.
+std::optional<bool> RunWithin(std::chrono::milliseconds limit, const std::function<bool()>& action);
 
 }  // namespace testsupport
 

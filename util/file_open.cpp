@@ -1,5 +1,6 @@
 #include "util/file_open_internal.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -27,6 +28,9 @@ platform::OpenRequest FopenRequest(const char* mode, bool exclusive, FopenGenera
 
 int OpenAsFopen(const std::string& path, const char* mode, bool exclusive,
                 platform::SharedFile* file, FopenGeneration generation) {
+  // A mode no stream takes would otherwise fall into the last row and truncate the file
+  // before the stream is refused.
+  if (!platform::IsStreamMode(mode)) return EINVAL;
   return platform::SharedFile::Open(path, FopenRequest(mode, exclusive, generation), file);
 }
 

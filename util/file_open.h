@@ -13,9 +13,10 @@
  *
  * A 't' makes the stream a text-mode stream (CR LF on disk), otherwise it is binary. Only the
  * low byte of `exclusive` counts. Returns a standard stream (release it with fclose or
- * FILE_fclose), or null on any failure: missing file, sharing conflict, no access, a mode whose
- * first character is not 'r', 'w' or 'a' (the stream cannot be attached; the file is closed
- * again). Null arguments give null.
+ * FILE_fclose), or null on any failure: missing file, sharing conflict, no access, a path that
+ * names no ordinary file (a folder, named pipe or device: refused without waiting), a mode whose
+ * first character is not 'r', 'w' or 'a' (refused before the file is touched, so "", "b" or
+ * "Rb" never truncate). Null arguments give null.
  *
  * FILE_fclose(&stream) closes the stream held in the variable, if any, and sets it to null.
  * Always returns 0.

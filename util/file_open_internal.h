@@ -17,7 +17,8 @@ enum class FopenGeneration { kCurrent, kBalanceQuery };
 platform::OpenRequest FopenRequest(const char* mode, bool exclusive,
                                    FopenGeneration generation = FopenGeneration::kCurrent);
 
-// Opens `path` as FILE_fopen would, without attaching a stream. Returns 0 or an errno value.
+// Opens `path` as FILE_fopen would, without attaching a stream. Returns 0 or an errno value
+// (EINVAL for a mode no stream takes, before anything touches the file).
 int OpenAsFopen(const std::string& path, const char* mode, bool exclusive,
                 platform::SharedFile* file,
                 FopenGeneration generation = FopenGeneration::kCurrent);

@@ -1,6 +1,7 @@
 #include "util/file_open_internal.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 namespace util {
 namespace {
 
+using namespace std::chrono_literals;
 using testsupport::FileExists;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
@@ -87,6 +89,29 @@ TEST_F(FileOpenTest, ModeCharactersDecideAccessCreationAndTruncation) {
     ASSERT_NE(stream, nullptr) << mode;
     Fclose(&stream);
     EXPECT_EQ(ReadFile(file_), "") << mode;
+  }
+}
+
+TEST_F(FileOpenTest, AModeNoStreamTakesTouchesNothing) {
+  for (FopenGeneration generation : {kCurrent, kBalanceQuery}) {
+    for (const char* mode : {"", "b", "t", "x", "Rb", "+", "bw"}) {
+      EXPECT_EQ(Fopen(file_.c_str(), mode, false, generation), nullptr) << '"' << mode << '"';
+      EXPECT_EQ(Fopen(Path("new").c_str(), mode, true, generation), nullptr) << mode;
+    }
+  }
+  EXPECT_EQ(ReadFile(file_), "contents");
+  EXPECT_FALSE(FileExists(Path("new")));
+}
+
+TEST_F(FileOpenTest, APipeOrDeviceInPlaceOfTheFileGivesNullAtOnce) {
+  ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0644), 0);
+  for (const char* path : {"pipe", "/dev/zero", "/dev/null"}) {
+    const std::string name = path[0] == '/' ? path : Path(path);
+    for (const char* mode : {"rb", "rb+", "rt", "ab", "wb"}) {
+      std::optional<bool> refused = testsupport::RunWithin(
+          10s, [&] { return Fopen(name.c_str(), mode, false, kCurrent) == nullptr; });
+      EXPECT_EQ(refused, true) << name << " " << mode;
+    }
   }
 }
 

@@ -1,0 +1,28 @@
+// Waiting out something another process holds for a moment (a file's sharing gate, a lease):
+// short sleeps that grow from 1 ms to 50 ms, for about a second in all. After that the caller
+// gives up and reports why, instead of hanging behind a program that never lets go.
+#ifndef LINDAVOX_PLATFORM_BACKOFF_H
+#define LINDAVOX_PLATFORM_BACKOFF_H
+
+#include <chrono>
+
+namespace platform {
+
+inline constexpr std::chrono::milliseconds kContentionBudget{1000};
+
+class Backoff {
+ public:
+  explicit Backoff(std::chrono::milliseconds budget = kContentionBudget);
+
+  // Sleeps for the next step and returns true; returns false at once when the budget is spent.
+  bool Wait();
+  bool Expired() const;
+
+ private:
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::milliseconds step_{1};
+};
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,103 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/backoff.h"
+#include "platform/fault.h"
+
+namespace platform {
+namespace {
+
+int Errno() {
+  return errno ? errno : EIO;
+}
+
+// open(2) that neither blocks on a pipe or device nor makes a terminal the controlling one.
+int OpenNonBlocking(const std::string& path, int flags, mode_t mode) {
+  const int all = flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  Backoff lease;
+  for (;;) {
+    const int fd = (flags & O_CREAT) ? ::open(path.c_str(), all, mode) : ::open(path.c_str(), all);
+    if (fd >= 0 || (errno != EWOULDBLOCK && errno != EINTR)) return fd;
+    if (errno == EWOULDBLOCK && !lease.Wait()) return -1;
+  }
+}
+
+}  // namespace
+
+FileKind KindOf(const struct stat& status) {
+  if (S_ISREG(status.st_mode)) return FileKind::kRegular;
+  if (S_ISDIR(status.st_mode)) return FileKind::kDirectory;
+  return FileKind::kOther;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) == 0 && KindOf(status) == FileKind::kRegular;
+}
+
+int StatOpenFile(int fd, std::string_view path, struct stat* status) {
+  if (int fault = InjectedFault(FileOp::kStat, path)) return fault;
+  return ::fstat(fd, status) == 0 ? 0 : Errno();
+}
+
+int OpenRegularFile(const std::string& path, int flags, mode_t mode, UniqueFd* fd,
+                    struct stat* status) {
+  fd->reset();
+  if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
+  UniqueFd opened(OpenNonBlocking(path, flags, mode));
+  if (!opened) return Errno();
+  struct stat own;
+  if (int error = StatOpenFile(opened.get(), path, &own)) return error;
+  if (KindOf(own) != FileKind::kRegular) return kNotRegularFile;
+  const int statusFlags = ::fcntl(opened.get(), F_GETFL);
+  if (statusFlags < 0 || ::fcntl(opened.get(), F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+    return Errno();
+  }
+  if (status) *status = own;
+  *fd = std::move(opened);
+  return 0;
+}
+
+ssize_t ReadAll(int fd, void* buffer, size_t size, std::string_view path, off_t offset) {
+  if (int fault = InjectedFault(FileOp::kRead, path)) {
+    errno = fault;
+    return -1;
+  }
+  size_t done = 0;
+  while (done < size) {
+    char* at = static_cast<char*>(buffer) + done;
+    const ssize_t n = offset == kAtCurrentPosition
+                          ? ::read(fd, at, size - done)
+                          : ::pread(fd, at, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool WriteAll(int fd, const void* data, size_t size, std::string_view path, off_t offset) {
+  if (int fault = InjectedFault(FileOp::kWrite, path)) {
+    errno = fault;
+    return false;
+  }
+  size_t done = 0;
+  while (done < size) {
+    const char* at = static_cast<const char*>(data) + done;
+    const ssize_t n = offset == kAtCurrentPosition
+                          ? ::write(fd, at, size - done)
+                          : ::pwrite(fd, at, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // no progress and no error: stop instead of spinning
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+// Reading, writing and opening files the way every module of this code base does it.
+//
+// - OpenRegularFile opens a path only when it names an ordinary file: the open itself cannot
+//   block (O_NONBLOCK, so a named pipe without a writer or a device does not hang the caller)
+//   and the open file is checked with fstat before anyone reads it. Every file the libraries
+//   read is opened this way.
+// - ReadAll and WriteAll transfer a whole buffer, retrying interrupted and short transfers.
+// - IsRegularFile and KindOf tell an ordinary file from folders, pipes and devices.
+//
+// Results are errno values (0 for success) or, for the transfers, byte counts and booleans with
+// errno set. Every function consults the fault hook of platform/fault.h with the path the
+// caller names: kOpen for opening, kStat for the file check, kRead, kWrite, kClose.
+#ifndef LINDAVOX_PLATFORM_FILE_IO_H
+#define LINDAVOX_PLATFORM_FILE_IO_H
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/unique_fd.h"
+
+namespace platform {
+
+// The error of a path that names something other than an ordinary file (a folder, a named
+// pipe, a device, a socket).
+inline constexpr int kNotRegularFile = EINVAL;
+
+// For ReadAll and WriteAll: transfer at the descriptor's current position.
+inline constexpr off_t kAtCurrentPosition = -1;
+
+enum class FileKind { kRegular, kDirectory, kOther };
+FileKind KindOf(const struct stat& status);
+
+// True when `path` (symbolic links followed) names an ordinary file.
+bool IsRegularFile(const std::string& path);
+
+// Opens `path` with `flags` (O_RDONLY, O_RDWR | O_CREAT, ...; O_CLOEXEC, O_NOCTTY and
+// O_NONBLOCK are added) and `mode` for a created file. Fails with kNotRegularFile, and closes
+// again what it opened, when the path names no ordinary file. The descriptor handed out blocks
+// as usual again. An open that meets another process's lease (O_NONBLOCK gives EWOULDBLOCK
+// while the lease is being broken) is retried for about a second. Fills `*status` with the
+// open file's status when given. Returns 0 or an errno value; `*fd` is left closed on failure.
+int OpenRegularFile(const std::string& path, int flags, mode_t mode, UniqueFd* fd,
+                    struct stat* status = nullptr);
+
+// fstat on an open file, through the fault hook (FileOp::kStat). Returns 0 or an errno value.
+int StatOpenFile(int fd, std::string_view path, struct stat* status);
+
+// Reads up to `size` bytes at `offset` (or the current position), stopping early only at the
+// end of the file. Returns the number of bytes read, or -1 with errno set.
+ssize_t ReadAll(int fd, void* buffer, size_t size, std::string_view path,
+                off_t offset = kAtCurrentPosition);
+
+// Writes all `size` bytes at `offset` (or the current position). Returns true when every byte
+// was written; false with errno set otherwise (EIO when the system wrote nothing without an
+// error).
+bool WriteAll(int fd, const void* data, size_t size, std::string_view path,
+              off_t offset = kAtCurrentPosition);
+
+}  // namespace platform
+
+#endif

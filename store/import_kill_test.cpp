@@ -69,8 +69,10 @@ class ImportKillTest : public testsupport::FileTest {
     if (pid == 0) {
       int changes = 0;
       platform::SetFaultHook([&](platform::FileOp op, std::string_view file) {
-        if (op != platform::FileOp::kOpen && op != platform::FileOp::kRead &&
-            (path.empty() || file == path) && ++changes == step) {
+        const bool changesFile = op == platform::FileOp::kWrite ||
+                                 op == platform::FileOp::kTruncate ||
+                                 op == platform::FileOp::kRename || op == platform::FileOp::kRemove;
+        if (changesFile && (path.empty() || file == path) && ++changes == step) {
           ::raise(SIGKILL);
         }
         return 0;

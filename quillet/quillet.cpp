@@ -139,6 +139,7 @@ void TMain::CmQuery() {
 namespace quillet {
 
 void AddResources(TModule& module) {
+  // clang-format off
   module.AddDialog(DialogTemplate{
       kDialogId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "", "MS Sans Serif", 8,
       0, 0, 245, 66,
@@ -151,6 +152,7 @@ void AddResources(TModule& module) {
            WS_VISIBLE | BS_DEFPUSHBUTTON | BS_CENTER | WS_TABSTOP, 188, 13, 50, 14},
           {-1, "STATIC", "Kartennummer:", WS_VISIBLE | SS_RIGHT, 4, 16, 52, 8},
       }});
+  // clang-format on
   module.AddIcon(kIconId,
                  IconResource{{quillet_icon_32, quillet_icon_32 + quillet_icon_32_size},
                               {quillet_icon_16, quillet_icon_16 + quillet_icon_16_size}});

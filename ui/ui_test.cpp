@@ -11,6 +11,7 @@ namespace {
 constexpr int kDialogId = 500;
 constexpr int kModalId = 501;
 
+// clang-format off
 DialogTemplate ClientTemplate() {
   return DialogTemplate{kDialogId, WS_CHILD | WS_VISIBLE | DS_SETFONT, "", "MS Sans Serif", 8,
                         0, 0, 200, 60,
@@ -26,6 +27,7 @@ DialogTemplate ModalTemplate() {
                         {{IDOK, "BUTTON", "OK", BS_DEFPUSHBUTTON, 10, 20, 30, 14},
                          {IDCANCEL, "BUTTON", "Cancel", 0, 50, 20, 30, 14}}};
 }
+// clang-format on
 
 // A client dialog with a bound edit and buttons, recording what its handlers saw.
 class Client : public TDialog {

@@ -22,9 +22,11 @@ class MyEditTest : public ::testing::Test {
   void SetUp() override {
     backend = &ui::HeadlessBackend::Install();
     app = std::make_unique<TApplication>();
+    // clang-format off
     app->AddDialog(DialogTemplate{1, WS_POPUP, "", "MS Sans Serif", 8, 0, 0, 100, 50,
                                   {{10, "EDIT", "", WS_TABSTOP, 0, 0, 50, 12},
                                    {11, "EDIT", "", WS_TABSTOP, 0, 20, 50, 12}}});
+    // clang-format on
     host = std::make_unique<Host>();
     ASSERT_TRUE(host->Create());
     host->filtered->SetValidator(new TFilterValidator(TCharSet("0-9")));

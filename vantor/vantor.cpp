@@ -263,6 +263,7 @@ constexpr uint32_t kVisible = WS_VISIBLE;
 }  // namespace
 
 void AddResources(TModule& module) {
+  // clang-format off
   module.AddDialog(DialogTemplate{
       kSearchDialogId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "", "MS Sans Serif", 8,
       0, 0, 245, 66,
@@ -295,6 +296,7 @@ void AddResources(TModule& module) {
           {IDOK, "BUTTON", "S&peichern", kVisible | BS_DEFPUSHBUTTON | BS_CENTER | WS_TABSTOP,
            186, 76, 50, 14},
       }});
+  // clang-format on
   module.AddIcon(kIconId,
                  IconResource{{vantor_icon_32, vantor_icon_32 + vantor_icon_32_size},
                               {vantor_icon_16, vantor_icon_16 + vantor_icon_16_size}});

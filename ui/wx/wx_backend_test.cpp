@@ -230,6 +230,7 @@ constexpr int kModalId = 30;   // a modal dialog window
 constexpr int kComboId = 40;
 constexpr int kMenuId = 50;
 
+// clang-format off
 DialogTemplate QueryTemplate() {
   const uint32_t edit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
   return DialogTemplate{kQueryId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "",
@@ -264,6 +265,7 @@ DialogTemplate ComboTemplate() {
                         {{7, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 10, 10,
                           100, 60}}};
 }
+// clang-format on
 
 // A dialog that records the commands and notifications it gets instead of acting on them.
 class Recorder : public TDialog {

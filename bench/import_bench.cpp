@@ -7,15 +7,16 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "bench/import_data.h"
+#include "bench/ratio_report.h"
 #include "store/import.h"
 #include "testsupport/naive_import.h"
 #include "testsupport/temp_dir.h"
@@ -27,18 +28,10 @@ namespace fs = std::filesystem;
 
 testsupport::TempDir* g_dir = nullptr;
 
-std::string Large() {
-  return *g_dir / "large/";
-}
-std::string Small() {
-  return *g_dir / "small/";
-}
-std::string Work() {
-  return *g_dir / "work/";
-}
-std::string Reference() {
-  return *g_dir / "reference/";
-}
+std::string Large() { return *g_dir / "large/"; }
+std::string Small() { return *g_dir / "small/"; }
+std::string Work() { return *g_dir / "work/"; }
+std::string Reference() { return *g_dir / "reference/"; }
 
 // Puts the card and order files of `master` into `dir`, as they were before any import.
 void Restore(const std::string& master, const std::string& dir) {
@@ -67,12 +60,8 @@ void Import(benchmark::State& state, const std::string& master) {
   }
 }
 
-void ImportLarge(benchmark::State& state) {
-  Import(state, Large());
-}
-void ImportSmall(benchmark::State& state) {
-  Import(state, Small());
-}
+void ImportLarge(benchmark::State& state) { Import(state, Large()); }
+void ImportSmall(benchmark::State& state) { Import(state, Small()); }
 
 void NaiveSmall(benchmark::State& state) {
   for (auto _ : state) {
@@ -108,9 +97,7 @@ void Step(sqlite3_stmt* statement) {
   sqlite3_reset(statement);
 }
 
-std::string MasterDatabase() {
-  return *g_dir / "cards.db";
-}
+std::string MasterDatabase() { return *g_dir / "cards.db"; }
 
 void WriteMasterDatabase(const bench::ImportData& data) {
   sqlite3* db = nullptr;
@@ -209,50 +196,29 @@ BENCHMARK(Sqlite)->Unit(benchmark::kMillisecond);
 BENCHMARK(ImportSmall)->Unit(benchmark::kMillisecond);
 BENCHMARK(NaiveSmall)->Unit(benchmark::kMillisecond);
 
-// Keeps the time per iteration of every benchmark while printing the usual table: the median
-// of the repetitions when there are several, else the one run.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        times[name] = run.GetAdjustedRealTime();
-        fromMedian.insert(name);
-      } else if (run.run_type == Run::RT_Iteration && !fromMedian.count(name)) {
-        times[name] = run.GetAdjustedRealTime();
-      }
-    }
-  }
-  std::map<std::string, double> times;
-  std::set<std::string> fromMedian;
+const std::vector<bench::Ratio> kRatios = {
+    {"import_vs_sqlite", "ImportLarge", "Sqlite"},
+    {"naive_vs_import", "NaiveSmall", "ImportSmall"},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  if (bench::PrintRatioNamesIfAsked(argc, argv, kRatios)) return 0;
+  // A million cards and 100,000 orders; the small case has a tenth of the cards and 2,000
+  // orders (LV_BENCH_CARDS scales both for a short run).
+  const int cards = bench::CardCount(1000000, 10000000);
+  const int smallCards = std::max(cards / 10, 1);
+  const int smallOrders = std::max(static_cast<int>(2000LL * smallCards / 100000), 10);
   testsupport::TempDir dir;
   g_dir = &dir;
   fs::create_directories(Large());
   fs::create_directories(Small());
   {
-    const bench::ImportData large = bench::MakeImportData(1000000, 100000, 1);
+    const bench::ImportData large = bench::MakeImportData(cards, std::max(cards / 10, 10), 1);
     bench::WriteImportData(large, Large());
     WriteMasterDatabase(large);
   }
-  bench::WriteImportData(bench::MakeImportData(100000, 2000, 2), Small());
-  RecordingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto& t = reporter.times;
-  auto ratio = [&t](const char* name, const char* numerator, const char* denominator) {
-    if (t.count(numerator) && t.count(denominator) && t[denominator] > 0) {
-      std::printf("%s: %.2f\n", name, t[numerator] / t[denominator]);
-    }
-  };
-  ratio("import_vs_sqlite", "ImportLarge", "Sqlite");
-  ratio("naive_vs_import", "NaiveSmall", "ImportSmall");
-  benchmark::Shutdown();
-  return 0;
+  bench::WriteImportData(bench::MakeImportData(smallCards, smallOrders, 2), Small());
+  return bench::RunAndPrintRatios(argc, argv, kRatios);
 }

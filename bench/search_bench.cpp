@@ -1,18 +1,19 @@
 // Lookup speed on a card file of a million cards in the page cache, worst case (card absent),
 // against two references measured in the same run: reading the file once with read() in 1 MiB
 // blocks, and the straightforward loop of 32-byte fread calls. Prints one "name: ratio" line per
-// figure after Google Benchmark's own table.
+// figure after Google Benchmark's own table. LV_BENCH_CARDS sets another number of cards (the
+// test suite's short run uses a small file).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
-#include <map>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_report.h"
 #include "platform/little_endian.h"
 #include "store/prepaid.h"
 #include "store/store_internal.h"
@@ -21,20 +22,31 @@
 
 namespace {
 
-constexpr int kCards = 1000000;
 constexpr int32_t kAbsentCard = -2;
 constexpr int32_t kAbsentTelefon = 999999999;
+constexpr int kMaxCards = 50000000;
+
+const std::vector<bench::Ratio> kRatios = {
+    {"search_vs_read", "PrepaidSearch", "ReadWholeFile"},
+    {"naive_vs_search", "NaiveSearch", "PrepaidSearch"},
+    {"search_telefon_vs_read", "PrepaidSearchTelefon", "ReadWholeFile"},
+    {"naive_vs_search_telefon", "NaiveSearchTelefon", "PrepaidSearchTelefon"},
+};
 
 testsupport::TempDir* g_dir = nullptr;
+int g_cards = 1000000;
 
 std::string CardFile() { return *g_dir / "PREPAID.DAT"; }
 
-void WriteMillionCards() {
+void WriteCards() {
+  g_cards = bench::CardCount(g_cards, kMaxCards);
   std::vector<PrepaidCard> cards;
-  cards.reserve(kCards);
-  for (int i = 0; i < kCards; ++i) {
-    cards.push_back(testsupport::CardBuilder(i).Balance(i % 7).Telefon(
-        "030" + std::to_string(1000000 + i)).Build());
+  cards.reserve(g_cards);
+  for (int i = 0; i < g_cards; ++i) {
+    cards.push_back(testsupport::CardBuilder(i)
+                        .Balance(i % 7)
+                        .Telefon("030" + std::to_string(1000000 + i))
+                        .Build());
   }
   testsupport::WriteCardFile(CardFile(), cards);
 }
@@ -89,7 +101,7 @@ void PrepaidSearch(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(Prepaid_Search(g_dir->path().c_str(), kAbsentCard, &index, &card));
   }
-  if (index != kCards) state.SkipWithError("the search did not read every card");
+  if (index != g_cards) state.SkipWithError("the search did not read every card");
 }
 
 void PrepaidSearchTelefon(benchmark::State& state) {
@@ -100,7 +112,7 @@ void PrepaidSearchTelefon(benchmark::State& state) {
                                                   &index, &card,
                                                   store::TelefonMatch::kWithUnitsOnly));
   }
-  if (index != kCards) state.SkipWithError("the search did not read every card");
+  if (index != g_cards) state.SkipWithError("the search did not read every card");
 }
 
 BENCHMARK(ReadWholeFile)->Unit(benchmark::kMillisecond);
@@ -109,37 +121,12 @@ BENCHMARK(NaiveSearch)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepaidSearchTelefon)->Unit(benchmark::kMillisecond);
 BENCHMARK(NaiveSearchTelefon)->Unit(benchmark::kMillisecond);
 
-// Keeps the time per iteration of every benchmark while printing the usual table.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-  }
-  std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  if (bench::PrintRatioNamesIfAsked(argc, argv, kRatios)) return 0;
   testsupport::TempDir dir;
   g_dir = &dir;
-  WriteMillionCards();
-  RecordingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto& t = reporter.times;
-  auto ratio = [&t](const char* name, const char* numerator, const char* denominator) {
-    if (t.count(numerator) && t.count(denominator) && t[denominator] > 0) {
-      std::printf("%s: %.2f\n", name, t[numerator] / t[denominator]);
-    }
-  };
-  ratio("search_vs_read", "PrepaidSearch", "ReadWholeFile");
-  ratio("naive_vs_search", "NaiveSearch", "PrepaidSearch");
-  ratio("search_telefon_vs_read", "PrepaidSearchTelefon", "ReadWholeFile");
-  ratio("naive_vs_search_telefon", "NaiveSearchTelefon", "PrepaidSearchTelefon");
-  benchmark::Shutdown();
-  return 0;
+  WriteCards();
+  return bench::RunAndPrintRatios(argc, argv, kRatios);
 }

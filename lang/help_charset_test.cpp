@@ -56,8 +56,8 @@ TEST_F(LangTest, MissingCharsetFallsBackOnlyWhenAsked) {
   EXPECT_STREQ(charset, "");
   LS_GetCharset(charset, nullptr, Dir().c_str(), 1);
   EXPECT_STREQ(charset, "windows-1252");
-  auto getCharset = testsupport::WithIntFlags<int32_t(char*, char*, const char*, int32_t)>(
-      &LS_GetCharset);
+  auto getCharset =
+      testsupport::WithIntFlags<int32_t(char*, char*, const char*, int32_t)>(&LS_GetCharset);
   getCharset(charset, nullptr, Dir().c_str(), 256);  // a C caller's int: the low byte is 0
   EXPECT_STREQ(charset, "");
   LS_GetCharset(charset, nullptr, nullptr, 0);

@@ -19,9 +19,7 @@ using namespace std::chrono_literals;
 using testsupport::IniText;
 using testsupport::WriteFile;
 
-std::string Prepaid(const std::string& text) {
-  return IniText({{"PREPAID", {{"2", text}}}});
-}
+std::string Prepaid(const std::string& text) { return IniText({{"PREPAID", {{"2", text}}}}); }
 
 TEST_F(LangTest, InactiveLookupGivesTheDefaultItselfUntouched) {
   WriteLanguage("english", Prepaid("Card data saved"));  // present, but never chosen

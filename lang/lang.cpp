@@ -188,9 +188,7 @@ uint8_t LS_init(const char* /*product*/, const char* directory, const char* exte
   });
 }
 
-uint8_t LS_isActive(void) {
-  return lang::g_state.active ? 1 : 0;
-}
+uint8_t LS_isActive(void) { return lang::g_state.active ? 1 : 0; }
 
 char* LSS(int32_t section, int32_t id, char* defaultText, int32_t slot, int32_t colonMode,
           int32_t stripAmpersand) {

@@ -8,9 +8,7 @@
 namespace lang {
 namespace {
 
-std::string TextOf(const char* text) {
-  return text != nullptr ? text : "";
-}
+std::string TextOf(const char* text) { return text != nullptr ? text : ""; }
 
 // The folder of the running program, with a trailing '/'; empty when it cannot be told.
 std::string ProgramFolder() {
@@ -22,9 +20,7 @@ std::string ProgramFolder() {
   return slash != std::string::npos ? program.substr(0, slash + 1) : "";
 }
 
-void* Open(const std::string& path) {
-  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
+void* Open(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 
 }  // namespace
 

@@ -112,8 +112,8 @@ int32_t WindowPos_Restore(TWindow* window, const char* section, const char* key,
       n.x = std::max<int64_t>(n.x, 0);
       n.y = std::max<int64_t>(n.y, 0);
       int64_t maxW = Metric(SM_CXFULLSCREEN) + 2 * int64_t{Metric(SM_CXFRAME)};
-      int64_t maxH = Metric(SM_CYFULLSCREEN) + int64_t{Metric(SM_CYCAPTION)} +
-                     2 * int64_t{Metric(SM_CYFRAME)};
+      int64_t maxH =
+          Metric(SM_CYFULLSCREEN) + int64_t{Metric(SM_CYCAPTION)} + 2 * int64_t{Metric(SM_CYFRAME)};
       n.w = std::min(n.w, maxW);
       n.h = std::min(n.h, maxH);
       if (n.x + n.w > maxW) n.x = 0;
@@ -133,7 +133,7 @@ int32_t WindowPos_Restore(TWindow* window, const char* section, const char* key,
     if ((flags & WPR_NOSHOWSTATE) != 0) return result;
     int show = -1;
     if (!stored.state.empty()) {
-      show = stored.state == "MAX" ? SW_SHOWMAXIMIZED
+      show = stored.state == "MAX"   ? SW_SHOWMAXIMIZED
              : stored.state == "MIN" ? SW_SHOWMINIMIZED
                                      : SW_SHOWDEFAULT;
     } else if ((flags & WPR_SHOWDEFAULT) != 0) {
@@ -175,8 +175,7 @@ int32_t WindowPos_Center(TDialog* dialog, uint8_t upperQuarter) {
   }
   x = std::max<int64_t>(x, 0);
   y = std::max<int64_t>(y, 0);
-  return dialog->SetWindowPos(0, Clamp32(x), Clamp32(y), 0, 0, SWP_NOSIZE | SWP_NOZORDER) ? 1
-                                                                                          : 0;
+  return dialog->SetWindowPos(0, Clamp32(x), Clamp32(y), 0, 0, SWP_NOSIZE | SWP_NOZORDER) ? 1 : 0;
 }
 
 uint16_t GetStartState(uint16_t defaultShow, uint8_t demote) {
@@ -185,8 +184,8 @@ uint16_t GetStartState(uint16_t defaultShow, uint8_t demote) {
   return placement::StartStateFor(std::nullopt, defaultShow, demote != 0);
 }
 
-int32_t RestorePosition(TWindow* window, const char* section, const char* key,
-                        int32_t defaultWidth, int32_t defaultHeight, uint32_t flags) {
+int32_t RestorePosition(TWindow* window, const char* section, const char* key, int32_t defaultWidth,
+                        int32_t defaultHeight, uint32_t flags) {
   using namespace placement;
   if (window == nullptr) return 0;
   return platform::CallNoThrow<int32_t>(0, [&]() -> int32_t {

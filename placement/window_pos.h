@@ -27,10 +27,10 @@ typedef struct TWindow TWindow;
 typedef struct TDialog TDialog;
 #endif
 
-#define WPR_KEEPWIDTH 0x10000u     /* keep the window's current width */
-#define WPR_SHOWDEFAULT 0x20000u   /* no stored state: show SW_SHOWDEFAULT */
-#define WPR_CAPTIONSHIFT 0x40000u  /* shift stored x and y by a caption height */
-#define WPR_NOSHOWSTATE 0x80000u   /* never show after placing */
+#define WPR_KEEPWIDTH 0x10000u    /* keep the window's current width */
+#define WPR_SHOWDEFAULT 0x20000u  /* no stored state: show SW_SHOWDEFAULT */
+#define WPR_CAPTIONSHIFT 0x40000u /* shift stored x and y by a caption height */
+#define WPR_NOSHOWSTATE 0x80000u  /* never show after placing */
 
 // Newer generation.
 LV_API int32_t WindowPos_Restore(TWindow* window, const char* section, const char* key,

@@ -40,7 +40,9 @@ class PlacementTest : public testsupport::FileTest {
     FileTest::TearDown();
   }
 
-  void Store(const char* text) { ASSERT_TRUE(platform::WriteUserProfileString(kSection, kKey, text)); }
+  void Store(const char* text) {
+    ASSERT_TRUE(platform::WriteUserProfileString(kSection, kKey, text));
+  }
   std::string Stored() {
     char buffer[200];
     platform::ReadUserProfileString(kSection, kKey, "<none>", buffer, sizeof buffer);
@@ -222,8 +224,8 @@ TEST_F(PlacementTest, MissingNamesOrWindowsTouchNothing) {
 
 TEST_F(PlacementTest, CentringDialogs) {
   auto app = std::make_unique<TApplication>();
-  app->AddDialog(DialogTemplate{1, WS_POPUP | WS_CAPTION, "D", "MS Sans Serif", 8, 0, 0,
-                                100, 40, {}});
+  app->AddDialog(
+      DialogTemplate{1, WS_POPUP | WS_CAPTION, "D", "MS Sans Serif", 8, 0, 0, 100, 40, {}});
   TDialog dialog(nullptr, 1);
   ASSERT_TRUE(dialog.Create());
   dialog.SetWindowPos(0, 0, 0, 300, 101, 0);

@@ -64,9 +64,7 @@ constexpr Variant kVariants[] = {
 // Thorn sorts as a letter of its own after z.
 constexpr unsigned char kThorn = 0xFE;
 
-bool IsIgnorable(unsigned char c) {
-  return c == '-' || c == '\'' || c == 0xAD;
-}
+bool IsIgnorable(unsigned char c) { return c == '-' || c == '\'' || c == 0xAD; }
 
 uint16_t LetterWeight(char letter) {
   return static_cast<uint16_t>(kLetterBase + (letter - 'a') * 4);
@@ -152,9 +150,7 @@ std::vector<uint16_t> Level(std::string_view text, int level) {
   return keys;
 }
 
-int Sign(bool less, bool greater) {
-  return less ? -1 : (greater ? 1 : 0);
-}
+int Sign(bool less, bool greater) { return less ? -1 : (greater ? 1 : 0); }
 
 }  // namespace
 

@@ -13,9 +13,7 @@ constexpr std::chrono::milliseconds kLongestStep{50};
 Backoff::Backoff(std::chrono::milliseconds budget)
     : deadline_(std::chrono::steady_clock::now() + budget) {}
 
-bool Backoff::Expired() const {
-  return std::chrono::steady_clock::now() >= deadline_;
-}
+bool Backoff::Expired() const { return std::chrono::steady_clock::now() >= deadline_; }
 
 bool Backoff::Wait() {
   const auto now = std::chrono::steady_clock::now();

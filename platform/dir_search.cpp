@@ -51,9 +51,7 @@ bool MatchRewritten(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-size_t LastSeparator(const std::string& path) {
-  return path.find_last_of("/\\");
-}
+size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
 
 // The folder to open: the pattern's folder part with '\\' read as '/', "." when there is none.
 std::string FolderOf(const std::string& pattern, size_t separator) {

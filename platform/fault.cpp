@@ -17,7 +17,8 @@ int CallFaultHook(FileOp op, std::string_view path) { return Hook() ? Hook()(op,
 FaultHook SetFaultHook(FaultHook hook) {
   FaultHook previous = std::move(detail::Hook());
   detail::Hook() = std::move(hook);
-  detail::g_fault_hook_installed.store(static_cast<bool>(detail::Hook()), std::memory_order_relaxed);
+  detail::g_fault_hook_installed.store(static_cast<bool>(detail::Hook()),
+                                       std::memory_order_relaxed);
   return previous;
 }
 

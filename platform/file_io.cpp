@@ -9,9 +9,7 @@
 namespace platform {
 namespace {
 
-int Errno() {
-  return errno ? errno : EIO;
-}
+int Errno() { return errno ? errno : EIO; }
 
 // open(2) that neither blocks on a pipe or device nor makes a terminal the controlling one.
 int OpenNonBlocking(const std::string& path, int flags, mode_t mode) {

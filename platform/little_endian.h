@@ -30,7 +30,9 @@ inline void StoreLE32(unsigned char* p, uint32_t value) {
   p[3] = static_cast<unsigned char>(value >> 24);
 }
 
-inline void StoreLE32(unsigned char* p, int32_t value) { StoreLE32(p, static_cast<uint32_t>(value)); }
+inline void StoreLE32(unsigned char* p, int32_t value) {
+  StoreLE32(p, static_cast<uint32_t>(value));
+}
 
 }  // namespace platform
 

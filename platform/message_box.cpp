@@ -17,8 +17,7 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
 
 int ShowMessageBox(const char* text, const char* caption, unsigned type) {
   if (g_hook != nullptr) return g_hook(text, caption, type);
-  std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "",
-               text != nullptr ? text : "");
+  std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
   return 1;
 }
 

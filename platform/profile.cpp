@@ -491,9 +491,7 @@ bool WriteProfile(std::string_view section, const std::optional<std::string_view
 
 // A line break in a name or value would end the line early and start a line of its own: a
 // value "x\r\n[Other]" would add a section.
-bool HoldsLineBreak(const char* text) {
-  return text && std::strpbrk(text, "\r\n") != nullptr;
-}
+bool HoldsLineBreak(const char* text) { return text && std::strpbrk(text, "\r\n") != nullptr; }
 
 // ---------------------------------------------------------------------------------------------
 // Reading

@@ -86,8 +86,7 @@ uint32_t ReadProfileInt(const char* section, const char* key, uint32_t defaultVa
 //   than the configuration directory), or any I/O failure: false, and the file is left exactly
 //   as it was.
 // Section and key are written without surrounding spaces; the value as given.
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* file);
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* file);
 
 // The same three on the user profile ("win.ini").
 uint32_t ReadUserProfileString(const char* section, const char* key, const char* defaultValue,

@@ -610,9 +610,7 @@ struct FaultCase {
   bool hitsReads;    // the operation also happens on a read
 };
 
-void PrintTo(const FaultCase& fault, std::ostream* out) {
-  *out << fault.name;
-}
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
 
 bool IsTarget(FaultTarget target, std::string_view path) {
   auto endsWith = [path](std::string_view end) {
@@ -697,9 +695,7 @@ constexpr int kWriters = 6;
 constexpr int kRounds = 50;
 constexpr int kKeysPerWriter = 3;
 
-std::string SectionOf(int writer) {
-  return "Group" + std::to_string(writer % 3);
-}
+std::string SectionOf(int writer) { return "Group" + std::to_string(writer % 3); }
 std::string KeyOf(int writer, int key) {
   return "W" + std::to_string(writer) + "K" + std::to_string(key);
 }

@@ -33,8 +33,9 @@ bool TakeDataDirectory(const char* argv0, char* buffer, size_t size) {
     std::memcpy(buffer, directory.c_str(), directory.size() + 1);
     return true;
   }
-  std::string message = "Das Programmverzeichnis kann nicht als Datenverzeichnis dienen:\n" +
-                        (directory.empty() ? std::string(argv0 != nullptr ? argv0 : "") : directory);
+  std::string message =
+      "Das Programmverzeichnis kann nicht als Datenverzeichnis dienen:\n" +
+      (directory.empty() ? std::string(argv0 != nullptr ? argv0 : "") : directory);
   ShowMessageBox(message.c_str(), "Fehler", 0x10);  // MB_OK | MB_ICONHAND
   return false;
 }

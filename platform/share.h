@@ -56,9 +56,9 @@ enum Share : unsigned {
 };
 
 enum class Disposition {
-  kOpenExisting,      // fail with ENOENT when the file is missing
-  kOpenAlways,        // create when missing, keep existing contents
-  kCreateTruncate,    // create when missing, truncate (after the sharing check) when present
+  kOpenExisting,    // fail with ENOENT when the file is missing
+  kOpenAlways,      // create when missing, keep existing contents
+  kCreateTruncate,  // create when missing, truncate (after the sharing check) when present
 };
 
 struct OpenRequest {

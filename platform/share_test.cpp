@@ -131,14 +131,13 @@ TEST_F(ShareTest, LocksOfAKilledProcessVanish) {
 TEST_F(ShareTest, RefusedTruncatingOpenLeavesTheContents) {
   Holder reader(file_, {kAccessRead, kShareRead});
   SharedFile file;
-  EXPECT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
-                             &file),
-            kSharingViolation);
+  EXPECT_EQ(
+      SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate}, &file),
+      kSharingViolation);
   EXPECT_EQ(ReadFile(file_), "0123456789");
   reader.Release();
-  EXPECT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
-                             &file),
-            0);
+  EXPECT_EQ(
+      SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate}, &file), 0);
   EXPECT_EQ(ReadFile(file_), "");
 }
 
@@ -148,9 +147,8 @@ TEST_F(ShareTest, DispositionsCreateAndRefuseAsAsked) {
   EXPECT_FALSE(testsupport::FileExists(Path("missing")));
 
   const mode_t oldMask = umask(022);
-  EXPECT_EQ(SharedFile::Open(Path("new"), {kAccessWrite, kShareRead, Disposition::kOpenAlways,
-                                           true},
-                             &file),
+  EXPECT_EQ(SharedFile::Open(Path("new"),
+                             {kAccessWrite, kShareRead, Disposition::kOpenAlways, true}, &file),
             0);
   umask(oldMask);
   struct stat st;
@@ -158,9 +156,9 @@ TEST_F(ShareTest, DispositionsCreateAndRefuseAsAsked) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 
   // Appending writes at the end whatever the offset.
-  ASSERT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareRead, Disposition::kOpenAlways, true},
-                             &file),
-            0);
+  ASSERT_EQ(
+      SharedFile::Open(file_, {kAccessWrite, kShareRead, Disposition::kOpenAlways, true}, &file),
+      0);
   EXPECT_TRUE(file.WriteAt("AB", 2, 0));
   EXPECT_EQ(ReadFile(file_), "0123456789AB");
 }
@@ -237,9 +235,9 @@ TEST_F(ShareTest, InjectedFaultsFailTheOperationWithoutTouchingTheFile) {
   {
     ScopedFaultHook hook(
         [](FileOp op, std::string_view) { return op == FileOp::kTruncate ? ENOSPC : 0; });
-    EXPECT_EQ(SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate},
-                               &file),
-              ENOSPC);
+    EXPECT_EQ(
+        SharedFile::Open(file_, {kAccessWrite, kShareNone, Disposition::kCreateTruncate}, &file),
+        ENOSPC);
     EXPECT_EQ(ReadFile(file_), "0123456789");
   }
   ASSERT_EQ(SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &file), 0);

@@ -80,7 +80,8 @@ TEST_F(TextStreamTest, InjectedWriteFaultIsReportedByTheStream) {
       Open("out.txt", "wt", {kAccessWrite, kShareNone, Disposition::kCreateTruncate});
   ASSERT_NE(stream, nullptr);
   {
-    ScopedFaultHook hook([](FileOp op, std::string_view) { return op == FileOp::kWrite ? ENOSPC : 0; });
+    ScopedFaultHook hook(
+        [](FileOp op, std::string_view) { return op == FileOp::kWrite ? ENOSPC : 0; });
     EXPECT_EQ(std::fputs("lost\n", stream), EOF);
     EXPECT_TRUE(std::ferror(stream));
   }

@@ -33,9 +33,7 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-int64_t FloorDiv(int64_t a, int64_t b) {
-  return a / b - (a % b != 0 && (a < 0) != (b < 0));
-}
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 
 }  // namespace
 

@@ -19,12 +19,8 @@ WallTime Now() {
   return {static_cast<int64_t>(now.tv_sec), static_cast<int32_t>(now.tv_nsec)};
 }
 
-ScopedWallClock::ScopedWallClock(WallTime fixed) : previous_(FixedTime()) {
-  FixedTime() = fixed;
-}
+ScopedWallClock::ScopedWallClock(WallTime fixed) : previous_(FixedTime()) { FixedTime() = fixed; }
 
-ScopedWallClock::~ScopedWallClock() {
-  FixedTime() = previous_;
-}
+ScopedWallClock::~ScopedWallClock() { FixedTime() = previous_; }
 
 }  // namespace platform

@@ -119,9 +119,7 @@ sockaddr_un AddressOf(const std::string& path) {
   return address;
 }
 
-int NewSocket() {
-  return ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-}
+int NewSocket() { return ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); }
 
 bool Bind(int fd, const std::string& path) {
   sockaddr_un address = AddressOf(path);
@@ -319,9 +317,7 @@ std::string MessageDirectory() {
   return "/tmp/lindavox-" + std::to_string(::geteuid()) + "/";
 }
 
-std::string WindowSocketPath(const char* title) {
-  return SocketPathIn(MessageDirectory(), title);
-}
+std::string WindowSocketPath(const char* title) { return SocketPathIn(MessageDirectory(), title); }
 
 WindowHandle FindWindowByTitle(const char* title) {
   std::string directory = MessageDirectory();
@@ -341,9 +337,7 @@ bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, 
   return Held().Post(window, datagram);
 }
 
-void ForgetWindow(WindowHandle window) {
-  Held().Forget(window);
-}
+void ForgetWindow(WindowHandle window) { Held().Forget(window); }
 
 std::unique_ptr<MessageReceiver> MessageReceiver::Listen(const char* title) {
   std::string directory = MessageDirectory();

@@ -18,9 +18,7 @@ FILE* myfopen(const char* path, const char* mode, uint8_t exclusive) {
   return util::Fopen(path, mode, exclusive != 0, util::FopenGeneration::kBalanceQuery);
 }
 
-int32_t myfclose(FILE** stream) {
-  return util::Fclose(stream);
-}
+int32_t myfclose(FILE** stream) { return util::Fclose(stream); }
 
 int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir) {
   return store::Include(exchangeDir, dataDir, util::SplitGeneration::kBalanceQuery);

@@ -69,8 +69,7 @@ DEFINE_RESPONSE_TABLE1(MyFrame, TDecoratedFrame)
 END_RESPONSE_TABLE;
 
 MyFrame::MyFrame(TWindow* parent, TWindow* client, bool trackMenuSelection)
-    : TDecoratedFrame(parent, nullptr,
-                      client != nullptr ? client : new TMain(parent, kDialogId),
+    : TDecoratedFrame(parent, nullptr, client != nullptr ? client : new TMain(parent, kDialogId),
                       trackMenuSelection) {}
 
 MyFrame::~MyFrame() = default;
@@ -119,8 +118,7 @@ void TMain::CmQuery() {
   PrepaidCard card{};
   TApplication* app = TApplication::Current();
   if (Prepaid_Search(DataDir, number, &index, &card) == 0) {
-    app->MessageBox(this, "Kartennummer ungültig oder Karte leer", "Fehler",
-                    MB_OK | MB_ICONHAND);
+    app->MessageBox(this, "Kartennummer ungültig oder Karte leer", "Fehler", MB_OK | MB_ICONHAND);
     return;
   }
   char caption[40];
@@ -135,6 +133,7 @@ void TMain::CmQuery() {
 namespace quillet {
 
 void AddResources(TModule& module) {
+  // clang-format off
   module.AddDialog(DialogTemplate{
       kDialogId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "", "MS Sans Serif", 8,
       0, 0, 245, 66,
@@ -147,9 +146,9 @@ void AddResources(TModule& module) {
            WS_VISIBLE | BS_DEFPUSHBUTTON | BS_CENTER | WS_TABSTOP, 188, 13, 50, 14},
           {-1, "STATIC", "Kartennummer:", WS_VISIBLE | SS_RIGHT, 4, 16, 52, 8},
       }});
-  module.AddIcon(kIconId,
-                 IconResource{{quillet_icon_32, quillet_icon_32 + quillet_icon_32_size},
-                              {quillet_icon_16, quillet_icon_16 + quillet_icon_16_size}});
+  // clang-format on
+  module.AddIcon(kIconId, IconResource{{quillet_icon_32, quillet_icon_32 + quillet_icon_32_size},
+                                       {quillet_icon_16, quillet_icon_16 + quillet_icon_16_size}});
 }
 
 std::string LastNumberText(const PrepaidCard& card) {

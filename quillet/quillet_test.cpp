@@ -30,12 +30,10 @@ class QuilletTest : public testsupport::ProgramTest<App> {
     ProgramTest::SetUp();
     testsupport::WriteCardFile(
         Path("PREPAID.DAT"),
-        {CardBuilder(42).Balance(250).Last("0301234567").Build(),
-         CardBuilder(7).Balance(0).Build(),
+        {CardBuilder(42).Balance(250).Last("0301234567").Build(), CardBuilder(7).Balance(0).Build(),
          CardBuilder(0).Balance(5).Last("12").Build(),
          CardBuilder(123456).Balance(-3).Last("5").Build(),
-         CardBuilder(99).Balance(100).Locked().Build(),
-         CardBuilder(2147483647).Balance(1).Build(),
+         CardBuilder(99).Balance(100).Locked().Build(), CardBuilder(2147483647).Balance(1).Build(),
          WithLast(11, 4, 0, 12), WithLast(12, 11, 3, 12345678), WithLast(13, 3, 0, 123456),
          WithLast(14, 12, 49, 123456789), WithLast(15, 0, 7, 7)});
     testsupport::WriteBinFile(Path("PREPAID.BIN"), testsupport::MakeCodeTables(6, 4, 10, 1));
@@ -79,11 +77,11 @@ TEST_F(QuilletTest, LastNumberForms) {
       std::string text = Query(card).text;
       return text.substr(text.rfind(' ') + 1);
     };
-    EXPECT_EQ(last("11"), "0012");          // padded to four digits
-    EXPECT_EQ(last("12"), "00312345678");   // "%d%d" gives 312345678, then padded
-    EXPECT_EQ(last("13"), "123456");        // longer than its count: shown as it is
+    EXPECT_EQ(last("11"), "0012");         // padded to four digits
+    EXPECT_EQ(last("12"), "00312345678");  // "%d%d" gives 312345678, then padded
+    EXPECT_EQ(last("13"), "123456");       // longer than its count: shown as it is
     EXPECT_EQ(last("14"), "049123456789");
-    EXPECT_EQ(last("15"), "-");             // no digits
+    EXPECT_EQ(last("15"), "-");  // no digits
   });
 }
 

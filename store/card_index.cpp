@@ -13,9 +13,7 @@ constexpr size_t kRecordsPerBlock = 8192;
 constexpr size_t kMinSlots = 1024;
 
 // Slots for `cards` cards at a load of 2/3, leaving room for cards appended later.
-size_t SlotsFor(size_t cards) {
-  return std::max(kMinSlots, cards + cards / 2 + 16);
-}
+size_t SlotsFor(size_t cards) { return std::max(kMinSlots, cards + cards / 2 + 16); }
 
 }  // namespace
 

@@ -19,9 +19,7 @@ using testsupport::WriteFile;
 
 // A record left over from an earlier call: flags that are neither 0 nor 1 and digit counts no
 // header gives, so every field the call sets or keeps is seen.
-PrepaidConfig Stale() {
-  return PrepaidConfig{7, 7, 1111, 2222};
-}
+PrepaidConfig Stale() { return PrepaidConfig{7, 7, 1111, 2222}; }
 
 class ConfigTest : public testsupport::FileTest {
  protected:

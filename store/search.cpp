@@ -112,9 +112,7 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
 
 }  // namespace
 
-bool StoreFileExists(const std::string& path) {
-  return platform::IsRegularFile(path);
-}
+bool StoreFileExists(const std::string& path) { return platform::IsRegularFile(path); }
 
 int32_t SearchTelefon(const char* dataDir, uint8_t enabled, int32_t telefonLow, int32_t telefonHigh,
                       int32_t* index, PrepaidCard* card, TelefonMatch match) {

@@ -13,10 +13,10 @@
 #include "util/base64.h"
 #include "util/convert.h"
 #include "util/file_open.h"
-#include "util/time_format.h"
-#include "util/line_edit.h"
 #include "util/lib_strings.h"
+#include "util/line_edit.h"
 #include "util/split_line.h"
+#include "util/time_format.h"
 
 #ifdef LV_BALANCE_QUERY
 #define OPEN myfopen
@@ -29,13 +29,13 @@
 static int failures = 0;
 static int checks = 0;
 
-#define CHECK(condition)                                               \
-  do {                                                                 \
-    ++checks;                                                          \
-    if (!(condition)) {                                                \
-      ++failures;                                                      \
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    ++checks;                                                                 \
+    if (!(condition)) {                                                       \
+      ++failures;                                                             \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-    }                                                                  \
+    }                                                                         \
   } while (0)
 
 static void put32(unsigned char* p, uint32_t value) {
@@ -165,7 +165,9 @@ int main(void) {
 
 #ifndef LV_BALANCE_QUERY
   /* The text conversions, and a file edit on the card file's folder. */
-  char ansi[64] = "Gr\xFC\xDF" "e \xBB 5";
+  char ansi[64] =
+      "Gr\xFC\xDF"
+      "e \xBB 5";
   char encoded[64];
   CHECK(CONVERT_Ansi2Plain7(ansi, (int32_t)strlen(ansi)) == 5 && strcmp(ansi, "Gruse > 5") == 0);
   CHECK(CONVERT_Encode64(encoded, "ABC") == 1 && strcmp(encoded, "QUJD") == 0);

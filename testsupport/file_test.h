@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 
 #include "testsupport/temp_dir.h"
 

@@ -38,8 +38,8 @@ std::vector<PrepaidCard> DemoCards() {
       CardBuilder(999).Balance(10).Telefon("09876").Reserved(7, 1).Build(),
   };
   // A run of ordinary cards with assorted telephone numbers.
-  static const char* kTelefons[] = {"", "01234", "0301112233", "004930999888", "98765",
-                                    "0401234567", "000012345678", "0000000001"};
+  static const char* kTelefons[] = {"",      "01234",      "0301112233",   "004930999888",
+                                    "98765", "0401234567", "000012345678", "0000000001"};
   for (int i = 0; i < 28; ++i) {
     CardBuilder card(1000 + i * 7);
     card.Balance(i % 5 == 0 ? 0 : 20 * i + 5).Telefon(kTelefons[i % 8]);
@@ -60,11 +60,11 @@ void ListCards(const std::string& dir) {
               "last number");
   for (const PrepaidCard& card : testsupport::ReadCardFile(dir + "PREPAID.DAT")) {
     const bool locked = card.flags & PREPAID_CARD_LOCKED;
-    std::printf("%6d  %11d  %-6s  %-14s  %-14s\n", card.cardNumber, card.balance,
-                locked ? "locked" : (card.balance == 0 ? "empty" : "ok"),
-                testsupport::NumberText(card.telefonHigh, card.telefonLow, card.telefonDigits)
-                    .c_str(),
-                testsupport::NumberText(card.lastHigh, card.lastLow, card.lastDigits).c_str());
+    std::printf(
+        "%6d  %11d  %-6s  %-14s  %-14s\n", card.cardNumber, card.balance,
+        locked ? "locked" : (card.balance == 0 ? "empty" : "ok"),
+        testsupport::NumberText(card.telefonHigh, card.telefonLow, card.telefonDigits).c_str(),
+        testsupport::NumberText(card.lastHigh, card.lastLow, card.lastDigits).c_str());
   }
 }
 
@@ -82,11 +82,10 @@ int main(int argc, char** argv) {
   testsupport::WriteBinFile(
       dir + "PREPAID.BIN",
       testsupport::MakeCodeTables(kCardDigits, kCheckDigits, kCodeTableCards, 20261207));
-  testsupport::WriteFile(dir + "LINDAVOX.INI",
-                         testsupport::IniText({{"Common",
-                                                {{"PrepaidMode", "Link"},
-                                                 {"PrepaidEnd", "Hangup"},
-                                                 {"Language", ""}}}}));
+  testsupport::WriteFile(
+      dir + "LINDAVOX.INI",
+      testsupport::IniText(
+          {{"Common", {{"PrepaidMode", "Link"}, {"PrepaidEnd", "Hangup"}, {"Language", ""}}}}));
   ListCards(dir);
   return 0;
 }

@@ -1,11 +1,11 @@
 #include "testsupport/temp_dir.h"
 
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace testsupport {
 

@@ -60,9 +60,7 @@ int TApplication::Run() {
   return ui::CurrentBackend().RunMessageLoop();
 }
 
-void TApplication::InitInstance() {
-  CreateMainWindow().ShowWindow(SW_SHOWNORMAL);
-}
+void TApplication::InitInstance() { CreateMainWindow().ShowWindow(SW_SHOWNORMAL); }
 
 TFrameWindow& TApplication::CreateMainWindow() {
   InitMainWindow();
@@ -84,8 +82,7 @@ void TApplication::SetMainWindow(TFrameWindow* window) {
   mainWindow_.reset(window);
 }
 
-int TApplication::MessageBox(TWindow* owner, const char* text, const char* caption,
-                             unsigned type) {
+int TApplication::MessageBox(TWindow* owner, const char* text, const char* caption, unsigned type) {
   return ui::CurrentBackend().MessageBox(owner, text != nullptr ? text : "",
                                          caption != nullptr ? caption : Name(), type);
 }
@@ -98,7 +95,8 @@ void ShowMainWindowFitting(const TWindow& control) {
   if (frame == nullptr) return;
   TRect rect = control.GetWindowRect();
   int width = rect.right + 2 + 2 * GetSystemMetrics(SM_CXFRAME);
-  int height = rect.bottom + 2 + 2 * GetSystemMetrics(SM_CYFRAME) + 2 * GetSystemMetrics(SM_CYCAPTION);
+  int height =
+      rect.bottom + 2 + 2 * GetSystemMetrics(SM_CYFRAME) + 2 * GetSystemMetrics(SM_CYCAPTION);
   frame->SetWindowPos(0, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
   frame->ShowWindow(SW_SHOWNORMAL);
 }

@@ -13,8 +13,8 @@ TControl::TControl(TWindow* parent, int resourceId, TModule* module)
   attr_.Style = WS_CHILD | WS_VISIBLE;
 }
 
-void TControl::BindTemplate(const std::string& className, const std::string& text,
-                            uint32_t style, const TRect& rect) {
+void TControl::BindTemplate(const std::string& className, const std::string& text, uint32_t style,
+                            const TRect& rect) {
   className_ = className;
   SetWindowText(text.c_str());
   attr_.Style = style | WS_CHILD;
@@ -45,9 +45,7 @@ bool TValidator::IsValidInput(char* /*text*/, bool /*suppressFill*/) { return tr
 bool TValidator::IsValid(const char* /*text*/) { return true; }
 void TValidator::Error(TWindow* /*owner*/) {}
 
-bool TFilterValidator::IsValidInput(char* text, bool /*suppressFill*/) {
-  return IsValid(text);
-}
+bool TFilterValidator::IsValidInput(char* text, bool /*suppressFill*/) { return IsValid(text); }
 
 bool TFilterValidator::IsValid(const char* text) {
   if (text == nullptr) return true;
@@ -124,10 +122,10 @@ void TEdit::Insert(const char* text) {
   int start = 0;
   int end = 0;
   GetSelection(start, end);
-  size_t from = std::min<size_t>(static_cast<size_t>(std::max(0, std::min(start, end))),
-                                 current.size());
-  size_t to = std::min<size_t>(static_cast<size_t>(std::max(0, std::max(start, end))),
-                               current.size());
+  size_t from =
+      std::min<size_t>(static_cast<size_t>(std::max(0, std::min(start, end))), current.size());
+  size_t to =
+      std::min<size_t>(static_cast<size_t>(std::max(0, std::max(start, end))), current.size());
   std::string inserted = FittingPart(current, from, to, text);
   TakeText(current.substr(0, from) + inserted + current.substr(to),
            static_cast<int>(from + inserted.size()));

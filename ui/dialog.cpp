@@ -11,7 +11,8 @@ int MulDiv(int x, int numerator, int denominator) {
   long long product = static_cast<long long>(x) * numerator;
   long long half = std::llabs(static_cast<long long>(denominator)) / 2;
   bool negative = (product < 0) != (denominator < 0);
-  long long magnitude = (std::llabs(product) + half) / std::llabs(static_cast<long long>(denominator));
+  long long magnitude =
+      (std::llabs(product) + half) / std::llabs(static_cast<long long>(denominator));
   return static_cast<int>(negative ? -magnitude : magnitude);
 }
 

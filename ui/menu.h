@@ -18,8 +18,8 @@ inline constexpr unsigned MF_SEPARATOR = 0x0800;
 class TMenu {
  public:
   struct Item {
-    unsigned id = 0;        // command id; 0 for separators and popups
-    std::string text;       // Windows-1252, with '&' before the mnemonic and "\t" before a key
+    unsigned id = 0;   // command id; 0 for separators and popups
+    std::string text;  // Windows-1252, with '&' before the mnemonic and "\t" before a key
     unsigned flags = MF_STRING;
     std::shared_ptr<TMenu> popup;
   };

@@ -12,6 +12,7 @@ constexpr int kDialogId = 500;
 constexpr int kModalId = 501;
 constexpr int kEditsId = 502;
 
+// clang-format off
 DialogTemplate ClientTemplate() {
   return DialogTemplate{kDialogId, WS_CHILD | WS_VISIBLE | DS_SETFONT, "", "MS Sans Serif", 8,
                         0, 0, 200, 60,
@@ -27,6 +28,7 @@ DialogTemplate ModalTemplate() {
                         {{IDOK, "BUTTON", "OK", BS_DEFPUSHBUTTON, 10, 20, 30, 14},
                          {IDCANCEL, "BUTTON", "Cancel", 0, 50, 20, 30, 14}}};
 }
+// clang-format on
 
 // A client dialog with a bound edit and buttons, recording what its handlers saw.
 class Client : public TDialog {
@@ -98,8 +100,8 @@ class UiTest : public ::testing::Test {
 };
 
 TEST(MulDivTest, RoundsHalfAwayFromZero) {
-  EXPECT_EQ(MulDiv(5, 6, 4), 8);    // 7.5
-  EXPECT_EQ(MulDiv(-5, 6, 4), -8);  // -7.5
+  EXPECT_EQ(MulDiv(5, 6, 4), 8);     // 7.5
+  EXPECT_EQ(MulDiv(-5, 6, 4), -8);   // -7.5
   EXPECT_EQ(MulDiv(14, 13, 8), 23);  // 22.75
   EXPECT_EQ(MulDiv(1, 1, 0), -1);
 }

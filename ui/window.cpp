@@ -165,8 +165,7 @@ TRect TWindow::GetClientRect() const {
   return TRect{0, 0, size.cx, size.cy};
 }
 
-bool TWindow::SetWindowPos(uintptr_t /*insertAfter*/, int x, int y, int w, int h,
-                           uint32_t flags) {
+bool TWindow::SetWindowPos(uintptr_t /*insertAfter*/, int x, int y, int w, int h, uint32_t flags) {
   TRect current = GetWindowRect();
   if ((flags & SWP_NOMOVE) != 0) {
     x = current.left;
@@ -334,8 +333,7 @@ void TWindow::SetChildOrder(const std::vector<TWindow*>& order) {
 
 void TWindow::DefaultProcessing(TMessage& message) {
   // A command no table handles travels up to the parent, as the framework routes commands.
-  if (message.message == WM_COMMAND && message.notifyCode == BN_CLICKED &&
-      parent_ != nullptr) {
+  if (message.message == WM_COMMAND && message.notifyCode == BN_CLICKED && parent_ != nullptr) {
     parent_->HandleMessage(message);
   }
 }

@@ -62,26 +62,29 @@ struct TResponseEntry {
 };
 
 // Declares a class's response table inside the class.
-#define DECLARE_RESPONSE_TABLE(cls)          \
- public:                                     \
-  bool Find(TEventInfo& info) override;      \
-                                             \
- private:                                    \
-  using TResponseTableClass = cls;           \
+#define DECLARE_RESPONSE_TABLE(cls)     \
+ public:                                \
+  bool Find(TEventInfo& info) override; \
+                                        \
+ private:                               \
+  using TResponseTableClass = cls;      \
   static const TResponseEntry kResponseTable[]
 
 // Defines the table of `cls`, whose lookup falls back to `base`'s.
-#define DEFINE_RESPONSE_TABLE1(cls, base)                                     \
-  bool cls::Find(TEventInfo& info) {                                          \
-    return SearchTable(kResponseTable, info) || base::Find(info);             \
-  }                                                                           \
+#define DEFINE_RESPONSE_TABLE1(cls, base)                         \
+  bool cls::Find(TEventInfo& info) {                              \
+    return SearchTable(kResponseTable, info) || base::Find(info); \
+  }                                                               \
   const TResponseEntry cls::kResponseTable[] = {
 #define END_RESPONSE_TABLE \
   { 0, 0, 0, nullptr }     \
   }
 
-#define LV_DISPATCH(call) \
-  [](TWindow* w, TMessage& m) { (void)m; static_cast<TResponseTableClass*>(w)->call; }
+#define LV_DISPATCH(call)                       \
+  [](TWindow* w, TMessage& m) {                 \
+    (void)m;                                    \
+    static_cast<TResponseTableClass*>(w)->call; \
+  }
 // void method()
 #define EV_COMMAND(id, method) {WM_COMMAND, id, BN_CLICKED, LV_DISPATCH(method())},
 // void method(), for a control notification such as EN_CHANGE
@@ -97,8 +100,8 @@ struct TResponseEntry {
 // void EvDestroy()
 #define EV_WM_DESTROY(method) {WM_DESTROY, 0, 0, LV_DISPATCH(method())},
 // intptr_t method(uintptr_t wParam, intptr_t lParam)
-#define EV_MESSAGE(msg, method)                                               \
-  {msg, 0, 0, [](TWindow* w, TMessage& m) {                                   \
+#define EV_MESSAGE(msg, method)                                                   \
+  {msg, 0, 0, [](TWindow* w, TMessage& m) {                                       \
      m.result = static_cast<TResponseTableClass*>(w)->method(m.wParam, m.lParam); \
    }},
 
@@ -260,8 +263,8 @@ TRect KeepInside(const TRect& rect, const TRect& area);
 class TFrameWindow : public TWindow {
  public:
   // The client (may be null) becomes a child of the frame.
-  TFrameWindow(TWindow* parent, const char* title, TWindow* client,
-               bool trackMenuSelection = false, TModule* module = nullptr);
+  TFrameWindow(TWindow* parent, const char* title, TWindow* client, bool trackMenuSelection = false,
+               TModule* module = nullptr);
   ~TFrameWindow() override;
 
   using TWindow::DefaultProcessing;

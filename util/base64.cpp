@@ -83,9 +83,7 @@ int32_t CONVERT_Decode64(char* output, const char* data, int32_t length) {
   return 1;
 }
 
-int32_t CONVERT_base64helper(char c) {
-  return std::max(Sextet(c), 0);
-}
+int32_t CONVERT_base64helper(char c) { return std::max(Sextet(c), 0); }
 
 char* CONVERT_ROT13(char* text) {
   if (!text) return text;

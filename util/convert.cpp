@@ -171,9 +171,7 @@ int32_t Plain7InPlace(Bytes text, size_t length) {
   return counted;
 }
 
-Bytes AsBytes(char* text) {
-  return reinterpret_cast<Bytes>(text);
-}
+Bytes AsBytes(char* text) { return reinterpret_cast<Bytes>(text); }
 
 // One byte for a decoded code point.
 unsigned char AnsiForCodePoint(uint32_t codePoint) {
@@ -200,9 +198,7 @@ unsigned char AnsiForCodePoint(uint32_t codePoint) {
   }
 }
 
-bool IsContinuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // Decodes the sequence at `in` (its first byte has the top bit set) into one byte at `*out`.
 // Returns the number of bytes consumed; never steps over the terminating zero, and a sequence

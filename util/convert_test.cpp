@@ -222,9 +222,7 @@ TEST(ConvertTest, ByteCountTexts) {
   EXPECT_STREQ(CONVERT_KByteString(4294967295u, 0), "4194303 K");
 }
 
-TEST(ConvertTest, PublicHeaderWorksFromC) {
-  EXPECT_EQ(ConvertCalledFromC(), 1);
-}
+TEST(ConvertTest, PublicHeaderWorksFromC) { EXPECT_EQ(ConvertCalledFromC(), 1); }
 
 class ConvertFileTest : public testsupport::FileTest {
  protected:

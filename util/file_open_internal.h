@@ -20,8 +20,7 @@ platform::OpenRequest FopenRequest(const char* mode, bool exclusive,
 // Opens `path` as FILE_fopen would, without attaching a stream. Returns 0 or an errno value
 // (EINVAL for a mode no stream takes, before anything touches the file).
 int OpenAsFopen(const std::string& path, const char* mode, bool exclusive,
-                platform::SharedFile* file,
-                FopenGeneration generation = FopenGeneration::kCurrent);
+                platform::SharedFile* file, FopenGeneration generation = FopenGeneration::kCurrent);
 
 // FILE_fopen and FILE_fclose of the given generation.
 std::FILE* Fopen(const char* path, const char* mode, bool exclusive, FopenGeneration generation);

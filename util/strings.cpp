@@ -19,9 +19,7 @@ std::string_view Text(const char* text) {
   return text ? std::string_view(text) : std::string_view();
 }
 
-bool IsPathSeparator(char c) {
-  return c == '/' || c == '\\';
-}
+bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The position just after the last separator of `path`, or 0.
 size_t NameStart(std::string_view path) {
@@ -145,18 +143,12 @@ void LIB_xor(uint8_t* buffer, int32_t length) {
 }
 
 // The balance query's names for the same functions.
-char* sName(const char* path, char separator) {
-  return LIB_Filename(path, separator);
-}
-char* sNameBody(const char* path) {
-  return LIB_FilenameBody(path);
-}
+char* sName(const char* path, char separator) { return LIB_Filename(path, separator); }
+char* sNameBody(const char* path) { return LIB_FilenameBody(path); }
 char* mystrncpy(char* dest, const char* source, int32_t count) {
   return LIB_strncpy(dest, source, count);
 }
 void* mymemcpy(void* dest, const void* source, uint32_t count) {
   return LIB_memcpy(dest, source, count);
 }
-void mymemset(uint16_t* dest, uint16_t value, uint32_t count) {
-  LIB_memset(dest, value, count);
-}
+void mymemset(uint16_t* dest, uint16_t value, uint32_t count) { LIB_memset(dest, value, count); }

@@ -59,6 +59,4 @@ char* LIB_Logname(char* out, const char* defaultDir, const char* name) {
   return out;
 }
 
-char* GetCountryCode(void) {
-  return LIB_GetCountryCode();
-}
+char* GetCountryCode(void) { return LIB_GetCountryCode(); }

@@ -29,9 +29,7 @@ CalendarTime LocalTimeOf(int64_t seconds) {
   return platform::ToLocalTime(seconds).value_or(CalendarTime{});
 }
 
-CalendarTime LocalNow() {
-  return LocalTimeOf(platform::Now().seconds);
-}
+CalendarTime LocalNow() { return LocalTimeOf(platform::Now().seconds); }
 
 // Writes a short text into the caller's buffer, never more than kShortTextSize bytes.
 __attribute__((format(printf, 2, 3))) char* PrintShort(char* buffer, const char* format, ...) {
@@ -267,9 +265,7 @@ char* datetime2string(char* buffer, const DateRecord* date, const TimeRecord* ti
   return TIME_struct2string(buffer, date, time, 0);
 }
 
-char* time2string(char* buffer, int32_t seconds) {
-  return TIME_unix2string(buffer, seconds, 0);
-}
+char* time2string(char* buffer, int32_t seconds) { return TIME_unix2string(buffer, seconds, 0); }
 
 void Struct2ffblkTime(uint32_t* dateWord, uint32_t* timeWord, const DateRecord* date,
                       const TimeRecord* time) {

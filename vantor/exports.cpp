@@ -18,9 +18,7 @@ FILE* FILE_fopen(const char* path, const char* mode, uint8_t exclusive) {
   return util::Fopen(path, mode, exclusive != 0, util::FopenGeneration::kCurrent);
 }
 
-int32_t FILE_fclose(FILE** stream) {
-  return util::Fclose(stream);
-}
+int32_t FILE_fclose(FILE** stream) { return util::Fclose(stream); }
 
 int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir) {
   return store::Include(exchangeDir, dataDir, util::SplitGeneration::kCurrent);

@@ -22,9 +22,11 @@ class MyEditTest : public ::testing::Test {
   void SetUp() override {
     backend = &ui::HeadlessBackend::Install();
     app = std::make_unique<TApplication>();
+    // clang-format off
     app->AddDialog(DialogTemplate{1, WS_POPUP, "", "MS Sans Serif", 8, 0, 0, 100, 50,
                                   {{10, "EDIT", "", WS_TABSTOP, 0, 0, 50, 12},
                                    {11, "EDIT", "", WS_TABSTOP, 0, 20, 50, 12}}});
+    // clang-format on
     host = std::make_unique<Host>();
     ASSERT_TRUE(host->Create());
     host->filtered->SetValidator(new TFilterValidator(TCharSet("0-9")));
@@ -129,7 +131,9 @@ TEST_F(MyEditTest, SearchWholeWordsAndCase) {
   EXPECT_EQ(edit.Search(1, "ab", true, true, false), -1);
   EXPECT_EQ(edit.Search(6, "ab", true, true, true), 0);
   // Umlauts separate words; ASCII letters and digits do not.
-  edit.SetText("\xe4" "ab1ab-ab");
+  edit.SetText(
+      "\xe4"
+      "ab1ab-ab");
   EXPECT_EQ(edit.Search(0, "ab", true, true, false), 7);
   // A match refused as no whole word: backward, the scan goes on from that match as a new
   // start, so a candidate overlapping it is never seen.

@@ -53,7 +53,9 @@ constexpr int32_t kCommon = LS_SECTION_COMMON;
 constexpr int32_t kPrepaid = LS_SECTION_PREPAID;
 
 // Translates a window's own text (slot 1, colon and ampersand left alone).
-void Translate(TWindow* window, int32_t section, int32_t id) { LSWW(window, section, id, 1, -1, 0); }
+void Translate(TWindow* window, int32_t section, int32_t id) {
+  LSWW(window, section, id, 1, -1, 0);
+}
 
 // LSS with a built-in default, copied out of the slot buffer (or of the default itself, which
 // LSS hands back while no language file is in use).
@@ -259,6 +261,7 @@ constexpr uint32_t kVisible = WS_VISIBLE;
 }  // namespace
 
 void AddResources(TModule& module) {
+  // clang-format off
   module.AddDialog(DialogTemplate{
       kSearchDialogId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "", "MS Sans Serif", 8,
       0, 0, 245, 66,
@@ -291,9 +294,9 @@ void AddResources(TModule& module) {
           {IDOK, "BUTTON", "S&peichern", kVisible | BS_DEFPUSHBUTTON | BS_CENTER | WS_TABSTOP,
            186, 76, 50, 14},
       }});
-  module.AddIcon(kIconId,
-                 IconResource{{vantor_icon_32, vantor_icon_32 + vantor_icon_32_size},
-                              {vantor_icon_16, vantor_icon_16 + vantor_icon_16_size}});
+  // clang-format on
+  module.AddIcon(kIconId, IconResource{{vantor_icon_32, vantor_icon_32 + vantor_icon_32_size},
+                                       {vantor_icon_16, vantor_icon_16 + vantor_icon_16_size}});
 }
 
 std::string TelefonText(const PrepaidCard& card, size_t capacity) {

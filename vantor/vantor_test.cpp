@@ -171,9 +171,11 @@ TEST_F(VantorTest, MissingLockedAndCancelled) {
     }
     // The card data dialog never opened for them.
     EXPECT_EQ(backend->UnendedModals(), 0);
+    // clang-format off
     for (auto cancel : {+[](ui::HeadlessBackend& b, TDialog&) { b.PressEscape(); },
                         +[](ui::HeadlessBackend& b, TDialog& d) { b.Close(d); },
                         +[](ui::HeadlessBackend& b, TDialog& d) { b.Click(*d.ChildWithId(2)); }}) {
+      // clang-format on
       SearchCard("42", [&, cancel](TDialog& dialog) {
         Retype(dialog, 436, "1");
         cancel(*backend, dialog);

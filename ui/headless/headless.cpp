@@ -197,7 +197,7 @@ class HeadlessPeer : public WindowPeer {
 
 HeadlessBackend::HeadlessBackend() {
   // A 1280 x 1024 screen with a 30-pixel task bar and the classic window decorations.
-  metrics_ = {{SM_CXSCREEN, 1280},   {SM_CYSCREEN, 1024}, {SM_CYCAPTION, 19},
+  metrics_ = {{SM_CXSCREEN, 1280},     {SM_CYSCREEN, 1024},    {SM_CYCAPTION, 19},
               {SM_CXFULLSCREEN, 1280}, {SM_CYFULLSCREEN, 975}, {SM_CXFRAME, 4},
               {SM_CYFRAME, 4}};
 }
@@ -215,8 +215,8 @@ HeadlessBackend& HeadlessBackend::Install() {
 
 std::unique_ptr<WindowPeer> HeadlessBackend::CreatePeer(TWindow* window, PeerKind kind,
                                                         WindowPeer* parent) {
-  auto peer = std::make_unique<HeadlessPeer>(this, window, kind,
-                                             static_cast<HeadlessPeer*>(parent));
+  auto peer =
+      std::make_unique<HeadlessPeer>(this, window, kind, static_cast<HeadlessPeer*>(parent));
   peers_.push_back(peer.get());
   return peer;
 }
@@ -296,9 +296,7 @@ void HeadlessBackend::WatchDescriptor(int fd, std::function<void()> readable) {
   watched_[fd] = std::move(readable);
 }
 
-void HeadlessBackend::UnwatchDescriptor(int fd) {
-  watched_.erase(fd);
-}
+void HeadlessBackend::UnwatchDescriptor(int fd) { watched_.erase(fd); }
 
 int HeadlessBackend::DeliverPosted(int milliseconds) {
   std::vector<pollfd> descriptors;
@@ -342,8 +340,8 @@ void HeadlessBackend::AdvanceTime(uint64_t milliseconds) {
   now_ = end;
 }
 
-int HeadlessBackend::MessageBox(TWindow* owner, const std::string& text,
-                                const std::string& caption, unsigned type) {
+int HeadlessBackend::MessageBox(TWindow* owner, const std::string& text, const std::string& caption,
+                                unsigned type) {
   boxes_.push_back(ShownMessageBox{owner, text, caption, type});
   if (boxAnswers_.empty()) return IDOK;
   int answer = boxAnswers_.front();

@@ -17,9 +17,7 @@ using ui::cp1252::FromUtf8;
 using ui::cp1252::ToCodePoint;
 using ui::cp1252::ToUtf8;
 
-std::string Utf8(const char8_t* text) {
-  return reinterpret_cast<const char*>(text);
-}
+std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
 // Sources are compiled to Windows-1252, so a plain literal is the system's bytes and a u8
 // literal is the toolkit's.

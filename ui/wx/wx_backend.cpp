@@ -61,9 +61,7 @@ bool IsWindowsDialogFace(const std::string& face) {
 
 // A hidden frame for measuring, deleted again when the loop is next idle. It is never shown,
 // so it never becomes anyone's parent.
-wxFrame* NewProbeFrame() {
-  return new wxFrame(nullptr, wxID_ANY, wxString());
-}
+wxFrame* NewProbeFrame() { return new wxFrame(nullptr, wxID_ANY, wxString()); }
 
 long MessageBoxStyle(unsigned type) {
   long style = 0;
@@ -188,18 +186,14 @@ class WxBackend::DescriptorWatch : public wxEventLoopSourceHandler {
   int notifying_ = 0;  // nesting depth of OnReadWaiting
 };
 
-WxBackend::WxBackend() {
-  g_instance = this;
-}
+WxBackend::WxBackend() { g_instance = this; }
 
 WxBackend::~WxBackend() {
   ReleaseToolkitObjects();
   if (g_instance == this) g_instance = nullptr;
 }
 
-WxBackend* WxBackend::Instance() {
-  return g_instance;
-}
+WxBackend* WxBackend::Instance() { return g_instance; }
 
 void WxBackend::ReleaseToolkitObjects() {
   for (auto& [key, timer] : timers_) timer->Stop();
@@ -406,9 +400,7 @@ std::vector<Monitor> WxBackend::Monitors() const {
   return monitors;
 }
 
-void WxBackend::Beep() {
-  wxBell();
-}
+void WxBackend::Beep() { wxBell(); }
 
 int WxBackend::CaptionHeight() const {
   int toolkit = wxSystemSettings::GetMetric(wxSYS_CAPTION_Y);

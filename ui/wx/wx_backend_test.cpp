@@ -38,8 +38,7 @@ extern char** environ;
 
 // Rectangles in failure messages.
 void PrintTo(const TRect& rect, std::ostream* out) {
-  *out << "{" << rect.left << ", " << rect.top << ", " << rect.right << ", " << rect.bottom
-       << "}";
+  *out << "{" << rect.left << ", " << rect.top << ", " << rect.right << ", " << rect.bottom << "}";
 }
 
 namespace {
@@ -63,8 +62,7 @@ class WxEnvironment : public testing::Environment {
     });
   }
 };
-testing::Environment* const kEnvironment =
-    testing::AddGlobalTestEnvironment(new WxEnvironment);
+testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new WxEnvironment);
 
 // Runs the backend's message loop until `done` holds or `milliseconds` pass; whether it held.
 bool RunUntil(const std::function<bool()>& done, long milliseconds = 5000) {
@@ -86,7 +84,9 @@ bool RunUntil(const std::function<bool()>& done, long milliseconds = 5000) {
   return held;
 }
 
-void Settle(long milliseconds = 300) { RunUntil([] { return false; }, milliseconds); }
+void Settle(long milliseconds = 300) {
+  RunUntil([] { return false; }, milliseconds);
+}
 
 // The standard output of a shell command.
 std::string Capture(const std::string& command) {
@@ -209,8 +209,8 @@ std::optional<wxPoint> RealFramePosition(const std::string& title) {
   if (at == std::string::npos || extentAt == std::string::npos ||
       std::sscanf(info.c_str() + at, "Absolute upper-left X: %d Absolute upper-left Y: %d", &x,
                   &y) != 2 ||
-      std::sscanf(extents.c_str() + extentAt, "= %d, %d, %d, %d", &left, &right, &top,
-                  &bottom) != 4) {
+      std::sscanf(extents.c_str() + extentAt, "= %d, %d, %d, %d", &left, &right, &top, &bottom) !=
+          4) {
     return std::nullopt;
   }
   return wxPoint(x - left, y - top);
@@ -233,6 +233,7 @@ constexpr int kModalId = 30;   // a modal dialog window
 constexpr int kComboId = 40;
 constexpr int kMenuId = 50;
 
+// clang-format off
 DialogTemplate QueryTemplate() {
   const uint32_t edit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
   return DialogTemplate{kQueryId, WS_CHILD | WS_VISIBLE | DS_3DLOOK | DS_SETFONT, "",
@@ -267,6 +268,7 @@ DialogTemplate ComboTemplate() {
                         {{7, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 10, 10,
                           100, 60}}};
 }
+// clang-format on
 
 // A dialog that records the commands and notifications it gets instead of acting on them.
 class Recorder : public TDialog {
@@ -785,7 +787,7 @@ TEST_F(WxBackendTest, MessageBoxIsTracedBeforeItShowsAndAnswersTheButtonPressed)
 
   struct Case {
     unsigned type;
-    const char* caption;  // Windows-1252
+    const char* caption;   // Windows-1252
     const char8_t* title;  // the same in UTF-8, as the window manager sees it
     const char* keys;
     int answer;
@@ -799,17 +801,15 @@ TEST_F(WxBackendTest, MessageBoxIsTracedBeforeItShowsAndAnswersTheButtonPressed)
   };
   for (const Case& each : cases) {
     std::string snapshot = dir / "during.txt";
-    Helper helper({"sh", "-c",
-                   kActivateWindow + "cp \"$1\" \"$2\" && xdotool key --delay 100 $3", "sh",
-                   Utf8(each.title), trace, snapshot, each.keys});
+    Helper helper({"sh", "-c", kActivateWindow + "cp \"$1\" \"$2\" && xdotool key --delay 100 $3",
+                   "sh", Utf8(each.title), trace, snapshot, each.keys});
     Watchdog watchdog(10);
-    int answer = app.MessageBox(test.client, "Zeile 1\nC:\\Pfad\\Datei", each.caption,
-                                each.type);
+    int answer = app.MessageBox(test.client, "Zeile 1\nC:\\Pfad\\Datei", each.caption, each.type);
     EXPECT_EQ(answer, each.answer) << each.caption;
     ASSERT_FALSE(watchdog.Fired()) << each.caption;
     ASSERT_TRUE(helper.Wait()) << each.caption;
-    std::string line = std::to_string(each.type) + "\t" + each.caption +
-                       "\tZeile 1\\nC:\\\\Pfad\\\\Datei\n";
+    std::string line =
+        std::to_string(each.type) + "\t" + each.caption + "\tZeile 1\\nC:\\\\Pfad\\\\Datei\n";
     std::string during = testsupport::ReadFile(snapshot);
     EXPECT_EQ(during.substr(during.size() - std::min(during.size(), line.size())), line);
   }
@@ -976,8 +976,9 @@ TEST_F(WxBackendTest, MaximisedFrameReturnsToItsRectangle) {
   ASSERT_TRUE(RunUntil([&] {
     return (frame.GetWindowLong(GWL_STYLE) & WS_MAXIMIZE) == 0 &&
            frame.GetWindowRect() == TRect{90, 80, 390, 280};
-  })) << frame.GetWindowRect().left << "," << frame.GetWindowRect().top << " "
-      << frame.GetWindowRect().Width() << "x" << frame.GetWindowRect().Height();
+  })) << frame.GetWindowRect().left
+      << "," << frame.GetWindowRect().top << " " << frame.GetWindowRect().Width() << "x"
+      << frame.GetWindowRect().Height();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -23,12 +23,8 @@
 namespace ui::wxb {
 namespace {
 
-wxPoint Position(const TWindowAttr& attr) {
-  return wxPoint(attr.X, attr.Y);
-}
-wxSize Size(const TWindowAttr& attr) {
-  return wxSize(std::max(1, attr.W), std::max(1, attr.H));
-}
+wxPoint Position(const TWindowAttr& attr) { return wxPoint(attr.X, attr.Y); }
+wxSize Size(const TWindowAttr& attr) { return wxSize(std::max(1, attr.W), std::max(1, attr.H)); }
 
 // The dialog font on a control of a dialog (controls do not take it from their parent).
 void ApplyDialogFont(WxBackend& backend, TWindow* window, wxWindow* widget) {

@@ -100,9 +100,7 @@ void WxPeer::SetFocus() {
   if (wxWindow* widget = Widget()) widget->SetFocus();
 }
 
-bool WxPeer::HasFocus() const {
-  return Widget() != nullptr && wxWindow::FindFocus() == Widget();
-}
+bool WxPeer::HasFocus() const { return Widget() != nullptr && wxWindow::FindFocus() == Widget(); }
 
 void WxPeer::GetSelection(int* start, int* end) const {
   *start = 0;

@@ -1,0 +1,168 @@
+// Compactions and reports killed with SIGKILL at every step and at random moments: the card file
+// is the old one or the compacted one, whole, and every batch marker is in PREPAID.TRR or in a
+// whole new report.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/fault.h"
+#include "store/whole_file_test.h"
+
+namespace store {
+namespace {
+
+using platform::FileOp;
+using testsupport::CardBuilder;
+using testsupport::FileExists;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+// Runs `operation` in a child process that kills itself right before its `step`-th operation
+// that changes, syncs or closes a file. True when the child was killed, false when it finished.
+bool KilledAtStep(int step, const std::function<void()>& operation) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    int steps = 0;
+    platform::SetFaultHook([&](FileOp op, std::string_view) {
+      const bool counted = op == FileOp::kWrite || op == FileOp::kTruncate ||
+                           op == FileOp::kRename || op == FileOp::kRemove || op == FileOp::kSync ||
+                           op == FileOp::kClose;
+      if (counted && ++steps == step) ::raise(SIGKILL);
+      return 0;
+    });
+    operation();
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
+}
+
+// Runs `operation` in a child process and kills it after `delay` (if it is still running).
+void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    operation();
+    ::_exit(0);
+  }
+  const struct timespec pause { 0, static_cast<long>(delay.count()) };
+  ::nanosleep(&pause, nullptr);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+class WholeFileKillTest : public WholeFileTest {
+ protected:
+  // A card file of `count` cards, every `emptyEvery`-th one without units, some locked.
+  void MakeCards(int count, int emptyEvery) {
+    std::vector<PrepaidCard> cards, kept;
+    for (int i = 0; i < count; ++i) {
+      CardBuilder card(100000 + i);
+      card.Balance(i % emptyEvery == 0 ? 0 : i % 500 - 100);
+      if (i % 11 == 0) card.Locked();
+      cards.push_back(card.Build());
+      if (cards.back().balance != 0) kept.push_back(cards.back());
+    }
+    original_ = Bytes(cards);
+    compacted_ = Bytes(kept);
+  }
+  // The duration of one uninterrupted run of `operation`, after `prepare`.
+  static std::chrono::nanoseconds Duration(const std::function<void()>& prepare,
+                                           const std::function<void()>& operation) {
+    prepare();
+    const auto started = std::chrono::steady_clock::now();
+    operation();
+    return std::chrono::steady_clock::now() - started;
+  }
+
+  std::string original_, compacted_;
+};
+
+TEST_F(WholeFileKillTest, AKilledCompactionLeavesTheOldOrTheCompactedCardFile) {
+  MakeCards(120000, 2);  // four blocks: the copy is written in several steps
+  const auto prepare = [&] { WriteFile(Dat(), original_); };
+  const auto compact = [&] { Compact(); };
+  const auto check = [&] {
+    const std::string now = ReadFile(Dat());
+    EXPECT_TRUE(now == original_ || now == compacted_) << "card file of " << now.size();
+    EXPECT_EQ(Compact(), 1) << "compacting again after the kill";
+    EXPECT_EQ(ReadFile(Dat()), compacted_);
+    EXPECT_FALSE(FileExists(New()));
+  };
+  int step = 1;
+  for (; step < 100; ++step) {
+    SCOPED_TRACE(step);
+    prepare();
+    if (!KilledAtStep(step, compact)) break;
+    check();
+  }
+  EXPECT_GT(step, 6);
+  std::mt19937 random(7);
+  const auto duration = Duration(prepare, compact);
+  int interrupted = 0;
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    prepare();
+    KilledAfter(duration * (random() % 1000) / 1000, compact);
+    interrupted += FileExists(New());
+    check();
+  }
+  EXPECT_GT(interrupted, 1) << "kills that fell into the copying";
+}
+
+TEST_F(WholeFileKillTest, AKilledReportLosesNoMarkerAndIsNeverLeftHalfWritten) {
+  MakeCards(200000, 3);  // a report written in several blocks
+  const std::string markers = "E1\r\nE2\r\n", oldReport = "previous report\r\n";
+  const auto prepare = [&] {
+    WriteFile(Dat(), original_);
+    WriteFile(Trr(), markers);
+    WriteFile(Txt(), oldReport);
+    std::remove(TxtTemp().c_str());
+  };
+  const auto report = [&] { ExportReport(); };
+  prepare();
+  ASSERT_EQ(ExportReport(), 1);
+  const std::string full = ReadFile(Txt());
+  ASSERT_EQ(full.substr(0, 19 + markers.size()), "06.12.26 13:30:11\r\n" + markers);
+  ASSERT_GT(full.size(), 1u << 20);
+  const auto check = [&] {
+    const bool markersKept = FileExists(Trr()) && ReadFile(Trr()) == markers;
+    const std::string now = ReadFile(Txt());
+    EXPECT_TRUE(now == oldReport || now == full) << "report of " << now.size();
+    EXPECT_TRUE(markersKept || now == full);
+    EXPECT_EQ(ReadFile(Dat()), original_);
+    EXPECT_EQ(ExportReport(), 1) << "exporting again after the kill";
+    EXPECT_FALSE(FileExists(TxtTemp()));
+    EXPECT_FALSE(FileExists(Trr()));
+  };
+  int step = 1;
+  for (; step < 100; ++step) {
+    SCOPED_TRACE(step);
+    prepare();
+    if (!KilledAtStep(step, report)) break;
+    check();
+  }
+  EXPECT_GT(step, 6);
+  std::mt19937 random(3);
+  const auto duration = Duration(prepare, report);
+  int interrupted = 0;
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    prepare();
+    KilledAfter(duration * (random() % 1000) / 1000, report);
+    interrupted += FileExists(TxtTemp());
+    check();
+  }
+  EXPECT_GT(interrupted, 1) << "kills that fell into the writing";
+}
+
+}  // namespace
+}  // namespace store

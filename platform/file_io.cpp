@@ -106,6 +106,10 @@ int SyncFile(int fd, std::string_view path) {
   return 0;
 }
 
+void StartWriteBack(int fd, off_t offset, size_t size) {
+  ::sync_file_range(fd, offset, static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+}
+
 void SyncDirectory(const std::string& directory) {
   UniqueFd fd(
       ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

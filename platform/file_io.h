@@ -67,6 +67,11 @@ bool WriteAll(int fd, const void* data, size_t size, std::string_view path,
 // or an errno value; a file written for a replacement is given up when this fails.
 int SyncFile(int fd, std::string_view path);
 
+// Starts writing `size` bytes of `fd` at `offset` to the disk without waiting for them, so a
+// later SyncFile of a large file that is written front to back finds most of it written
+// already. Only a hint: nothing is reported.
+void StartWriteBack(int fd, off_t offset, size_t size);
+
 // Puts the names of `directory` (a prefix as DirectoryOf gives it, "" for the current
 // directory) on the disk, so a rename or removal done there survives a crash. Best effort: a
 // failure is not reported, since the names every reader sees are already right.

@@ -116,8 +116,9 @@ LV_API int32_t Prepaid_Export(const char* exchangeDir, const char* dataDir,
  * stale afterwards. The card file is opened denying writers for the pass, the cards are written
  * to PREPAID.NEW, which is synced and renamed over PREPAID.DAT in one step. Returns 1 when
  * PREPAID.DAT is the compacted file; 0 when it is missing, when another process has it open
- * (for writing during the pass, or at all at the moment of the replacement), or when anything
- * fails: PREPAID.DAT is then exactly as it was and PREPAID.NEW is removed. */
+ * (for writing during the pass, or at all at the moment of the replacement), when it is a
+ * symbolic link (which the compacted file would replace), or when anything fails: PREPAID.DAT is
+ * then exactly as it was and PREPAID.NEW is removed. */
 LV_API int32_t Prepaid_Reorganize(const char* dataDir);
 
 /* Decodes a card code with the tables of PREPAID.BIN and checks it. Each of the n symbols of

@@ -82,13 +82,35 @@ class WholeFileKillTest : public WholeFileTest {
     original_ = Bytes(cards);
     compacted_ = Bytes(kept);
   }
-  // The duration of one uninterrupted run of `operation`, after `prepare`.
-  static std::chrono::nanoseconds Duration(const std::function<void()>& prepare,
-                                           const std::function<void()>& operation) {
+  // Kills `operation` right before each of its steps, then at random moments, each time after
+  // `prepare`, and runs `check` on what the kill left. `workFile` is the file the operation
+  // writes before it takes its place: present after a kill that fell into the work.
+  static void KillAtEveryStepAndAtRandom(const std::function<void()>& prepare,
+                                         const std::function<void()>& operation,
+                                         const std::function<void()>& check,
+                                         const std::string& workFile) {
+    int step = 1;
+    for (; step < 100; ++step) {
+      SCOPED_TRACE("killed before step " + std::to_string(step));
+      prepare();
+      if (!KilledAtStep(step, operation)) break;
+      check();
+    }
+    EXPECT_GT(step, 6) << "the operation was killed at every step";
     prepare();
     const auto started = std::chrono::steady_clock::now();
     operation();
-    return std::chrono::steady_clock::now() - started;
+    const std::chrono::nanoseconds duration = std::chrono::steady_clock::now() - started;
+    std::mt19937 random(7);
+    int interrupted = 0;
+    for (int round = 0; round < 24 && interrupted < 4; ++round) {
+      SCOPED_TRACE("killed at random, round " + std::to_string(round));
+      prepare();
+      KilledAfter(duration * (random() % 1000) / 1000, operation);
+      interrupted += FileExists(workFile);
+      check();
+    }
+    EXPECT_GE(interrupted, 2) << "kills that fell into the work";
   }
 
   std::string original_, compacted_;
@@ -105,25 +127,7 @@ TEST_F(WholeFileKillTest, AKilledCompactionLeavesTheOldOrTheCompactedCardFile) {
     EXPECT_EQ(ReadFile(Dat()), compacted_);
     EXPECT_FALSE(FileExists(New()));
   };
-  int step = 1;
-  for (; step < 100; ++step) {
-    SCOPED_TRACE(step);
-    prepare();
-    if (!KilledAtStep(step, compact)) break;
-    check();
-  }
-  EXPECT_GT(step, 6);
-  std::mt19937 random(7);
-  const auto duration = Duration(prepare, compact);
-  int interrupted = 0;
-  for (int round = 0; round < 24 && interrupted < 4; ++round) {
-    SCOPED_TRACE(round);
-    prepare();
-    KilledAfter(duration * (random() % 1000) / 1000, compact);
-    interrupted += FileExists(New());
-    check();
-  }
-  EXPECT_GE(interrupted, 2) << "kills that fell into the copying";
+  KillAtEveryStepAndAtRandom(prepare, compact, check, New());
 }
 
 TEST_F(WholeFileKillTest, AKilledReportLosesNoMarkerAndIsNeverLeftHalfWritten) {
@@ -151,25 +155,7 @@ TEST_F(WholeFileKillTest, AKilledReportLosesNoMarkerAndIsNeverLeftHalfWritten) {
     EXPECT_FALSE(FileExists(TxtTemp()));
     EXPECT_FALSE(FileExists(Trr()));
   };
-  int step = 1;
-  for (; step < 100; ++step) {
-    SCOPED_TRACE(step);
-    prepare();
-    if (!KilledAtStep(step, report)) break;
-    check();
-  }
-  EXPECT_GT(step, 6);
-  std::mt19937 random(3);
-  const auto duration = Duration(prepare, report);
-  int interrupted = 0;
-  for (int round = 0; round < 24 && interrupted < 4; ++round) {
-    SCOPED_TRACE(round);
-    prepare();
-    KilledAfter(duration * (random() % 1000) / 1000, report);
-    interrupted += FileExists(TxtTemp());
-    check();
-  }
-  EXPECT_GE(interrupted, 2) << "kills that fell into the writing";
+  KillAtEveryStepAndAtRandom(prepare, report, check, TxtTemp());
 }
 
 }  // namespace

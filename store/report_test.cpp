@@ -94,19 +94,6 @@ TEST_F(WholeFileTest, ReportHoldsTheDateTheMarkersAndEveryCardWithUnits) {
   }
 }
 
-TEST_F(WholeFileTest, EachReportReplacesThePreviousOneWholeAndHandsOnlyNewMarkersOn) {
-  WriteCardFile(Dat(), {CardBuilder(1).Balance(10).Build(), CardBuilder(2).Balance(20).Build()});
-  WriteFile(Trr(), "E1\r\n");
-  ASSERT_EQ(ExportReport(), 1);
-  ASSERT_EQ(::chmod(Txt().c_str(), 0640), 0);
-  WriteCardFile(Dat(), {CardBuilder(2).Balance(20).Build()});
-  ASSERT_EQ(ExportReport(), 1);
-  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "00002,20,\r\n");
-  struct stat status;
-  ASSERT_EQ(::stat(Txt().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0640u) << "the report keeps the access it was given";
-}
-
 // Another program holding one of the files open: the report is not made, or made without the
 // markers that cannot be handed over, and nothing is lost.
 TEST_F(WholeFileTest, FilesHeldByOthersLeaveMarkersAndReportAsTheyWere) {
@@ -187,7 +174,8 @@ TEST_F(WholeFileTest, AFailureAtAnyStepLosesNoMarker) {
 }
 
 // An import that meets the export holding the marker list cannot record its batch, keeps its
-// order file, and records the batch when it runs again: the marker reaches the next report.
+// order file, and records the batch when it runs again: the marker reaches the next report, and
+// only that one.
 TEST_F(WholeFileTest, AMarkerRecordedDuringTheExportWaitsForTheNextReport) {
   WriteCardFile(Dat(), {CardBuilder(1).Balance(10).Build()});
   WriteFile(Trr(), "E1\r\n");
@@ -208,8 +196,12 @@ TEST_F(WholeFileTest, AMarkerRecordedDuringTheExportWaitsForTheNextReport) {
   EXPECT_EQ(imported, false);
   EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E1\r\n00001,10,\r\n");
   EXPECT_EQ(Include(exchange_.c_str(), Dir().c_str(), util::SplitGeneration::kCurrent), 1);
+  ASSERT_EQ(::chmod(Txt().c_str(), 0640), 0);
   EXPECT_EQ(ExportReport(), 1);
   EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E2\r\n00001,15,\r\n");
+  struct stat status;
+  ASSERT_EQ(::stat(Txt().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u) << "a new report keeps the access of the one it replaces";
 }
 
 }  // namespace

@@ -84,12 +84,13 @@ class LineBuffer {
   LineBuffer(ReplacementFile* file, size_t longestLine)
       : file_(file), capacity_(kFlushAt + longestLine), buffer_(new char[capacity_]) {}
 
+  // Every call leaves less than kFlushAt bytes buffered, so the room for the longest line is
+  // always there.
   bool Append(std::string_view text) {
     if (used_ + text.size() > capacity_ && !Flush()) return false;
     if (text.size() > capacity_) return file_->Append(text.data(), text.size());
     std::memcpy(buffer_.get() + used_, text.data(), text.size());
-    used_ += text.size();
-    return true;
+    return Commit(text.size());
   }
   // Where the next line goes; Commit(n) takes its n bytes (at most the longest line's).
   char* Room() { return buffer_.get() + used_; }

@@ -94,6 +94,24 @@ TEST_F(WholeFileTest, ReportHoldsTheDateTheMarkersAndEveryCardWithUnits) {
   }
 }
 
+// Reports whose date and marker lines end around 1 MiB, the size of the report's write buffer,
+// come through whole, and the card lines after them too.
+TEST_F(WholeFileTest, MarkerListsAroundTheBufferSizeComeThroughWhole) {
+  WriteCardFile(Dat(), {CardBuilder(1).Balance(10).Build(), CardBuilder(2).Balance(-2).Build()});
+  std::string lines;
+  for (int i = 0; lines.size() < (1u << 20) - 200; ++i) {
+    lines += "E" + std::to_string(100000 + i) + "\r\n";
+  }
+  for (int beyond : {-80, -20, 0, 10, 20, 40, 80}) {
+    const size_t size = (1u << 20) + beyond - (sizeof kDateLine - 1);
+    const std::string markers = lines + "E" + std::string(size - lines.size() - 3, 'x') + "\r\n";
+    SCOPED_TRACE(beyond);
+    WriteFile(Trr(), markers);
+    ASSERT_EQ(ExportReport(), 1);
+    EXPECT_EQ(ReadFile(Txt()), kDateLine + markers + "00001,10,\r\n00002,-2,\r\n");
+  }
+}
+
 // Another program holding one of the files open: the report is not made, or made without the
 // markers that cannot be handed over, and nothing is lost.
 TEST_F(WholeFileTest, FilesHeldByOthersLeaveMarkersAndReportAsTheyWere) {

@@ -425,15 +425,16 @@ int WhileNotOpen(const std::string& path, Action action) {
 }
 
 // Renames `from` over the path of `target` under both files' gates, while neither has a
-// cooperating open besides the one `target.fd` belongs to. `prepare` runs first, under the
-// target's gate. The one core of every replacement: a caller that holds the target passes its
-// own descriptor, one that does not would pass a descriptor opened only to look.
+// cooperating open besides the one `target.fd` belongs to; `prepare` runs right before, under
+// both gates. The one core of every replacement: a caller that holds the target passes its own
+// descriptor, one that does not would pass a descriptor opened only to look.
 template <typename Prepare>
 int ReplaceUnderGates(const std::string& from, const LockTarget& target, Prepare prepare) {
   return WhileNoOtherOpen(target, [&] {
-    if (int error = prepare()) return error;
-    return WhileNotOpen(
-        from, [&] { return ::rename(from.c_str(), target.path.c_str()) == 0 ? 0 : Errno(); });
+    return WhileNotOpen(from, [&] {
+      if (int error = prepare()) return error;
+      return ::rename(from.c_str(), target.path.c_str()) == 0 ? 0 : Errno();
+    });
   });
 }
 

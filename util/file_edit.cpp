@@ -108,12 +108,9 @@ bool RewriteLines(const std::string& from, const std::string& to, size_t maxLine
   Stream out(util::Fopen(to.c_str(), "wt", false, util::FopenGeneration::kCurrent));
   if (!out) return false;
   std::string line;
-  // A text-mode stream is unbuffered, and its standard write functions may report a failed
-  // write as done; the stream's error indicator tells the truth.
   while (ReadLine(in.get(), maxLine, &line)) {
     if (!edit(&line)) continue;
-    std::fwrite(line.data(), 1, line.size(), out.get());
-    if (std::ferror(out.get())) return false;
+    if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) return false;
   }
   return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "store/card_record.h"
 
@@ -74,7 +75,7 @@ bool Decode(const unsigned char* in, JournalEntry* e) {
 
 bool IdentifyOrderFile(const platform::SharedFile& file, OrderFileId* id) {
   struct stat st;
-  if (::fstat(file.fd(), &st) != 0) return false;
+  if (platform::StatOpenFile(file.fd(), file.path(), &st) != 0) return false;
   *id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
          static_cast<uint64_t>(st.st_size),
          static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +

@@ -5,6 +5,7 @@
 // per call keeps a lookup of a million cards close to the cost of reading the file once.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -65,13 +66,21 @@ int32_t Report(int64_t position, const unsigned char* record, int32_t* index, Pr
 // of 64 GiB that holds a few kilobytes), and a scan steps over it instead of reading it. 0
 // where data follows at once, or where the file system cannot tell.
 int64_t HoleRecordsAt(const platform::SharedFile& file, off_t offset, off_t size) {
-  if (offset >= size) return 0;
   off_t data = ::lseek(file.fd(), offset, SEEK_DATA);
   if (data < 0) {
     if (errno != ENXIO) return 0;
     data = size;  // a hole up to the end
   }
   return (data - offset) / static_cast<off_t>(kRecordSize);
+}
+
+// Where the data from `offset` on ends: at the next hole, or at the end of the file. Up to there
+// the scan reads without asking again, so a file without holes costs one question, not one per
+// block.
+off_t DataEndFrom(const platform::SharedFile& file, off_t offset, off_t size) {
+  const off_t hole = ::lseek(file.fd(), offset, SEEK_HOLE);
+  if (hole < 0) return size;
+  return std::max(hole, offset + 1);  // less than a record of hole: asked again after a block
 }
 
 // Scans PREPAID.DAT for the first record that `matches` and reports it (see Report). Positions
@@ -89,11 +98,15 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
   std::unique_ptr<unsigned char[]> block(new unsigned char[kBlockSize]);
   int64_t position = 0;  // records before `offset`
   off_t offset = 0;
+  off_t dataEnd = 0;  // where the data being read ends (a hole or the end of the file)
   for (;;) {
-    if (const int64_t hole = HoleRecordsAt(file, offset, size); hole > 0) {
-      if (zeroRecordMatches) return Report(position, kZeroRecord, index, card);
-      position += hole;
-      offset += static_cast<off_t>(hole * kRecordSize);
+    if (offset >= dataEnd && offset < size) {
+      if (const int64_t hole = HoleRecordsAt(file, offset, size); hole > 0) {
+        if (zeroRecordMatches) return Report(position, kZeroRecord, index, card);
+        position += hole;
+        offset += static_cast<off_t>(hole * kRecordSize);
+      }
+      dataEnd = DataEndFrom(file, offset, size);
     }
     if (position > kLastIndex) return Report(position, nullptr, index, card);
     const ssize_t got = file.ReadAt(block.get(), kBlockSize, offset);

@@ -20,7 +20,7 @@ using testsupport::SameCard;
 using testsupport::WriteCardFile;
 
 // Lookups read PREPAID.DAT in blocks of this many records; the index must count across them.
-constexpr int32_t kBlock = 8192;
+constexpr int32_t kBlock = 32768;
 
 // What the caller's record holds before a search; a failed search must leave it so.
 PrepaidCard Pattern() {

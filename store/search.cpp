@@ -7,31 +7,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
 #include "platform/little_endian.h"
+#include "store/card_block.h"
 #include "store/card_record.h"
 #include "store/store_internal.h"
 #include "util/file_open_internal.h"
 
 namespace store {
 namespace {
-
-// 32768 records (1 MiB) a block, starting on a page. How fast the kernel copies file pages
-// into the block decides the cost of a lookup: into a buffer that starts inside a cache line
-// (as the heap hands them out) it copies up to twice as slowly, and blocks of 256 KiB cost a
-// third more than blocks of 1 MiB. Larger blocks gain nothing more.
-constexpr size_t kRecordsPerBlock = 32768;
-constexpr size_t kBlockSize = kRecordsPerBlock * kRecordSize;
-constexpr size_t kBlockAlignment = 4096;
-
-struct FreeBlock {
-  void operator()(unsigned char* block) const { std::free(block); }
-};
-using Block = std::unique_ptr<unsigned char, FreeBlock>;
 
 bool IsLocked(const unsigned char* record) {
   return (platform::LoadLE32(record + field::kFlags) & PREPAID_CARD_LOCKED) != 0;
@@ -103,8 +89,8 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
   static const unsigned char kZeroRecord[kRecordSize] = {};
   const bool zeroRecordMatches = matches(kZeroRecord);
   const off_t size = file.Size();
-  const Block block(static_cast<unsigned char*>(std::aligned_alloc(kBlockAlignment, kBlockSize)));
-  if (!block) return 0;
+  const CardBlock block;
+  if (!block.data()) return 0;
   int64_t position = 0;  // records before `offset`
   off_t offset = 0;
   off_t dataEnd = 0;  // where the data being read ends (a hole or the end of the file)
@@ -118,16 +104,17 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
       dataEnd = DataEndFrom(file, offset, size);
     }
     if (position > kLastIndex) return Report(position, nullptr, index, card);
-    const ssize_t got = file.ReadAt(block.get(), kBlockSize, offset);
+    const ssize_t got = file.ReadAt(block.data(), CardBlock::kBytes, offset);
     const size_t records = got > 0 ? static_cast<size_t>(got) / kRecordSize : 0;
-    const size_t found = FindFirst(block.get(), records, matches);
+    const size_t found = FindFirst(block.data(), records, matches);
     if (found < records) {
-      return Report(position + static_cast<int64_t>(found), block.get() + found * kRecordSize,
+      return Report(position + static_cast<int64_t>(found), block.data() + found * kRecordSize,
                     index, card);
     }
     position += static_cast<int64_t>(records);
     // The end of the file (a trailing piece is ignored), or a read that failed.
-    if (got < static_cast<ssize_t>(kBlockSize)) return Report(position, nullptr, index, card);
+    if (got < static_cast<ssize_t>(CardBlock::kBytes))
+      return Report(position, nullptr, index, card);
     offset += got;
   }
 }

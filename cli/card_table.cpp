@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <iomanip>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "store/telefon.h"
@@ -50,6 +49,8 @@ CardTable::CardTable(std::ostream& out, Format format, uint16_t cardDigits, bool
       out_ << "card,balance,telephone,last_number,locked,record\n";
       break;
     case Format::kJson:
+      object_ = {{"card", ""},        {"balance", 0},    {"telephone", ""},
+                 {"last_number", ""}, {"locked", false}, {"record", 0}};
       out_ << '[';
       break;
   }
@@ -76,13 +77,16 @@ void CardTable::Write(const PrepaidCard& card, int64_t index) {
       out_ << number << ',' << card.balance << ',' << telefon << ',' << last << ','
            << (Locked(card) ? "yes" : "no") << ',' << index << '\n';
       break;
-    case Format::kJson: {
-      const nlohmann::ordered_json object = {{"card", number},         {"balance", card.balance},
-                                             {"telephone", telefon},   {"last_number", last},
-                                             {"locked", Locked(card)}, {"record", index}};
-      out_ << (written_ > 0 ? ",\n" : "\n") << object.dump();
+    case Format::kJson:
+      object_["card"] = number;
+      object_["balance"] = card.balance;
+      object_["telephone"] = telefon;
+      object_["last_number"] = last;
+      object_["locked"] = Locked(card);
+      object_["record"] = index;
+      out_ << (written_ > 0 ? ",\n" : "\n")
+           << object_.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
       break;
-    }
   }
   ++written_;
 }

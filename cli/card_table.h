@@ -10,6 +10,7 @@
 #define LINDAVOX_CLI_CARD_TABLE_H
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "cli/session.h"
@@ -34,6 +35,7 @@ class CardTable {
   const uint16_t cardDigits_;
   int cardWidth_;
   int64_t written_ = 0;
+  nlohmann::ordered_json object_;  // one JSON row, its members reused from row to row
 };
 
 }  // namespace cli

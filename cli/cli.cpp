@@ -78,6 +78,19 @@ void AddFormat(CLI::App* command, std::string* format) {
       ->type_name("FORMAT");
 }
 
+// The help of every command (--help-all), laid out so that help2man makes a man page of it: a
+// heading per command, then its usage, description, arguments and options, indented.
+class AllCommandsFormatter : public CLI::Formatter {
+ public:
+  std::string make_expanded(const CLI::App* command) const override {
+    std::string text = make_usage(command, "lindavox-prepaid " + command->get_name()) + "\n" +
+                       make_description(command) + make_positionals(command) +
+                       make_groups(command, CLI::AppFormatMode::Sub);
+    text = CLI::detail::find_and_replace(text, "\n", "\n  ");
+    return "\nCommand " + command->get_name() + ":\n  " + text.substr(0, text.size() - 2);
+  }
+};
+
 Format FormatOf(const std::string& name) {
   return name == "csv" ? Format::kCsv : name == "json" ? Format::kJson : Format::kTable;
 }
@@ -99,6 +112,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   app.set_version_flag("--version", "lindavox-prepaid " LV_VERSION);
   app.set_help_all_flag("--help-all", "print the help of every command and exit");
   app.require_subcommand(1);
+  app.formatter(std::make_shared<AllCommandsFormatter>());
 
   Session session(out, err, terminal);
   std::function<int()> command;

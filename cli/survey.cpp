@@ -1,6 +1,7 @@
 // The commands that read the whole card file: list, stats and check. Each reads PREPAID.DAT
-// once from start to end, a block of records at a time; what they keep of every card is its
-// number and position (8 bytes), to find duplicate card numbers.
+// once from start to end, a block of records at a time. list keeps nothing of the cards; stats
+// and check keep every card's number and position (16 bytes a card) to find duplicate card
+// numbers.
 #include <algorithm>
 #include <string>
 #include <utility>

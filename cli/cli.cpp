@@ -72,6 +72,13 @@ CLI::Validator TelefonCheck(bool allowEmpty) {
 
 int32_t Number(const std::string& text) { return ParseNumber(text, true).value_or(0); }
 
+void AddCard(CLI::App* command, std::string* card) {
+  command->add_option("CARD", *card, "the card number")
+      ->required()
+      ->type_name("")
+      ->check(NumberCheck("CARD", false));
+}
+
 void AddFormat(CLI::App* command, std::string* format) {
   command->add_option("--format", *format, "table (the default), csv or json")
       ->check(CLI::IsMember({"table", "csv", "json"}))
@@ -155,10 +162,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       "change a card's balance or telephone number as the card editor saves them:\n"
       "the record is read again and only these fields change");
   std::string balance, newTelefon;
-  set->add_option("CARD", card, "the card number")
-      ->required()
-      ->type_name("")
-      ->check(NumberCheck("CARD", false));
+  AddCard(set, &card);
   CLI::Option* balanceOption = set->add_option("--balance", balance, "the new balance in units")
                                    ->check(NumberCheck("the balance", true))
                                    ->type_name("N");
@@ -179,10 +183,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       app.add_subcommand("topup",
                          "add units to a card (a negative amount takes units away), creating\n"
                          "the card when it does not exist, as the import line A,CARD,AMOUNT does");
-  topup->add_option("CARD", card, "the card number")
-      ->required()
-      ->type_name("")
-      ->check(NumberCheck("CARD", false));
+  AddCard(topup, &card);
   topup->add_option("AMOUNT", amount, "units to add")
       ->required()
       ->type_name("")
@@ -200,10 +201,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         SingleOrder{"unlock", 'U', "unlock a card, as an import line U,CARD does"},
         SingleOrder{"empty", 'D', "set a card's balance to 0, as an import line D,CARD does"}}) {
     CLI::App* sub = app.add_subcommand(order.name, order.help);
-    sub->add_option("CARD", card, "the card number")
-        ->required()
-        ->type_name("")
-        ->check(NumberCheck("CARD", false));
+    AddCard(sub, &card);
     const char letter = order.command;
     sub->callback([&, letter] {
       command = [&, letter] { return ApplyOrder(session, letter, Number(card)); };

@@ -13,6 +13,8 @@
 #include "util/base64.h"
 #include "util/convert.h"
 #include "util/file_open.h"
+#include "util/files.h"
+#include "util/launch.h"
 #include "util/lib_strings.h"
 #include "util/line_edit.h"
 #include "util/split_line.h"
@@ -201,6 +203,25 @@ int main(void) {
 #endif
   CHECK(strcmp(f1, "A") == 0 && strcmp(f2, "00042") == 0 && strcmp(f3, "100") == 0);
 
+  /* The file utilities of the program's generation on the card file's folder. */
+  char copied[128];
+  snprintf(copied, sizeof copied, "%scopy.dat", prefix);
+#ifdef LV_BALANCE_QUERY
+  CHECK(FileCopy(copied, path, 0, 0) == 1);
+  CHECK(MyGetFileSize(copied) == 3 * PREPAID_RECORD_SIZE);
+  CHECK(MyGetFileTime(copied) == MyGetFileTime(path));
+  CHECK(ExistFile(prefix, "*.dat") == 1 && ExistFile(prefix, "*.txt") == 0);
+  CHECK(saveremove(copied) == 0 && ExistFile(copied, NULL) == 0);
+#else
+  int32_t size = 0;
+  CHECK(FILE_Copy(copied, path, 0, 1, 0, &size) == 1 && size == 3 * PREPAID_RECORD_SIZE);
+  CHECK(FILE_GetTime(copied) == FILE_GetTime(path));
+  CHECK(FILE_Exist(prefix, "*.dat", NULL) == 1 && FILES_TestExclusive(path, prefix) == 1);
+  CHECK(FILE_saveremove(copied) == 0 && FILE_Exist(copied, NULL, NULL) == 0);
+  CHECK(LIB_isXP() == 1);
+  CHECK(strcmp(LIB_LastErrorString(LIB_NO_MESSAGE_BOX, 2), "No such file or directory") == 0);
+#endif
+
   /* Card codes need PREPAID.BIN; an order file adds a card. */
   char code[] = "ABC";
   CHECK(Prepaid_GetSerialNumber(prefix, code, &config) == -1 && strcmp(code, "ABC") == 0);
@@ -214,6 +235,24 @@ int main(void) {
   CHECK(Prepaid_Include(prefix, prefix) == 1);
   CHECK(Prepaid_Search(prefix, 40, &index, &card) == 1 && index == 3 && card.balance == 400);
   CHECK(Prepaid_Include(prefix, prefix) == 0); /* the order file is gone */
+
+  /* The report lists the cards with units after its date line; the compaction drops card 10. */
+  config.cardDigits = 3;
+  CHECK(Prepaid_Export(prefix, prefix, &config) == 1);
+  char report[96], reportText[128] = "";
+  snprintf(report, sizeof report, "%sPREPAID.TXT", prefix);
+  FILE* in = fopen(report, "rb");
+  if (in) reportText[fread(reportText, 1, sizeof reportText - 1, in)] = 0, fclose(in);
+#ifdef LV_BALANCE_QUERY
+  const size_t dateLength = strlen("06.12.26 13:30");
+#else
+  const size_t dateLength = strlen("06.12.26 13:30:11");
+#endif
+  CHECK(strlen(reportText) > dateLength && reportText[2] == '.' &&
+        strcmp(reportText + dateLength, "\r\n020,1000000000,\r\n030,70,\r\n040,400,\r\n") == 0);
+  CHECK(Prepaid_Reorganize(prefix) == 1);
+  CHECK(Prepaid_Search(prefix, 40, &index, &card) == 1 && index == 2);
+  unlink(report);
 
   unlink(path);
   rmdir(dir);

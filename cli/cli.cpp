@@ -213,6 +213,16 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                      "were applied, skipped and rejected (to PREPAID.REJ), and the batch markers")
       ->callback([&] { command = [&] { return Import(session); }; });
 
+  app.add_subcommand("export",
+                     "write the card report PREPAID.TXT (the batch markers imported since the\n"
+                     "last report, every card with units); says its path and what it holds")
+      ->callback([&] { command = [&] { return Export(session); }; });
+
+  app.add_subcommand("reorganize",
+                     "compact PREPAID.DAT: drop the cards without units; says how many cards\n"
+                     "were kept and dropped (exit 3 while another program has the file open)")
+      ->callback([&] { command = [&] { return Reorganize(session); }; });
+
   CLI::App* decode = app.add_subcommand(
       "decode", "the card number of a card code, or why the code is not valid (exit 1)");
   std::string code;

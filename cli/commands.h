@@ -26,6 +26,8 @@ int Decode(Session& session, std::string code);
 
 // Whole files (file_commands.cpp).
 int Import(Session& session);
+int Export(Session& session);
+int Reorganize(Session& session);
 
 // Surveys of the card file (survey.cpp).
 int List(Session& session, bool lockedOnly, bool emptyOnly, Format format);

@@ -2,7 +2,8 @@
 # for the directory options.
 _lindavox_prepaid() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="show find-phone set topup lock unlock empty import decode list stats check"
+  local commands="show find-phone set topup lock unlock empty import export reorganize decode
+    list stats check"
   local global="-d --data-dir -x --exchange-dir -h --help --help-all --version"
 
   case $prev in

@@ -1,5 +1,7 @@
 // Reading every record of PREPAID.DAT in file order, one block of records in memory at a time,
-// so a card file of any size is read with the same small amount of memory.
+// so a card file of any size is read with the same small amount of memory. Unlike
+// ForEachRecordBlock (card_blocks.h), which steps over holes, it gives out every record, the
+// empty ones of a hole included, for listings and checks that count them.
 #ifndef LINDAVOX_STORE_CARD_READER_H
 #define LINDAVOX_STORE_CARD_READER_H
 

@@ -64,12 +64,14 @@ for library in vantor quillet; do
   [ "$(readlink "$libdir/lib$library.so")" = "lib$library.so.1" ] || fail "no link name lib$library.so"
 done
 
-# A C program against the unpacked headers and libvantor.
+# A C program against the unpacked headers (every one of them, so each brings what it needs)
+# and libvantor.
 mkdir -p "$work/data" "$work/config"
 "$make_demo" "$work/data/" >/dev/null || fail "cannot write the demo card store"
-cat >"$work/lookup.c" <<'C'
+(cd "$root/usr/include/lindavox" && find . -name '*.h' | sed 's|^\./\(.*\)|#include "\1"|') \
+  >"$work/lookup.c"
+cat >>"$work/lookup.c" <<'C'
 #include <stdio.h>
-#include "store/prepaid.h"
 int main(int argc, char** argv) {
   PrepaidCard card;
   int32_t index = 0;

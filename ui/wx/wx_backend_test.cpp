@@ -616,25 +616,33 @@ TEST_F(WxBackendTest, AltF4AsksTheFrameworkAndTheWindowStaysUnlessDestroyed) {
   ASSERT_TRUE(RunUntil([&] { return RealFramePosition(title).has_value(); }));
   Settle();
 
-  ASSERT_TRUE(Press(title, {"key", "alt+F4"}));
-  ASSERT_TRUE(RunUntil([&] { return frame.asked == 1; }));
+  // The window manager takes Alt+F4 for the window it has focused; on a loaded machine it can
+  // still be settling the focus when the first key arrives, so the key is pressed again then.
+  auto pressAltF4Until = [&](const std::function<bool()>& done) {
+    for (int tries = 0; tries < 3; ++tries) {
+      if (!Press(title, {"key", "alt+F4"})) return done();
+      if (RunUntil(done, 3000)) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(pressAltF4Until([&] { return frame.asked >= 1; }));
   Settle(200);
   EXPECT_TRUE(frame.IsCreated());
   EXPECT_TRUE(WidgetOf(frame)->IsShown());
   EXPECT_TRUE(RealFramePosition(title).has_value());
 
   // Alt+F4 that the window manager leaves to the window asks the same.
+  const int askedBefore = frame.asked;
   wxKeyEvent altF4(wxEVT_CHAR_HOOK);
   altF4.m_keyCode = WXK_F4;
   altF4.SetAltDown(true);
   altF4.SetEventObject(WidgetOf(frame));
   WidgetOf(frame)->GetEventHandler()->ProcessEvent(altF4);
-  EXPECT_EQ(frame.asked, 2);
+  EXPECT_EQ(frame.asked, askedBefore + 1);
   EXPECT_TRUE(frame.IsCreated());
 
   frame.allow = true;
-  ASSERT_TRUE(Press(title, {"key", "alt+F4"}));
-  ASSERT_TRUE(RunUntil([&] { return !frame.IsCreated(); }));
+  ASSERT_TRUE(pressAltF4Until([&] { return !frame.IsCreated(); }));
   EXPECT_TRUE(RunUntil([&] { return !RealFramePosition(title).has_value(); }));
 }
 

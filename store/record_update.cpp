@@ -109,14 +109,14 @@ UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32
 }
 
 UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
-                        const CardChange& change) {
+                        const CardChange& change, const BeforeWrite& beforeWrite) {
   if (!dataDir) return UpdateResult::kFailed;
   return platform::CallNoThrow<UpdateResult>(UpdateResult::kFailed, [&] {
     const std::string path = StorePath(dataDir, "PREPAID.DAT");
     if (!StoreFileExists(path)) return UpdateResult::kOtherCard;
     platform::SharedFile file;
     if (util::OpenAsFopen(path, "rb+", false, &file) != 0) return UpdateResult::kFailed;
-    const UpdateResult result = UpdateCardAt(file, index, cardNumber, change);
+    const UpdateResult result = UpdateCardAt(file, index, cardNumber, change, beforeWrite);
     const bool closed = file.Close() == 0;
     return result == UpdateResult::kWritten && !closed ? UpdateResult::kFailed : result;
   });
@@ -138,6 +138,12 @@ bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard
   if (index < 0) return false;
   RecordLock lock(file.fd(), index);
   return lock.held() && ReadRecord(file, index, card);
+}
+
+bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card) {
+  if (index < 0) return false;
+  RecordLock lock(file.fd(), index);
+  return lock.held() && WriteRecord(file, index, card);
 }
 
 }  // namespace store

@@ -59,7 +59,7 @@ struct Options {
   double rate = 10;
   double seconds = 0;  // 0: until stopped
   long calls = 0;      // 0: no limit
-  Range cards{1, 100};
+  Range cards{0, -1};  // empty: every card the file holds at start
   Range hot{0, -1};
   int hotPercent = 0;
   std::string by = "mixed";
@@ -144,19 +144,27 @@ struct Telefon {
   int32_t high, low;
 };
 
-// The telephone numbers of the cards the calls are made with, read once at start (a lookup:
-// no lock). A card without one is always found by its card number.
-std::map<int32_t, Telefon> ReadTelefons(const std::string& dataDir, const Options& options) {
+// The cards of the file, read once at start (a lookup: no lock): their numbers, for calls
+// without a range of card numbers, and the telephone numbers of the cards the calls are made
+// with. A card without one is always found by its card number.
+struct Catalogue {
+  std::vector<int32_t> cards;
   std::map<int32_t, Telefon> telefons;
+};
+
+Catalogue ReadCatalogue(const std::string& dataDir, const Options& options) {
+  Catalogue catalogue;
   platform::SharedFile file;
   if (util::OpenAsFopen(store::StorePath(dataDir.c_str(), "PREPAID.DAT"), "rb", false, &file) !=
       0) {
-    return telefons;
+    return catalogue;
   }
+  const bool everyCard = options.cards.first > options.cards.last;
   const auto wanted = [&](int32_t card) {
-    return (card >= options.cards.first && card <= options.cards.last) ||
+    return everyCard || (card >= options.cards.first && card <= options.cards.last) ||
            (card >= options.hot.first && card <= options.hot.last);
   };
+  std::map<int32_t, Telefon>& telefons = catalogue.telefons;
   std::vector<unsigned char> block(store::kRecordSize * 4096);
   off_t offset = 0;
   for (;;) {
@@ -166,6 +174,7 @@ std::map<int32_t, Telefon> ReadTelefons(const std::string& dataDir, const Option
          at += store::kRecordSize) {
       PrepaidCard card;
       store::DecodeCard(block.data() + at, &card);
+      if (everyCard) catalogue.cards.push_back(card.cardNumber);
       if (card.telefonDigits > 0 && wanted(card.cardNumber) && !telefons.count(card.cardNumber)) {
         telefons[card.cardNumber] = {card.telefonHigh, card.telefonLow};
       }
@@ -173,7 +182,7 @@ std::map<int32_t, Telefon> ReadTelefons(const std::string& dataDir, const Option
     offset += got - got % static_cast<ssize_t>(store::kRecordSize);
     if (got < static_cast<ssize_t>(block.size())) break;
   }
-  return telefons;
+  return catalogue;
 }
 
 struct Call {
@@ -211,6 +220,7 @@ class Server {
   const Options& options_;
   standin::ChargeJournal* journal_;
   std::mt19937 random_;
+  std::vector<int32_t> cards_;  // the file's cards, when no range is given
   std::map<int32_t, Telefon> telefons_;
   std::priority_queue<Call, std::vector<Call>, std::greater<Call>> active_;
   Figures figures_;
@@ -220,6 +230,9 @@ class Server {
 int32_t Server::PickCard() {
   const bool hot = options_.hotPercent > 0 &&
                    std::uniform_int_distribution<int>(0, 99)(random_) < options_.hotPercent;
+  if (!hot && !cards_.empty()) {
+    return cards_[std::uniform_int_distribution<size_t>(0, cards_.size() - 1)(random_)];
+  }
   const Range& range = hot ? options_.hot : options_.cards;
   return std::uniform_int_distribution<int32_t>(range.first, range.last)(random_);
 }
@@ -353,7 +366,13 @@ void Server::JournalFailed() {
 }
 
 int Server::Run() {
-  telefons_ = ReadTelefons(options_.dataDir, options_);
+  Catalogue catalogue = ReadCatalogue(options_.dataDir, options_);
+  cards_ = std::move(catalogue.cards);
+  telefons_ = std::move(catalogue.telefons);
+  if (options_.cards.first > options_.cards.last && cards_.empty()) {
+    std::fprintf(stderr, "telephony_standin: no cards in %sPREPAID.DAT\n", dir());
+    return 3;
+  }
   std::exponential_distribution<double> gap(options_.rate);
   const Clock::time_point start = Clock::now();
   const auto end = start + std::chrono::duration_cast<Clock::duration>(

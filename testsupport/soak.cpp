@@ -1,25 +1,29 @@
 // soak: every program that changes the card file, at once, against one file of 100,000 cards,
 // with kills and a full file system, and at the end the proof that no unit was lost.
 //
-//   soak --minutes N --standin PATH --editor PATH [--no-lock] [--cards N] [--seed N]
-//        [--keep DIR]
+//   soak --minutes N --standin PATH --editor PATH [--no-lock] [--no-mount] [--cards N]
+//        [--seed N] [--keep DIR]
 //
 // Participants (each a process of its own):
 //   - three telephony stand-ins (tools/telephony_standin), restarted at once when killed;
 //   - the card editor's save path, driven headless (testsupport/editor_driver);
 //   - imports: every few seconds a new order file of top-ups, emptyings, locks, unlocks and new
 //     cards with a batch marker is dropped into the exchange directory and imported;
-//   - the operator: top-ups of single cards, applied like an import line;
+//   - the operator: one command at a time: top-ups of single cards (applied like an import
+//     line), new balances and new telephone numbers;
 //   - a killer that sends SIGKILL to a stand-in or a running import at random moments, and to
 //     some imports a few milliseconds after their start, while they write;
 //   - a filler that fills the file system of the card files for short spells (the card files
-//     live on a small tmpfs mounted for the run; where no file system can be mounted, the run
-//     goes on without these spells and says so).
+//     live on a small tmpfs mounted for the run; where none can be mounted, or with
+//     --no-mount, the imports and the operator's commands fail their writes through the fault
+//     seam for those spells instead).
 //
 // Cards: 1 to 1000 are changed by imports alone (top-ups and emptyings, so the sequence of
-// imports decides their balance); 1001 to 1010 are hot, half of all calls go to them, so
-// writers meet on the same record all the time; 1001 to 1100 are the operator's and the
-// editor's; locks and unlocks go to 1101 and up.
+// imports decides their balance); 1001 to 1010 by the operator alone (balances set and topped
+// up, so the sequence of the operator's commands decides theirs); 1011 to 1020 are hot, half
+// of all calls go to them, so writers meet on the same record all the time; 1011 to 1100 are
+// the operator's (top-ups, telephone numbers) and the editor's; locks and unlocks go to 1101
+// and up. Calls, imports' top-ups and new cards go to 1011 and up.
 //
 // At the end every participant is stopped, left-over orders are imported, and the file is
 // checked: every record whole (its fields as some participant wrote them), no card lost or
@@ -49,6 +53,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
 #include "store/import.h"
@@ -63,8 +68,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int32_t kQuietLast = 1000;
-constexpr int32_t kHotFirst = 1001, kHotLast = 1010;
-constexpr int32_t kDeskLast = 1100;  // the operator's and the editor's cards: 1001 to 1100
+constexpr int32_t kSetFirst = 1001, kSetLast = 1010;    // the operator's alone
+constexpr int32_t kDeskFirst = 1011, kDeskLast = 1100;  // the operator's and the editor's
+constexpr int32_t kHotFirst = 1011, kHotLast = 1020;
 constexpr int32_t kNewCardBase = 200000;
 constexpr int kStandins = 3;
 constexpr size_t kFileSystemBytes = 32 << 20;
@@ -76,13 +82,15 @@ struct Options {
   double minutes = 2;
   std::string standin, editor, keep;
   bool lock = true;
+  bool mount = true;
   int32_t cards = 100000;
   unsigned seed = 1;
 };
 
 // One order line of an import, as generated.
 struct OrderLine {
-  char command;  // 'A', 'D', 'L', 'U'
+  char command;  // 'A', 'D', 'L', 'U'; the operator's also 'S' (set the balance), 'T' (set the
+                 // telephone number to the soak's other one)
   int32_t card;
   int32_t amount;
 };
@@ -93,7 +101,7 @@ struct OrderLine {
 struct Expectation {
   std::set<std::pair<int64_t, bool>> imported;  // (balance, locked)
   int64_t added = 0;
-  std::vector<int64_t> uncertain;  // charges whose fate is unknown
+  std::vector<int64_t> uncertain;  // changes whose fate is unknown
 };
 
 class Soak {
@@ -122,7 +130,7 @@ class Soak {
   void StartEditor();
   void StartImport();
   void DropOrderFile();
-  void StartTopup();
+  void StartOperator();
   void KillSomebody();
   void FillFileSystem();
   void EndFill();
@@ -153,15 +161,16 @@ class Soak {
   std::vector<std::vector<OrderLine>> batches_;  // in the order they were dropped
   std::vector<std::string> markers_;
   int32_t nextNewCard_ = kNewCardBase;
-  // The operator's top-ups that reported success.
-  std::vector<OrderLine> topups_;
+  // The operator's commands in their order, and whether each reported success.
+  std::vector<std::pair<OrderLine, bool>> commands_;
 
   // Figures.
   std::map<std::string, long> runs_, kills_, failures_;
   long fillSpells_ = 0;
   std::string fillPath_;
+  std::string fullFlag_;  // while it exists, forked participants fail writes as on a full disk
   Clock::time_point fillEnds_{};
-  std::pair<pid_t, Clock::time_point> importKill_{-1, {}};
+  Clock::duration importTime_ = milliseconds(20);
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -180,11 +189,14 @@ bool Soak::Prepare() {
   fs_ = work_ / "fs/";
   mkdir(fs_.c_str(), 0755);
   const std::string size = "size=" + std::to_string(kFileSystemBytes);
-  mounted_ = mount("soak", fs_.c_str(), "tmpfs", 0, size.c_str()) == 0;
+  mounted_ = options_.mount && mount("soak", fs_.c_str(), "tmpfs", 0, size.c_str()) == 0;
   if (!mounted_) {
-    std::printf("note: no file system could be mounted (%s); the run has no disk-full spells\n",
-                std::strerror(errno));
+    std::printf(
+        "note: no file system mounted (%s); the disk-full spells are injected into the "
+        "imports and the operator's commands through the fault seam\n",
+        options_.mount ? std::strerror(errno) : "--no-mount");
   }
+  fullFlag_ = work_ / "disk-full";
   fillPath_ = fs_ + "filler";
   mkdir(DataDir().c_str(), 0755);
   mkdir(ExchangeDir().c_str(), 0755);
@@ -203,6 +215,23 @@ bool Soak::Prepare() {
 // ---------------------------------------------------------------------------------------------
 // Processes
 
+// Where no file system can be mounted for the run, a full disk is played through the fault
+// seam of platform/: while `flag` exists, every write to a file under `dir` fails with ENOSPC,
+// except the rewrites of card records in PREPAID.DAT (which need no new space), and so do its
+// appends, which cannot be told from them there.
+void InjectDiskFull(const std::string& dir, const std::string& flag) {
+  platform::SetFaultHook([dir, flag](platform::FileOp op, std::string_view path) {
+    if (op != platform::FileOp::kWrite || path.rfind(dir, 0) != 0) return 0;
+    if (path.size() >= 11 && path.substr(path.size() - 11) == "PREPAID.DAT") return 0;
+    return access(flag.c_str(), F_OK) == 0 ? ENOSPC : 0;
+  });
+}
+
+// The card editor's import, Prepaid_Include.
+int32_t Import(const std::string& exchangeDir, const std::string& dataDir) {
+  return store::Include(exchangeDir.c_str(), dataDir.c_str(), util::SplitGeneration::kCurrent);
+}
+
 pid_t Soak::Fork(const std::string& kind, bool killable, const std::function<int()>& body,
                  std::function<void(int)> onExit) {
   std::fflush(stdout);
@@ -210,6 +239,7 @@ pid_t Soak::Fork(const std::string& kind, bool killable, const std::function<int
   if (pid == 0) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    if (!mounted_) InjectDiskFull(fs_, fullFlag_);
     _exit(body());
   }
   if (pid > 0) {
@@ -258,11 +288,6 @@ void Soak::Reap(bool block) {
   }
 }
 
-// The card editor's import, Prepaid_Include.
-int32_t Import(const std::string& exchangeDir, const std::string& dataDir) {
-  return store::Include(exchangeDir.c_str(), dataDir.c_str(), util::SplitGeneration::kCurrent);
-}
-
 bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 // ---------------------------------------------------------------------------------------------
@@ -290,7 +315,7 @@ void Soak::StartStandin(int number) {
 void Soak::StartEditor() {
   Spawn("editor", false,
         {options_.editor, DataDir(), "--log", work_ / "editor.log", "--cards",
-         std::to_string(kHotFirst) + "-" + std::to_string(kDeskLast), "--rate", "4", "--think",
+         std::to_string(kDeskFirst) + "-" + std::to_string(kDeskLast), "--rate", "4", "--think",
          "150", "--seed", std::to_string(options_.seed)},
         work_ / "editor.out", [this](int status) {
           if (!ExitedWith(status, 0)) ++failures_["editor"];
@@ -309,7 +334,7 @@ void Soak::DropOrderFile() {
     OrderLine line{};
     const int kind = std::uniform_int_distribution<int>(0, 99)(random_);
     if (kind < 45) {
-      line = {'A', RandomCard(kHotFirst, kDeskLast), RandomCard(1, 100)};
+      line = {'A', RandomCard(kDeskFirst, kDeskLast), RandomCard(1, 100)};
     } else if (kind < 65) {
       line = {'A', RandomCard(kDeskLast + 1, options_.cards), RandomCard(1, 100)};
     } else if (kind < 75) {
@@ -346,42 +371,71 @@ void Soak::StartImport() {
   if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) DropOrderFile();
   if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) return;
   const std::string exchange = ExchangeDir(), data = DataDir();
+  const Clock::time_point started = Clock::now();
   const pid_t pid = Fork(
       "import", true, [exchange, data] { return Import(exchange, data) == 1 ? 0 : 1; },
-      [this](int status) {
+      [this, started](int status) {
         if (ExitedWith(status, 1)) ++failures_["import"];
+        importTime_ = Clock::now() - started;
       });
+  // Some imports are killed while they write: at a random moment within the time an import
+  // took last.
   if (pid > 0 && Chance(30)) {
-    importKill_ = {pid, Clock::now() + milliseconds(RandomCard(0, 25))};
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(importTime_).count();
+    const struct timespec pause {
+      0, std::uniform_int_distribution<long>(0, std::min<long>(ns, 200'000'000))(random_)
+    };
+    nanosleep(&pause, nullptr);
+    kill(pid, SIGKILL);
   }
 }
 
-// The operator tops up one card: found where it is now (a locked card too, as an import line
-// finds it) and changed under its record lock.
-void Soak::StartTopup() {
-  const OrderLine topup{'A', RandomCard(kHotFirst, kDeskLast), RandomCard(1, 100)};
+// The operator's command, run as a process of its own: found where the card is now (a locked
+// card too, as an import line finds it) and changed under its record lock.
+int OperatorCommand(const std::string& dataDir, const OrderLine& command) {
+  int32_t index = 0;
+  PrepaidCard card{};
+  Prepaid_Search(dataDir.c_str(), command.card, &index, &card);
+  const auto change = [&](PrepaidCard* record) {
+    switch (command.command) {
+      case 'A':
+        record->balance += command.amount;
+        break;
+      case 'S':
+        record->balance = command.amount;
+        break;
+      default:  // 'T'
+        record->telefonLow = record->telefonLow == 300000000 + command.card
+                                 ? 400000000 + command.card
+                                 : 300000000 + command.card;
+    }
+    return true;
+  };
+  const store::UpdateResult result =
+      store::UpdateCard(dataDir.c_str(), index, command.card, change);
+  return result == store::UpdateResult::kWritten || result == store::UpdateResult::kUnchanged ? 0
+                                                                                              : 1;
+}
+
+void Soak::StartOperator() {
+  OrderLine command{};
+  const int kind = std::uniform_int_distribution<int>(0, 99)(random_);
+  if (kind < 50) {
+    command = {'A', RandomCard(kDeskFirst, kDeskLast), RandomCard(1, 100)};
+  } else if (kind < 65) {
+    command = {'A', RandomCard(kSetFirst, kSetLast), RandomCard(1, 100)};
+  } else if (kind < 80) {
+    command = {'S', RandomCard(kSetFirst, kSetLast), RandomCard(1000, 200000)};
+  } else {
+    command = {'T', RandomCard(kDeskFirst, kDeskLast), 0};
+  }
   const std::string data = DataDir();
   Fork(
-      "topup", false,
-      [data, topup] {
-        int32_t index = 0;
-        PrepaidCard card{};
-        Prepaid_Search(data.c_str(), topup.card, &index, &card);
-        const auto add = [&](PrepaidCard* record) {
-          record->balance += topup.amount;
-          return true;
-        };
-        return store::UpdateCard(data.c_str(), index, topup.card, add) ==
-                       store::UpdateResult::kWritten
-                   ? 0
-                   : 1;
-      },
-      [this, topup](int status) {
-        if (ExitedWith(status, 0)) {
-          topups_.push_back(topup);
-        } else {
-          ++failures_["topup"];
-        }
+      "operator", false, [data, command] { return OperatorCommand(data, command); },
+      [this, command](int status) {
+        const bool done = ExitedWith(status, 0);
+        commands_.push_back({command, done});
+        if (!done) ++failures_["operator"];
       });
 }
 
@@ -396,6 +450,12 @@ void Soak::KillSomebody() {
 }
 
 void Soak::FillFileSystem() {
+  ++fillSpells_;
+  fillEnds_ = Clock::now() + milliseconds(std::uniform_int_distribution<int>(1000, 3000)(random_));
+  if (!mounted_) {
+    testsupport::WriteFile(fullFlag_, "");
+    return;
+  }
   platform::UniqueFd filler(open(fillPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   if (!filler) return;
   static const std::vector<char> block(1 << 20, 'F');
@@ -403,12 +463,11 @@ void Soak::FillFileSystem() {
   while (size >= 512) {
     if (!platform::WriteAll(filler.get(), block.data(), size, fillPath_)) size /= 2;
   }
-  ++fillSpells_;
-  fillEnds_ = Clock::now() + milliseconds(std::uniform_int_distribution<int>(1000, 3000)(random_));
 }
 
 void Soak::EndFill() {
   unlink(fillPath_.c_str());
+  unlink(fullFlag_.c_str());
   fillEnds_ = {};
 }
 
@@ -416,7 +475,7 @@ void Soak::Loop(Clock::time_point end) {
   auto every = [this](int low, int high) {
     return Clock::now() + milliseconds(std::uniform_int_distribution<int>(low, high)(random_));
   };
-  Clock::time_point nextImport = every(500, 1500), nextTopup = every(100, 500),
+  Clock::time_point nextImport = every(500, 1500), nextOperator = every(100, 500),
                     nextKill = every(1000, 4000), nextFill = every(5000, 15000);
   while (!g_interrupted && Clock::now() < end) {
     Reap(false);
@@ -425,19 +484,15 @@ void Soak::Loop(Clock::time_point end) {
       StartImport();
       nextImport = every(1500, 4000);
     }
-    if (now >= nextTopup && !Running("topup")) {
-      StartTopup();
-      nextTopup = every(200, 800);
+    if (now >= nextOperator && !Running("operator")) {
+      StartOperator();
+      nextOperator = every(200, 800);
     }
     if (now >= nextKill) {
       KillSomebody();
       nextKill = every(1000, 4000);
     }
-    if (importKill_.first > 0 && now >= importKill_.second) {
-      if (processes_.count(importKill_.first)) kill(importKill_.first, SIGKILL);
-      importKill_.first = -1;
-    }
-    if (mounted_ && fillEnds_ == Clock::time_point{} && now >= nextFill) {
+    if (fillEnds_ == Clock::time_point{} && now >= nextFill) {
       FillFileSystem();
       nextFill = every(5000, 15000);
     }
@@ -545,9 +600,25 @@ bool Soak::ReadOutcomes(std::map<int32_t, Expectation>* expected) {
     }
   }
 
-  for (const OrderLine& topup : topups_) {
-    imported(topup.card);
-    (*expected)[topup.card].added += topup.amount;
+  // The operator's commands, in their order; one that failed may or may not have been applied.
+  for (const auto& [command, done] : commands_) {
+    if (command.command == 'T') continue;
+    if (command.card >= kSetFirst && command.card <= kSetLast) {
+      std::set<std::pair<int64_t, bool>>& states = imported(command.card);
+      std::set<std::pair<int64_t, bool>> next;
+      for (const auto& [balance, locked] : states) {
+        next.insert({command.command == 'S' ? command.amount : balance + command.amount, locked});
+        if (!done) next.insert({balance, locked});
+      }
+      states = std::move(next);
+    } else {
+      imported(command.card);
+      if (done) {
+        (*expected)[command.card].added += command.amount;
+      } else {
+        (*expected)[command.card].uncertain.push_back(command.amount);
+      }
+    }
   }
   std::istringstream editor(testsupport::ReadFile(work_ / "editor.log"));
   std::string kind;
@@ -707,7 +778,7 @@ void Soak::PrintFigures(double seconds, int64_t lost, long wrongCards, long unre
   perSecond("standin_charges_per_s", static_cast<double>(runs_["standin_charges"]));
   perSecond("imports_per_s", static_cast<double>(runs_["import"]));
   perSecond("order_lines_per_s", static_cast<double>(batches_.size() * 60));
-  perSecond("operator_topups_per_s", static_cast<double>(topups_.size()));
+  perSecond("operator_commands_per_s", static_cast<double>(commands_.size()));
   perSecond("editor_saves_per_s", static_cast<double>(runs_["editor_saves"]));
   std::printf("editor_refused: %ld\n", runs_["editor_refused"]);
   std::printf("order_lines_rejected: %ld\n", runs_["rejected_lines"]);
@@ -720,7 +791,7 @@ void Soak::PrintFigures(double seconds, int64_t lost, long wrongCards, long unre
     std::printf("failed_%s: %ld\n", kind.c_str(), count);
     faults += count;
   }
-  std::printf("kills: %ld\ndisk_full_spells: %ld\nfaults: %ld\nunresolved_charges: %ld\n", kills,
+  std::printf("kills: %ld\ndisk_full_spells: %ld\nfaults: %ld\nunresolved_changes: %ld\n", kills,
               fillSpells_, faults, unresolved);
   std::printf("cards_wrong: %ld\nlost_units: %lld\n", wrongCards, static_cast<long long>(lost));
 }
@@ -745,8 +816,8 @@ int Soak::Run() {
 bool ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
-    if (name == "--no-lock") {
-      options->lock = false;
+    if (name == "--no-lock" || name == "--no-mount") {
+      (name == "--no-lock" ? options->lock : options->mount) = false;
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -777,8 +848,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: soak --minutes N --standin PATH --editor PATH [--no-lock] [--cards N] "
-                 "[--seed N] [--keep DIR]\n");
+                 "usage: soak --minutes N --standin PATH --editor PATH [--no-lock] [--no-mount] "
+                 "[--cards N] [--seed N] [--keep DIR]\n");
     return 2;
   }
   signal(SIGINT, Interrupt);

@@ -5,14 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/backoff.h"
 #include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "platform/share.h"
 #include "store/card_record.h"
 #include "store/record_update.h"
+#include "store/store_internal.h"
 #include "util/file_open_internal.h"
 
 namespace standin {
@@ -98,17 +101,31 @@ bool ChargeJournal::NotWritten() { return WriteState(false); }
 bool ChargeJournal::Settle() { return SettleFromRecord(pending_); }
 
 bool ChargeJournal::SettleFromRecord(const PendingCharge& charge) {
+  // The card file may be held by a compaction for a moment.
   platform::SharedFile cards;
-  const std::string cardsPath = dataDir_ + "PREPAID.DAT";
-  if (util::OpenAsFopen(cardsPath, "rb+", false, &cards) != 0) return false;
+  platform::Backoff wait(std::chrono::seconds(5));
+  while (util::OpenAsFopen(store::StorePath(dataDir_.c_str(), "PREPAID.DAT"), "rb+", false,
+                           &cards) != 0) {
+    if (!wait.Wait()) return false;
+  }
+  // The card's record: where it was, or, after a compaction moved the cards, where it is now.
+  const auto read = [&](int32_t index, PrepaidCard* now) {
+    return store::ReadCardLocked(cards, index, now) && now->cardNumber == charge.card;
+  };
   PrepaidCard now{};
-  const bool present = store::ReadCardLocked(cards, charge.index, &now);
+  bool present = read(charge.index, &now);
+  if (!present) {
+    int32_t index = 0;
+    PrepaidCard found{};
+    Prepaid_Search(dataDir_.c_str(), charge.card, &index, &found);  // also finds a locked card
+    present = read(index, &now);
+  }
   cards.Close();
   const char* kind = nullptr;
   if (present && SameBytes(now, charge.after)) {
     kind = "charge";
   } else if (!present || !SameBytes(now, charge.before)) {
-    kind = "unresolved";
+    kind = "unresolved";  // changed by somebody since: either could be true
   }
   if (kind && !Append(kind, charge.card, charge.units)) return false;
   return WriteState(false);

@@ -13,9 +13,10 @@
 // stand-in notes in a small state file beside the journal (<journal>.pending, one fixed
 // 100-byte entry rewritten in place) which record it is about to write, as it was and as it
 // will be. After the journal line is written the entry is cleared. A stand-in that starts and
-// finds an entry left behind settles it: the record as it is now tells whether the write
-// happened (it holds the new image) or not (it holds the old one); when somebody has changed
-// the record since, it cannot be told, and the charge is journalled as unresolved. The state
+// finds an entry left behind settles it: the card's record as it is now (where it was, or
+// where a compaction moved it) tells whether the write happened (it holds the new image) or
+// not (it holds the old one); when somebody has changed the record since, it cannot be told,
+// and the charge is journalled as unresolved. The state
 // file's entry is written at offset 0 with a checksum, so a torn entry reads as none (a torn
 // entry belongs to a kill before the record write). The entry also holds the journal's length
 // when it was written: a journal that is longer holds the charge's line already, and the entry

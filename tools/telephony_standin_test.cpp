@@ -30,23 +30,28 @@ class ChargeJournalTest : public testsupport::FileTest {
 };
 
 // A kill between the two writes of a charge leaves a note; the next start settles it from the
-// record: journalled when the record holds the charge, dropped when it does not, "unresolved"
-// when somebody changed the record since, and never journalled twice.
+// card's record: journalled when it holds the charge, also after a compaction moved it, dropped
+// when it does not, "unresolved" when somebody changed the record since, and never journalled
+// twice.
 TEST_F(ChargeJournalTest, AChargeLeftPendingIsSettledOnce) {
   const PrepaidCard before = CardBuilder(5).Balance(10).Build();
   const PrepaidCard after = CardBuilder(5).Balance(9).Build();
   const PrepaidCard changed = CardBuilder(5).Balance(60).Build();
+  const PrepaidCard other = CardBuilder(4).Balance(3).Build();
   struct Case {
     const char* name;
-    PrepaidCard record;      // what the card file holds at the next start
-    std::string leftBehind;  // journal text the killed run wrote after its note
-    std::string journal;     // the journal after the next start
+    std::vector<PrepaidCard> records;  // what the card file holds at the next start
+    std::string leftBehind;            // journal text the killed run wrote after its note
+    std::string journal;               // the journal after the next start
   } cases[] = {
-      {"written", after, "", "charge 5 1\n"},
-      {"not written", before, "", ""},
-      {"changed since", changed, "", "unresolved 5 1\n"},
-      {"line written", after, "charge 5 1\n", "charge 5 1\n"},
-      {"line torn", after, "charge 5", "charge 5 1\n"},
+      {"written", {after}, "", "charge 5 1\n"},
+      {"not written", {before}, "", ""},
+      {"moved, written", {other, after}, "", "charge 5 1\n"},
+      {"moved, not written", {other, before}, "", ""},
+      {"changed since", {changed}, "", "unresolved 5 1\n"},
+      {"gone", {other}, "", "unresolved 5 1\n"},
+      {"line written", {after}, "charge 5 1\n", "charge 5 1\n"},
+      {"line torn", {after}, "charge 5", "charge 5 1\n"},
   };
   for (const Case& c : cases) {
     std::remove(Journal().c_str());
@@ -57,7 +62,7 @@ TEST_F(ChargeJournalTest, AChargeLeftPendingIsSettledOnce) {
       ASSERT_TRUE(killed.NotePending({5, 0, 1, before, after}));
     }
     testsupport::WriteFile(Journal(), c.leftBehind);
-    WriteCardFile(Path("PREPAID.DAT"), {c.record});
+    WriteCardFile(Path("PREPAID.DAT"), c.records);
     for (int start = 0; start < 2; ++start) {
       standin::ChargeJournal next;
       ASSERT_EQ(next.Open(Journal(), Dir()), 0) << c.name;

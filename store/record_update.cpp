@@ -4,7 +4,6 @@
 #include <time.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/c_boundary.h"
@@ -78,13 +77,6 @@ bool WriteRecord(const platform::SharedFile& file, int32_t index, const PrepaidC
   return file.WriteAt(bytes, sizeof bytes, RecordOffset(index));
 }
 
-bool SameRecord(const PrepaidCard& a, const PrepaidCard& b) {
-  unsigned char ea[kRecordSize], eb[kRecordSize];
-  EncodeCard(a, ea);
-  EncodeCard(b, eb);
-  return std::memcmp(ea, eb, kRecordSize) == 0;
-}
-
 }  // namespace
 
 UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32_t cardNumber,
@@ -102,7 +94,7 @@ UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32
   }
   if (before.cardNumber != cardNumber) return UpdateResult::kOtherCard;
   PrepaidCard after = before;
-  if (!change(&after) || SameRecord(before, after)) return UpdateResult::kUnchanged;
+  if (!change(&after) || SameCardBytes(before, after)) return UpdateResult::kUnchanged;
   after.cardNumber = cardNumber;  // the change may not move the record to another card
   if (beforeWrite && !beforeWrite(before, after)) return UpdateResult::kFailed;
   return WriteRecord(file, index, after) ? UpdateResult::kWritten : UpdateResult::kFailed;

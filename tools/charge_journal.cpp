@@ -39,13 +39,6 @@ uint32_t Fnv1a(const unsigned char* bytes, size_t size) {
   return hash;
 }
 
-bool SameBytes(const PrepaidCard& a, const PrepaidCard& b) {
-  unsigned char ea[store::kRecordSize], eb[store::kRecordSize];
-  store::EncodeCard(a, ea);
-  store::EncodeCard(b, eb);
-  return std::memcmp(ea, eb, sizeof ea) == 0;
-}
-
 // The length of the journal up to and including its last line end.
 off_t CompleteLength(int fd, const std::string& path) {
   struct stat status;
@@ -122,9 +115,9 @@ bool ChargeJournal::SettleFromRecord(const PendingCharge& charge) {
   }
   cards.Close();
   const char* kind = nullptr;
-  if (present && SameBytes(now, charge.after)) {
+  if (present && store::SameCardBytes(now, charge.after)) {
     kind = "charge";
-  } else if (!present || !SameBytes(now, charge.before)) {
+  } else if (!present || !store::SameCardBytes(now, charge.before)) {
     kind = "unresolved";  // changed by somebody since: either could be true
   }
   if (kind && !Append(kind, charge.card, charge.units)) return false;

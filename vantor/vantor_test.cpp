@@ -117,10 +117,79 @@ TEST_F(VantorTest, SavingUnchangedKeepsEveryBalanceAndNumber) {
   }
 }
 
+TEST_F(VantorTest, TelephoneAndBalanceTexts) {
+  Start([&] {
+    backend->AdvanceTime(200);
+    SearchCard("43", [&](TDialog& dialog) {
+      EXPECT_EQ(dialog.ChildWithId(434)->GetText(), "030012345678");
+      EXPECT_EQ(dialog.ChildWithId(433)->GetText(), "1000000000");
+      dialog.CloseWindow(IDCANCEL);
+    });
+    Edit("42", "abc", "12345");
+    Edit("43", "-2147483648", "");
+    Edit("44", "99999999999", "99999999991234567891234");
+  });
+  EXPECT_EQ(Stored(0).balance, 0);
+  EXPECT_EQ(Stored(0).telefonDigits, 5);
+  EXPECT_EQ(Stored(0).telefonHigh, 0);
+  EXPECT_EQ(Stored(0).telefonLow, 12345);
+  EXPECT_EQ(Stored(1).balance, INT32_MIN);
+  EXPECT_EQ(Stored(1).telefonDigits, 0);
+  EXPECT_EQ(Stored(1).telefonHigh, 0);
+  EXPECT_EQ(Stored(1).telefonLow, 0);
+  // Eleven characters of balance come back (then the largest 32-bit value); the telephone text
+  // is cut to 19 characters: "9999999999" above the last nine.
+  EXPECT_EQ(Stored(2).balance, INT32_MAX);
+  EXPECT_EQ(Stored(2).telefonDigits, 19);
+  EXPECT_EQ(Stored(2).telefonHigh, INT32_MAX);
+  EXPECT_EQ(Stored(2).telefonLow, 123456789);
+}
+
+TEST_F(VantorTest, TelephoneTextOfUnusualRecords) {
+  PrepaidCard card = Card(1, 0, 12, 30, 12345678);
+  EXPECT_EQ(vantor::TelefonText(card, 52), "030012345678");
+  card = Card(1, 0, 5, 0, 12);
+  EXPECT_EQ(vantor::TelefonText(card, 52), "00012");
+  card = Card(1, 0, 3, 0, 123456);  // fewer digits than the number has: not lengthened
+  EXPECT_EQ(vantor::TelefonText(card, 52), "123456");
+  card = Card(1, 0, 200, 7, 5);  // lengthened only up to the buffer
+  EXPECT_EQ(vantor::TelefonText(card, 52), std::string(41, '0') + "7000000005");
+  card = Card(1, 0, 0, 7, 7);
+  EXPECT_EQ(vantor::TelefonText(card, 52), "");
+}
+
+TEST_F(VantorTest, MissingLockedAndCancelled) {
+  std::string before;
+  Start([&] {
+    backend->AdvanceTime(200);
+    for (const char* card : {"4711", "45", ""}) {
+      SearchCard(card, nullptr);
+      const ui::ShownMessageBox& box = OnlyBox();
+      EXPECT_EQ(box.text, kNotFound) << card;
+      EXPECT_EQ(box.caption, "Fehler");
+      EXPECT_EQ(box.type, MB_OK | MB_ICONHAND);
+    }
+    // The card data dialog never opened for them.
+    EXPECT_EQ(backend->UnendedModals(), 0);
+    // clang-format off
+    for (auto cancel : {+[](ui::HeadlessBackend& b, TDialog&) { b.PressEscape(); },
+                        +[](ui::HeadlessBackend& b, TDialog& d) { b.Close(d); },
+                        +[](ui::HeadlessBackend& b, TDialog& d) { b.Click(*d.ChildWithId(2)); }}) {
+      // clang-format on
+      SearchCard("42", [&, cancel](TDialog& dialog) {
+        Retype(dialog, 436, "1");
+        cancel(*backend, dialog);
+      });
+      EXPECT_TRUE(backend->MessageBoxes().empty());
+    }
+  });
+  EXPECT_EQ(testsupport::CardBytes(Stored(0)), testsupport::CardBytes(cards[0]));
+}
+
 // While the dialog is open the telephony server charges a call and records a last number, and
 // an import locks the card. A save writes only what the operator changed into the record as it
 // is now; a new balance reckoned from the balance shown is refused once that balance moved.
-TEST_F(VantorTest, ASaveKeepsWhatOthersChangedMeanwhile) {
+TEST_F(VantorTest, ChangesOfAnotherProcessMeanwhileAreKept) {
   PrepaidCard meanwhile = CardBuilder(42).Balance(240).Last("0049301111").Locked().Build();
   meanwhile.telefonDigits = 10;
   meanwhile.telefonLow = 301234567;

@@ -1,8 +1,8 @@
 // soak: every program that changes the card file, at once, against one file of 100,000 cards,
 // with kills and a full file system, and at the end the proof that no unit was lost.
 //
-//   soak --minutes N --standin PATH --editor PATH [--no-lock] [--no-mount] [--cards N]
-//        [--seed N] [--keep DIR]
+//   soak --minutes N --standin PATH --editor PATH [--cli PATH] [--no-lock] [--no-mount]
+//        [--cards N] [--seed N] [--keep DIR]
 //
 // Participants (each a process of its own):
 //   - three telephony stand-ins (tools/telephony_standin), restarted at once when killed;
@@ -11,6 +11,8 @@
 //     cards with a batch marker is dropped into the exchange directory and imported;
 //   - the operator: one command at a time: top-ups of single cards (applied like an import
 //     line), new balances and new telephone numbers;
+//   imports and the operator's commands run the command line given with --cli
+//   (lindavox-prepaid import, topup, set), else the store's functions in a process of their own;
 //   - a killer that sends SIGKILL to a stand-in or a running import at random moments, and to
 //     some imports a few milliseconds after their start, while they write;
 //   - a filler that fills the file system of the card files for short spells (the card files
@@ -81,6 +83,7 @@ void Interrupt(int) { g_interrupted = 1; }
 struct Options {
   double minutes = 2;
   std::string standin, editor, keep;
+  std::string cli;  // the operator's command line; without it the store is called directly
   bool lock = true;
   bool mount = true;
   int32_t cards = 100000;
@@ -89,8 +92,8 @@ struct Options {
 
 // One order line of an import, as generated.
 struct OrderLine {
-  char command;  // 'A', 'D', 'L', 'U'; the operator's also 'S' (set the balance), 'T' (set the
-                 // telephone number to the soak's other one)
+  char command;  // 'A', 'D', 'L', 'U'; the operator's also 'S' (set the balance to the amount)
+                 // and 'T' (set the telephone number: amount 3 or 4, the card's soak numbers)
   int32_t card;
   int32_t amount;
 };
@@ -124,6 +127,10 @@ class Soak {
               const std::string& output, std::function<void(int)> onExit);
   pid_t Fork(const std::string& kind, bool killable, const std::function<int()>& body,
              std::function<void(int)> onExit);
+  // Runs the command line with `arguments` after its folder options when there is one, else
+  // `storeCall` in a process of its own.
+  pid_t Participant(const std::string& kind, bool killable, const std::function<int()>& storeCall,
+                    const std::vector<std::string>& arguments, std::function<void(int)> onExit);
   bool Running(const std::string& kind) const;
 
   void StartStandin(int number);
@@ -267,6 +274,16 @@ pid_t Soak::Spawn(const std::string& kind, bool killable, const std::vector<std:
       std::move(onExit));
 }
 
+pid_t Soak::Participant(const std::string& kind, bool killable,
+                        const std::function<int()>& storeCall,
+                        const std::vector<std::string>& arguments,
+                        std::function<void(int)> onExit) {
+  if (options_.cli.empty()) return Fork(kind, killable, storeCall, std::move(onExit));
+  std::vector<std::string> argv = {options_.cli, "-d", DataDir(), "-x", ExchangeDir()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return Spawn(kind, killable, argv, work_ / (kind + ".out"), std::move(onExit));
+}
+
 bool Soak::Running(const std::string& kind) const {
   return std::any_of(processes_.begin(), processes_.end(),
                      [&](const auto& entry) { return entry.second.kind == kind; });
@@ -371,10 +388,10 @@ void Soak::StartImport() {
   if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) return;
   const std::string exchange = ExchangeDir(), data = DataDir();
   const Clock::time_point started = Clock::now();
-  const pid_t pid = Fork(
-      "import", true, [exchange, data] { return Import(exchange, data) == 1 ? 0 : 1; },
+  const pid_t pid = Participant(
+      "import", true, [exchange, data] { return Import(exchange, data) == 1 ? 0 : 1; }, {"import"},
       [this, started](int status) {
-        if (ExitedWith(status, 1)) ++failures_["import"];
+        if (WIFEXITED(status) && WEXITSTATUS(status) != 0) ++failures_["import"];
         importTime_ = Clock::now() - started;
       });
   // Some imports are killed while they write: at a random moment within the time an import
@@ -403,10 +420,8 @@ int OperatorCommand(const std::string& dataDir, const OrderLine& command) {
       case 'S':
         record->balance = command.amount;
         break;
-      default:  // 'T'
-        record->telefonLow = record->telefonLow == 300000000 + command.card
-                                 ? 400000000 + command.card
-                                 : 300000000 + command.card;
+      default:  // 'T': one of the card's two soak numbers
+        record->telefonLow = command.amount * 100000000 + command.card;
     }
     return true;
   };
@@ -426,11 +441,24 @@ void Soak::StartOperator() {
   } else if (kind < 80) {
     command = {'S', RandomCard(kSetFirst, kSetLast), RandomCard(1000, 200000)};
   } else {
-    command = {'T', RandomCard(kDeskFirst, kDeskLast), 0};
+    command = {'T', RandomCard(kDeskFirst, kDeskLast), RandomCard(3, 4)};
+  }
+  const std::string card = std::to_string(command.card), amount = std::to_string(command.amount);
+  std::vector<std::string> arguments;
+  switch (command.command) {
+    case 'A':
+      arguments = {"topup", card, amount};
+      break;
+    case 'S':
+      arguments = {"set", card, "--balance", amount};
+      break;
+    default:
+      arguments = {"set", card, "--phone",
+                   "0" + std::to_string(command.amount * 100000000 + command.card)};
   }
   const std::string data = DataDir();
-  Fork(
-      "operator", false, [data, command] { return OperatorCommand(data, command); },
+  Participant(
+      "operator", false, [data, command] { return OperatorCommand(data, command); }, arguments,
       [this, command](int status) {
         const bool done = ExitedWith(status, 0);
         commands_.push_back({command, done});
@@ -839,6 +867,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->standin = value;
     } else if (name == "--editor") {
       options->editor = value;
+    } else if (name == "--cli") {
+      options->cli = value;
     } else if (name == "--cards") {
       options->cards = std::atoi(value.c_str());
     } else if (name == "--seed") {
@@ -859,7 +889,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: soak --minutes N --standin PATH --editor PATH [--no-lock] [--no-mount] "
+                 "usage: soak --minutes N --standin PATH --editor PATH [--cli PATH] [--no-lock] "
+                 "[--no-mount] "
                  "[--cards N] [--seed N] [--keep DIR]\n");
     return 2;
   }

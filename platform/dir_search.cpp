@@ -88,6 +88,14 @@ bool RuledOutByType(const dirent& raw, const DirSearchOptions& options) {
 #endif
 }
 
+bool IsLink(int dirFd, const dirent& raw) {
+#ifdef _DIRENT_HAVE_D_TYPE
+  if (raw.d_type != DT_UNKNOWN) return raw.d_type == DT_LNK;
+#endif
+  struct stat own;
+  return ::fstatat(dirFd, raw.d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+}
+
 }  // namespace
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
@@ -148,6 +156,7 @@ bool DirSearch::Next() {
     entry_.isDirectory = isDirectory;
     entry_.isHidden = name.front() == '.';
     entry_.isReadOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    entry_.isLink = IsLink(dirFd, *raw);
     entry_.size = isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
     entry_.lastWriteTime = st.st_mtime;
     return true;

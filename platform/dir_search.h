@@ -40,6 +40,7 @@ struct DirEntry {
   bool isDirectory = false;
   bool isHidden = false;
   bool isReadOnly = false;  // no write permission bit set
+  bool isLink = false;      // a symbolic link; the other fields describe its target
   uint64_t size = 0;        // 0 for folders
   time_t lastWriteTime = 0;
 };

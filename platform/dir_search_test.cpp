@@ -248,7 +248,9 @@ TEST_F(DirSearchTest, FollowsSymbolicLinksAndLeavesOutDanglingOnes) {
   EXPECT_EQ(fileLink->size, 10u);  // the target's size, not the link's
   std::optional<DirEntry> folderLink = FindOne(Here() + "folder-link", kAllEntries);
   ASSERT_TRUE(folderLink);
-  EXPECT_TRUE(folderLink->isDirectory);
+  EXPECT_TRUE(folderLink->isDirectory && folderLink->isLink);
+  EXPECT_TRUE(fileLink->isLink);
+  EXPECT_FALSE(FindOne(Here() + "folder", kAllEntries)->isLink);
 }
 
 TEST_F(DirSearchTest, NameWithoutWildcardsFindsOnlyThatEntry) {

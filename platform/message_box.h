@@ -9,6 +9,10 @@
 
 namespace platform {
 
+// The icons library code asks for (MB_ICONHAND, MB_ICONINFORMATION); the button is always OK.
+inline constexpr unsigned kMessageIconStop = 0x10;
+inline constexpr unsigned kMessageIconInformation = 0x40;
+
 // text and caption are Windows-1252; type holds the MB_* button and icon bits. Returns the
 // button chosen (IDOK = 1, IDCANCEL = 2, ...).
 using MessageBoxHook = int (*)(const char* text, const char* caption, unsigned type);

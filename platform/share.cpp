@@ -414,12 +414,17 @@ std::FILE* AttachStream(SharedFile file, const char* mode) {
 
 namespace {
 
+enum class IfMissing { kFail, kAct };
+
 // Runs `action` while no cooperating process holds `path` open, under the gate of that file.
-// Only ordinary files carry announcements; anything else is acted on at once.
+// Only ordinary files carry announcements; anything else is acted on at once, and so is a
+// missing path when `ifMissing` says so.
 template <typename Action>
-int WhileNotOpen(const std::string& path, Action action) {
+int WhileNotOpen(const std::string& path, Action action, IfMissing ifMissing = IfMissing::kFail) {
   struct stat status;
-  if (::lstat(path.c_str(), &status) != 0) return Errno();
+  if (::lstat(path.c_str(), &status) != 0) {
+    return errno == ENOENT && ifMissing == IfMissing::kAct ? action() : Errno();
+  }
   if (KindOf(status) != FileKind::kRegular) return action();
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
   if (!fd) return errno == EACCES ? action() : Errno();
@@ -447,6 +452,27 @@ int RenameShared(const std::string& from, const std::string& to) {
     if (::lstat(to.c_str(), &target) == 0) return EEXIST;
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Errno();
   });
+}
+
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return ::lstat(a.c_str(), &first) == 0 && ::lstat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
+int ReplaceShared(const std::string& from, const std::string& to) {
+  if (int fault = InjectedFault(FileOp::kRename, from)) return fault;
+  auto rename = [&] { return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Errno(); };
+  // Two names of one file: rename(2) leaves both alone, and the file's gate cannot be taken
+  // twice.
+  if (SameFile(from, to)) return WhileNotOpen(from, rename);
+  // Both gates are held while renaming; the second is only tried for about a second, so two
+  // replacements in opposite directions give up instead of waiting for each other.
+  return WhileNotOpen(from, [&] { return WhileNotOpen(to, rename, IfMissing::kAct); });
 }
 
 }  // namespace platform

@@ -121,6 +121,13 @@ int RemoveShared(const std::string& path);
 // kSharingViolation while a cooperating process holds `from` open.
 int RenameShared(const std::string& from, const std::string& to);
 
+// Renames `from` over `to` in one atomic step (rename(2)): `to` is replaced when it exists and
+// created when it does not, so at every moment `to` names either its old file or the new one.
+// Refused with kSharingViolation while a cooperating process holds either file open (the
+// Windows runtime never shares deletion, and the old `to` is deleted). Both paths must lie on
+// one file system (else EXDEV). Fault hook: FileOp::kRename on `from`.
+int ReplaceShared(const std::string& from, const std::string& to);
+
 }  // namespace platform
 
 #endif

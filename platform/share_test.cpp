@@ -186,6 +186,28 @@ TEST_F(ShareTest, RemoveAndRenameAreRefusedWhileAnotherProcessHoldsTheFile) {
   EXPECT_EQ(RemoveShared(Path("moved")), ENOENT);
 }
 
+TEST_F(ShareTest, ReplaceRenamesOverTheTargetUnlessEitherFileIsHeld) {
+  WriteFile(Path("new"), "new");
+  WriteFile(Path("target"), "old");
+  for (const std::string& held : {Path("new"), Path("target")}) {
+    Holder holder(held, {kAccessRead, kShareReadWrite});
+    EXPECT_EQ(ReplaceShared(Path("new"), Path("target")), kSharingViolation) << held;
+  }
+  EXPECT_EQ(ReadFile(Path("target")), "old");
+  {
+    ScopedFaultHook hook(
+        [](FileOp op, std::string_view) { return op == FileOp::kRename ? EIO : 0; });
+    EXPECT_EQ(ReplaceShared(Path("new"), Path("target")), EIO);
+  }
+  EXPECT_EQ(ReplaceShared(Path("new"), Path("target")), 0);
+  EXPECT_EQ(ReadFile(Path("target")), "new");
+  EXPECT_FALSE(testsupport::FileExists(Path("new")));
+  EXPECT_EQ(ReplaceShared(Path("target"), Path("missing")), 0);
+  EXPECT_EQ(ReadFile(Path("missing")), "new");
+  EXPECT_EQ(ReplaceShared(Path("missing"), Path("missing")), 0);
+  EXPECT_EQ(ReplaceShared(Path("target"), Path("missing")), ENOENT);
+}
+
 TEST_F(ShareTest, RemovingASymbolicLinkLeavesTheHeldTarget) {
   ASSERT_EQ(symlink(file_.c_str(), Path("link").c_str()), 0);
   Holder holder(file_, {kAccessRead, kShareReadWrite});

@@ -13,6 +13,8 @@
 #include "util/base64.h"
 #include "util/convert.h"
 #include "util/file_open.h"
+#include "util/files.h"
+#include "util/launch.h"
 #include "util/lib_strings.h"
 #include "util/line_edit.h"
 #include "util/split_line.h"
@@ -200,6 +202,25 @@ int main(void) {
   CHECK(LIB_strncpy(copy, "abcdef", 3) == copy && strcmp(copy, "abc") == 0);
 #endif
   CHECK(strcmp(f1, "A") == 0 && strcmp(f2, "00042") == 0 && strcmp(f3, "100") == 0);
+
+  /* The file utilities of the program's generation on the card file's folder. */
+  char copied[128];
+  snprintf(copied, sizeof copied, "%scopy.dat", prefix);
+#ifdef LV_BALANCE_QUERY
+  CHECK(FileCopy(copied, path, 0, 0) == 1);
+  CHECK(MyGetFileSize(copied) == 3 * PREPAID_RECORD_SIZE);
+  CHECK(MyGetFileTime(copied) == MyGetFileTime(path));
+  CHECK(ExistFile(prefix, "*.dat") == 1 && ExistFile(prefix, "*.txt") == 0);
+  CHECK(saveremove(copied) == 0 && ExistFile(copied, NULL) == 0);
+#else
+  int32_t size = 0;
+  CHECK(FILE_Copy(copied, path, 0, 1, 0, &size) == 1 && size == 3 * PREPAID_RECORD_SIZE);
+  CHECK(FILE_GetTime(copied) == FILE_GetTime(path));
+  CHECK(FILE_Exist(prefix, "*.dat", NULL) == 1 && FILES_TestExclusive(path, prefix) == 1);
+  CHECK(FILE_saveremove(copied) == 0 && FILE_Exist(copied, NULL, NULL) == 0);
+  CHECK(LIB_isXP() == 1);
+  CHECK(strcmp(LIB_LastErrorString(LIB_NO_MESSAGE_BOX, 2), "No such file or directory") == 0);
+#endif
 
   /* Card codes need PREPAID.BIN; an order file adds a card. */
   char code[] = "ABC";

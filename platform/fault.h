@@ -2,7 +2,7 @@
 //
 // Every file operation that platform/ performs on behalf of the rest of the code (opening,
 // reading, writing, truncating, renaming, removing, taking or testing a lock, checking an open
-// file's type and size, closing) first asks the installed fault hook. A hook
+// file's type and size, closing, syncing) first asks the installed fault hook. A hook
 // that answers a nonzero errno value makes the operation fail with that errno without touching
 // the file, exactly as if the system call had failed. Tests use this to prove that a failed
 // open, write or rename loses no data, and that a lock that cannot be had gives up in time.
@@ -30,6 +30,7 @@ enum class FileOp {
   kLock,   // flock and the record-lock calls (taking, testing)
   kStat,   // fstat of an open file: its type and size
   kClose,  // close of a file (the descriptor is closed all the same)
+  kSync,   // forcing a written file's data to the disk (fsync)
 };
 
 // `path` is the file the operation works on; for reads and writes on an open file it is the

@@ -98,4 +98,22 @@ bool WriteAll(int fd, const void* data, size_t size, std::string_view path, off_
   return true;
 }
 
+int SyncFile(int fd, std::string_view path) {
+  if (int fault = InjectedFault(FileOp::kSync, path)) return fault;
+  while (::fsync(fd) != 0) {
+    if (errno != EINTR) return Errno();
+  }
+  return 0;
+}
+
+void StartWriteBack(int fd, off_t offset, size_t size) {
+  ::sync_file_range(fd, offset, static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+}
+
+void SyncDirectory(const std::string& directory) {
+  UniqueFd fd(
+      ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd) ::fsync(fd.get());
+}
+
 }  // namespace platform

@@ -7,9 +7,11 @@
 // - ReadAll and WriteAll transfer a whole buffer, retrying interrupted and short transfers.
 // - IsRegularFile and KindOf tell an ordinary file from folders, pipes and devices.
 //
+// - SyncFile and SyncDirectory put a written file, and the names of a folder, on the disk.
+//
 // Results are errno values (0 for success) or, for the transfers, byte counts and booleans with
 // errno set. Every function consults the fault hook of platform/fault.h with the path the
-// caller names: kOpen for opening, kStat for the file check, kRead, kWrite, kClose.
+// caller names: kOpen for opening, kStat for the file check, kRead, kWrite, kClose, kSync.
 #ifndef LINDAVOX_PLATFORM_FILE_IO_H
 #define LINDAVOX_PLATFORM_FILE_IO_H
 
@@ -60,6 +62,20 @@ ssize_t ReadAll(int fd, void* buffer, size_t size, std::string_view path,
 // error).
 bool WriteAll(int fd, const void* data, size_t size, std::string_view path,
               off_t offset = kAtCurrentPosition);
+
+// fsync: the data and size of the open file `fd` are on the disk when it returns 0. Returns 0
+// or an errno value; a file written for a replacement is given up when this fails.
+int SyncFile(int fd, std::string_view path);
+
+// Starts writing `size` bytes of `fd` at `offset` to the disk without waiting for them, so a
+// later SyncFile of a large file that is written front to back finds most of it written
+// already. Only a hint: nothing is reported.
+void StartWriteBack(int fd, off_t offset, size_t size);
+
+// Puts the names of `directory` (a prefix as DirectoryOf gives it, "" for the current
+// directory) on the disk, so a rename or removal done there survives a crash. Best effort: a
+// failure is not reported, since the names every reader sees are already right.
+void SyncDirectory(const std::string& directory);
 
 }  // namespace platform
 

@@ -447,13 +447,6 @@ UniqueFd LockProfile(const std::string& directory, const std::string& name) {
   return fd;
 }
 
-// Makes the rename itself survive a crash; a failure here loses nothing that readers see.
-void SyncDirectory(const std::string& directory) {
-  UniqueFd fd(
-      ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd) ::fsync(fd.get());
-}
-
 // Writes `content` to a temporary file and renames it over `target`, so readers see either
 // the old or the new file. `mode`: the old file's permissions; none for a new file.
 bool ReplaceFile(const std::string& target, std::string_view content, std::optional<mode_t> mode) {

@@ -75,6 +75,23 @@
 // for as long as it would wait for the gate, and only then reports kPathKeptChanging. (A fixed
 // number of attempts, as before, turned such a loop into rare, spurious sharing violations.)
 //
+// Replacing or removing a file one holds open. The compaction of the card file must keep
+// writers out while it reads the file, so it holds the file open denying writers, and then has
+// to replace the very file it holds; the card report likewise removes the list of batch markers
+// it holds. RemoveShared and RenameShared would refuse, since the caller's own open counts as a
+// holder. ReplaceHeldShared and RemoveHeldShared therefore take the gate and make the probe
+// through the holder's own descriptor: a lock never conflicts with a request of its own owner,
+// and the owner of an open-file-description lock is the open file itself, so F_OFD_GETLK through
+// that descriptor reports every other open's announcement, in this process or another, but never
+// the holder's. Under the gate the path is checked to still name the held file (lstat, so a
+// symbolic link is refused rather than replaced), and only then renamed over or removed. An
+// opener that arrived meanwhile waits at the gate of the old file and then finds, as after any
+// removal, that the path names another file, and opens again: it sees the old file or the new
+// one, never a half-written one and never none. The replacement has no announcements until
+// somebody opens it; the holder's own announcement stays on the old file until it is closed.
+// With another program's record lock over the reserved bytes, the kernel's list of locks also
+// shows the holder's own announcement, and the operation is refused: stricter, never lenient.
+//
 // Record locks: changing one card record. The sharing modes say who may have a file open;
 // they do not keep two writers of the same record apart. A change of a card is a read of its
 // 32-byte record followed by a write of the whole record, and two such changes that overlap
@@ -101,7 +118,8 @@
 // the caller's copy (Prepaid_Write) takes the lock for its write, so it never lands in the
 // middle of another writer's change. Lookups take no lock; what they read is a snapshot that
 // a later change must read again under the lock. Changes of the whole file (the compaction)
-// keep all writers out of the file while they run and do not take record locks. The lock
+// keep all writers out of the file while they run (it is held open denying writers, see
+// above) and do not take record locks. The lock
 // bytes are the record's own data bytes, far below the announcement bytes above, so record
 // locks and sharing announcements never meet. An OFD lock vanishes with its open file: a
 // writer that is killed holding a record lock holds it no longer, and the next writer goes
@@ -127,6 +145,7 @@
 #include "platform/backoff.h"
 #include "platform/fault.h"
 #include "platform/file_io.h"
+#include "platform/path.h"
 #include "platform/text_stream.h"
 
 namespace platform {
@@ -416,6 +435,19 @@ namespace {
 
 enum class IfMissing { kFail, kAct };
 
+// Runs `action` under the gate of `file` while no cooperating open of it exists other than the
+// open that `file.fd` belongs to. A probe never reports the locks of the open file description
+// it is made through, so through a descriptor opened only to look this means "no open at all",
+// and through a holder's own descriptor "no open but the holder's".
+template <typename Action>
+int WhileNoOtherOpen(const LockTarget& file, Action action) {
+  Backoff backoff;
+  Gate gate(file.fd, file.path);
+  if (int error = gate.Take(backoff)) return error;
+  if (int error = CheckNotOpen(file)) return error;
+  return action();
+}
+
 // Runs `action` while no cooperating process holds `path` open, under the gate of that file.
 // Only ordinary files carry announcements; anything else is acted on at once, and so is a
 // missing path when `ifMissing` says so.
@@ -428,11 +460,47 @@ int WhileNotOpen(const std::string& path, Action action, IfMissing ifMissing = I
   if (KindOf(status) != FileKind::kRegular) return action();
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
   if (!fd) return errno == EACCES ? action() : Errno();
-  Backoff backoff;
-  Gate gate(fd.get(), path);
-  if (int error = gate.Take(backoff)) return error;
-  if (int error = CheckNotOpen({fd.get(), path, status.st_ino})) return error;
-  return action();
+  return WhileNoOtherOpen({fd.get(), path, status.st_ino}, action);
+}
+
+// Renames `from` over the path of `target` under both files' gates, while neither has a
+// cooperating open besides the one `target.fd` belongs to; `prepare` runs right before, under
+// both gates. The one core of every replacement: a caller that holds the target passes its own
+// descriptor, one that does not would pass a descriptor opened only to look.
+template <typename Prepare>
+int ReplaceUnderGates(const std::string& from, const LockTarget& target, Prepare prepare) {
+  return WhileNoOtherOpen(target, [&] {
+    return WhileNotOpen(from, [&] {
+      if (int error = prepare()) return error;
+      return ::rename(from.c_str(), target.path.c_str()) == 0 ? 0 : Errno();
+    });
+  });
+}
+
+// The status of the file `held` has open; EBADF when it is not open.
+int HeldStatus(const SharedFile& held, struct stat* status) {
+  if (!held.isOpen()) return EBADF;
+  return StatOpenFile(held.fd(), held.path(), status);
+}
+
+// 0 when the held path still names the held file itself: not removed, not replaced, and not
+// reached through a symbolic link.
+int StillNamesHeldFile(const std::string& path, const struct stat& held) {
+  struct stat byPath;
+  if (::lstat(path.c_str(), &byPath) != 0) return errno == ENOENT ? ESTALE : Errno();
+  if (S_ISLNK(byPath.st_mode)) return ELOOP;
+  return byPath.st_dev == held.st_dev && byPath.st_ino == held.st_ino ? 0 : ESTALE;
+}
+
+// Gives `path` the permission bits of `model`, and its owner and group where this process may.
+int TakeOverAccess(const std::string& path, const struct stat& model) {
+  struct stat own;
+  if (::lstat(path.c_str(), &own) != 0) return Errno();
+  if (own.st_uid != model.st_uid || own.st_gid != model.st_gid) {
+    // Only a privileged process may give a file away; the permission bits matter most.
+    if (::chown(path.c_str(), model.st_uid, model.st_gid) != 0) errno = 0;
+  }
+  return ::chmod(path.c_str(), model.st_mode & 07777) == 0 ? 0 : Errno();
 }
 
 }  // namespace
@@ -440,6 +508,28 @@ int WhileNotOpen(const std::string& path, Action action, IfMissing ifMissing = I
 int RemoveShared(const std::string& path) {
   if (int fault = InjectedFault(FileOp::kRemove, path)) return fault;
   return WhileNotOpen(path, [&] { return ::unlink(path.c_str()) == 0 ? 0 : Errno(); });
+}
+
+int ReplaceHeldShared(const std::string& from, const SharedFile& held) {
+  if (int fault = InjectedFault(FileOp::kRename, from)) return fault;
+  struct stat status;
+  if (int error = HeldStatus(held, &status)) return error;
+  const int error = ReplaceUnderGates(from, {held.fd(), held.path(), status.st_ino}, [&] {
+    if (int stale = StillNamesHeldFile(held.path(), status)) return stale;
+    return TakeOverAccess(from, status);
+  });
+  if (error == 0) SyncDirectory(DirectoryOf(held.path()));
+  return error;
+}
+
+int RemoveHeldShared(const SharedFile& held) {
+  if (int fault = InjectedFault(FileOp::kRemove, held.path())) return fault;
+  struct stat status;
+  if (int error = HeldStatus(held, &status)) return error;
+  return WhileNoOtherOpen({held.fd(), held.path(), status.st_ino}, [&] {
+    if (int stale = StillNamesHeldFile(held.path(), status)) return stale;
+    return ::unlink(held.path().c_str()) == 0 ? 0 : Errno();
+  });
 }
 
 int RenameShared(const std::string& from, const std::string& to) {
@@ -470,9 +560,11 @@ int ReplaceShared(const std::string& from, const std::string& to) {
   // Two names of one file: rename(2) leaves both alone, and the file's gate cannot be taken
   // twice.
   if (SameFile(from, to)) return WhileNotOpen(from, rename);
-  // Both gates are held while renaming; the second is only tried for about a second, so two
-  // replacements in opposite directions give up instead of waiting for each other.
-  return WhileNotOpen(from, [&] { return WhileNotOpen(to, rename, IfMissing::kAct); });
+  // Both gates are held while renaming, the target's first as in every replacement; the second
+  // is only tried for about a second, so two replacements in opposite directions give up instead
+  // of waiting for each other.
+  return WhileNotOpen(
+      to, [&] { return WhileNotOpen(from, rename); }, IfMissing::kAct);
 }
 
 }  // namespace platform

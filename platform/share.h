@@ -127,6 +127,27 @@ int RenameShared(const std::string& from, const std::string& to);
 // Windows runtime never shares deletion, and the old `to` is deleted). Both paths must lie on
 // one file system (else EXDEV). Fault hook: FileOp::kRename on `from`.
 int ReplaceShared(const std::string& from, const std::string& to);
+// Replacing or removing a file that the caller itself holds open. The caller first opens the
+// file (typically denying writers, so nobody changes it while the caller reads it), does its
+// work, and then acts on the file while its own open is the file's only cooperating open: that
+// one open is disregarded, any other one, in any process (this one included), refuses the
+// operation with kSharingViolation. Both fail with ESTALE when `held.path()` no longer names the
+// held file (another program removed or replaced it meanwhile), with ELOOP when it is a symbolic
+// link (replacing or removing the link would leave its target as it was), and with EBADF when
+// `held` is not open. On failure the file system is as it was. `held` stays open either way;
+// after a success it refers to the file that is no longer named, and the caller closes it.
+
+// Renames `from` over the file `held` has open, in one atomic step: an opener of the path finds
+// either the old file or the new one, never none. Also refused with kSharingViolation while a
+// cooperating process holds `from` open. `from` must lie on the same file system (beside the
+// target). It first takes over the held file's permission bits, and its owner and group where
+// the process may give them away, so the replacement is as accessible as the file it replaces.
+// Once renamed, the folder is synced, so the replacement survives a crash. Fault hook: kRename
+// (on `from`), kLock, kStat.
+int ReplaceHeldShared(const std::string& from, const SharedFile& held);
+
+// Removes the file `held` has open. Fault hook: kRemove (on the held path), kLock, kStat.
+int RemoveHeldShared(const SharedFile& held);
 
 }  // namespace platform
 

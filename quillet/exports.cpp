@@ -4,6 +4,7 @@
 // Prepaid_Search, Prepaid_Write) are defined by the store itself.
 #include "store/import.h"
 #include "store/prepaid.h"
+#include "store/report.h"
 #include "store/store_internal.h"
 #include "util/file_open.h"
 #include "util/file_open_internal.h"
@@ -22,4 +23,8 @@ int32_t myfclose(FILE** stream) { return util::Fclose(stream); }
 
 int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir) {
   return store::Include(exchangeDir, dataDir, util::SplitGeneration::kBalanceQuery);
+}
+
+int32_t Prepaid_Export(const char* exchangeDir, const char* dataDir, const PrepaidConfig* config) {
+  return store::Export(exchangeDir, dataDir, config, store::ReportDate::kWithoutSeconds);
 }

@@ -96,6 +96,31 @@ LV_API int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCa
  * balance query's with GetLineParts. */
 LV_API int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir);
 
+/* Writes the card report PREPAID.TXT into `exchangeDir`: a line with the local date and time
+ * ("06.12.26 13:30:11"; the balance query's library writes "06.12.26 13:30"), the batch marker
+ * lines of PREPAID.TRR as the import recorded them, and one line per card of PREPAID.DAT in
+ * `dataDir` whose balance is not 0, in file order: the card number with leading zeros to
+ * config->cardDigits digits (more digits are written in full), a comma, the balance, a comma,
+ * and "L" for a locked card ("00042,150," and "00043,-5,L"). Lines end in CR LF. The report is
+ * written beside PREPAID.TXT and renamed over it when complete, and PREPAID.TRR is deleted only
+ * after that: returns 1 when the whole report is in place and PREPAID.TRR is gone; 0 when
+ * PREPAID.DAT is missing or cannot be read, or the report cannot be written completely or put in
+ * place, with PREPAID.TXT and PREPAID.TRR as they were, or when PREPAID.TRR could not be deleted
+ * after the report was put in place (its markers then appear again in the next report). A
+ * PREPAID.TRR that another program holds open is left for the next report. */
+LV_API int32_t Prepaid_Export(const char* exchangeDir, const char* dataDir,
+                              const PrepaidConfig* config);
+
+/* Compacts PREPAID.DAT in `dataDir`: the records whose balance is not 0 are kept, unchanged and
+ * in their order (a trailing piece of a record is dropped); record indices found before are
+ * stale afterwards. The card file is opened denying writers for the pass, the cards are written
+ * to PREPAID.NEW, which is synced and renamed over PREPAID.DAT in one step. Returns 1 when
+ * PREPAID.DAT is the compacted file; 0 when it is missing, when another process has it open
+ * (for writing during the pass, or at all at the moment of the replacement), when it is a
+ * symbolic link (which the compacted file would replace), or when anything fails: PREPAID.DAT is
+ * then exactly as it was and PREPAID.NEW is removed. */
+LV_API int32_t Prepaid_Reorganize(const char* dataDir);
+
 /* Decodes a card code with the tables of PREPAID.BIN and checks it. Each of the n symbols of
  * `code` is looked up in the symbol row of its position (the first match gives the digit) and
  * replaced in `code` by that digit character, in input order; a symbol that its row lacks stops

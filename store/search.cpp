@@ -12,6 +12,7 @@
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
 #include "platform/little_endian.h"
+#include "store/card_blocks.h"
 #include "store/card_record.h"
 #include "store/store_internal.h"
 #include "util/file_open_internal.h"
@@ -58,20 +59,6 @@ int32_t Report(int64_t position, const unsigned char* record, int32_t* index, Pr
   if (!record || IsLocked(record)) return 0;
   DecodeCard(record, card);
   return 1;
-}
-
-// The number of whole records from `offset` on that lie in a hole of the file: never written,
-// read as zeros without being stored. A write far beyond the end leaves such a hole (a card file
-// of 64 GiB that holds a few kilobytes), and a scan steps over it instead of reading it. 0
-// where data follows at once, or where the file system cannot tell.
-int64_t HoleRecordsAt(const platform::SharedFile& file, off_t offset, off_t size) {
-  if (offset >= size) return 0;
-  off_t data = ::lseek(file.fd(), offset, SEEK_DATA);
-  if (data < 0) {
-    if (errno != ENXIO) return 0;
-    data = size;  // a hole up to the end
-  }
-  return (data - offset) / static_cast<off_t>(kRecordSize);
 }
 
 // Scans PREPAID.DAT for the first record that `matches` and reports it (see Report). Positions

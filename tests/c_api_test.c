@@ -236,6 +236,24 @@ int main(void) {
   CHECK(Prepaid_Search(prefix, 40, &index, &card) == 1 && index == 3 && card.balance == 400);
   CHECK(Prepaid_Include(prefix, prefix) == 0); /* the order file is gone */
 
+  /* The report lists the cards with units after its date line; the compaction drops card 10. */
+  config.cardDigits = 3;
+  CHECK(Prepaid_Export(prefix, prefix, &config) == 1);
+  char report[96], reportText[128] = "";
+  snprintf(report, sizeof report, "%sPREPAID.TXT", prefix);
+  FILE* in = fopen(report, "rb");
+  if (in) reportText[fread(reportText, 1, sizeof reportText - 1, in)] = 0, fclose(in);
+#ifdef LV_BALANCE_QUERY
+  const size_t dateLength = strlen("06.12.26 13:30");
+#else
+  const size_t dateLength = strlen("06.12.26 13:30:11");
+#endif
+  CHECK(strlen(reportText) > dateLength && reportText[2] == '.' &&
+        strcmp(reportText + dateLength, "\r\n020,1000000000,\r\n030,70,\r\n040,400,\r\n") == 0);
+  CHECK(Prepaid_Reorganize(prefix) == 1);
+  CHECK(Prepaid_Search(prefix, 40, &index, &card) == 1 && index == 2);
+  unlink(report);
+
   unlink(path);
   rmdir(dir);
   printf("c_api: %d passed, %d failed\n", checks - failures, failures);

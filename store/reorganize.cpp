@@ -1,0 +1,63 @@
+// Prepaid_Reorganize: the compaction of PREPAID.DAT, which drops every card without units.
+//
+// The card file is opened denying writers for the whole pass, so no balance that another
+// process writes meanwhile can be lost: its open fails, and it tries again later, as with any
+// sharing conflict (readers may go on reading). The cards with units are copied, unchanged and
+// in their order, to PREPAID.NEW, which is synced and then renamed over PREPAID.DAT in one step
+// while the compaction's own open is the card file's only one (platform::ReplaceHeldShared).
+// On any failure, and when another process has PREPAID.DAT open at that moment, PREPAID.DAT stays
+// exactly as it was, PREPAID.NEW is removed and the result is 0. Killed at any point, the
+// compaction leaves PREPAID.DAT as it was or compacted, whole; a PREPAID.NEW left behind by a
+// kill is emptied by the next compaction.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/c_boundary.h"
+#include "platform/little_endian.h"
+#include "platform/share.h"
+#include "store/card_blocks.h"
+#include "store/card_record.h"
+#include "store/replacement_file.h"
+#include "store/store_internal.h"
+
+namespace store {
+namespace {
+
+// Appends the records with units among the `count` records at `records` to `compacted`, through
+// `block`, which has room for as many records.
+bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned char* block,
+                          ReplacementFile* compacted) {
+  unsigned char* out = block;
+  for (const unsigned char* record = records; record < records + count * kRecordSize;
+       record += kRecordSize) {
+    if (platform::LoadLE32Signed(record + field::kBalance) == 0) continue;
+    std::memcpy(out, record, kRecordSize);
+    out += kRecordSize;
+  }
+  return compacted->Append(block, static_cast<size_t>(out - block));
+}
+
+int32_t Reorganize(const char* dataDir) {
+  const std::string cardsPath = StorePath(dataDir, "PREPAID.DAT");
+  if (!StoreFileExists(cardsPath)) return 0;
+  platform::SharedFile cards;
+  const platform::OpenRequest denyWriters{platform::kAccessRead, platform::kShareRead,
+                                          platform::Disposition::kOpenExisting};
+  if (platform::SharedFile::Open(cardsPath, denyWriters, &cards) != 0) return 0;
+  ReplacementFile compacted(StorePath(dataDir, "PREPAID.NEW"));
+  if (!compacted.Create()) return 0;
+  std::unique_ptr<unsigned char[]> block(new unsigned char[kRecordBlockSize]);
+  const bool copied = ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
+    return AppendCardsWithUnits(records, count, block.get(), &compacted);
+  });
+  return copied && compacted.Replace(cards) ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace store
+
+int32_t Prepaid_Reorganize(const char* dataDir) {
+  if (!dataDir) return 0;
+  return platform::CallNoThrow<int32_t>(0, [&] { return store::Reorganize(dataDir); });
+}

@@ -1,0 +1,50 @@
+// A file written beside a store file to take its place whole (PREPAID.NEW for the card file,
+// .PREPAID.TXT.new for the report): created or emptied with every other open kept out, written
+// front to back, synced, and then renamed into place in one step, so a reader finds the old
+// file or the new one whole, never a part. Until it is in place the object owns the file and
+// removes it again, on every path.
+#ifndef LINDAVOX_STORE_REPLACEMENT_FILE_H
+#define LINDAVOX_STORE_REPLACEMENT_FILE_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+#include "platform/share.h"
+
+namespace store {
+
+class ReplacementFile {
+ public:
+  explicit ReplacementFile(std::string path) : path_(std::move(path)) {}
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Creates or empties the file. False when that fails, also when another process is writing
+  // it (another export or compaction, which then keeps it); a file this attempt may have
+  // created is removed again.
+  bool Create();
+  // Appends `size` bytes. False when not all of them were written.
+  bool Append(const void* data, size_t size);
+  // Syncs and closes the file, then renames it over the file that `held` holds open, while that
+  // open is the file's only one (platform::ReplaceHeldShared).
+  bool Replace(const platform::SharedFile& held);
+  // Syncs and closes the file, then renames it to `target`, where no file may be yet; the
+  // folder is synced too.
+  bool RenameTo(const std::string& target);
+
+ private:
+  bool Finish();
+
+  const std::string path_;
+  platform::SharedFile file_;
+  off_t written_ = 0;
+  bool owned_ = false;  // created here and not yet in place
+};
+
+}  // namespace store
+
+#endif

@@ -1,0 +1,216 @@
+#include "store/report.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/c_boundary.h"
+#include "platform/little_endian.h"
+#include "platform/share.h"
+#include "store/card_blocks.h"
+#include "store/card_record.h"
+#include "store/replacement_file.h"
+#include "store/store_internal.h"
+#include "store/text_lines.h"
+#include "util/file_open_internal.h"
+#include "util/time_format.h"
+
+namespace store {
+namespace {
+
+// The marker list as the report shows it: what a text-mode read gives up to a Ctrl-Z, written
+// back in text mode, so every line ends in CR LF. A last line without a line end (the import
+// records a final marker line as it stood) gets one, so it is not run together with the first
+// card line.
+std::string MarkerLines(std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\x1A'));
+  std::string lines;
+  lines.reserve(bytes.size() + bytes.size() / 8 + 2);
+  char previous = '\0';
+  for (char c : bytes) {
+    if (c == '\n' && previous != '\r') lines += '\r';
+    lines += c;
+    previous = c;
+  }
+  if (!lines.empty() && lines.back() != '\n') lines += "\r\n";
+  return lines;
+}
+
+// Room a card line needs beside the zeros of its card number: "-2147483648" twice, two commas,
+// the lock mark and CR LF (27 bytes), and 16 bytes more that the fixed-size copies below may
+// write beyond the line's end.
+constexpr size_t kLineRoomBeyondWidth = 27 + 16;
+
+// Writes the report line of `record` at `out` and returns its length: the card number as
+// printf's "%0*d" gives it for `width` (sign, zeros, digits), a comma, the balance, a comma,
+// "L" for a locked card, CR LF. `out` has room for width + kLineRoomBeyondWidth bytes. A million
+// lines are written per report, so the short copies have fixed sizes, which the compiler turns
+// into a few moves instead of library calls.
+size_t FormatCardLine(const unsigned char* record, unsigned width, char* out) {
+  static constexpr char kZeros[] = "0000000000000000";
+  char number[32];
+  const int32_t cardNumber = platform::LoadLE32Signed(record + field::kCardNumber);
+  const char* const numberEnd = std::to_chars(number, number + 16, cardNumber).ptr;
+  const size_t length = static_cast<size_t>(numberEnd - number);
+  const char* digits = number;
+  char* p = out;
+  if (cardNumber < 0) *p++ = *digits++;
+  if (width > length) {
+    const size_t zeros = width - length;
+    if (zeros <= 16) {
+      std::memcpy(p, kZeros, 16);
+    } else {
+      std::memset(p, '0', zeros);
+    }
+    p += zeros;
+  }
+  std::memcpy(p, digits, 16);
+  p += numberEnd - digits;
+  *p++ = ',';
+  p = std::to_chars(p, p + 11, platform::LoadLE32Signed(record + field::kBalance)).ptr;
+  *p++ = ',';
+  if (platform::LoadLE32(record + field::kFlags) & PREPAID_CARD_LOCKED) *p++ = 'L';
+  *p++ = '\r';
+  *p++ = '\n';
+  return static_cast<size_t>(p - out);
+}
+
+// The report lines gathered in about 1 MiB before they are written.
+class LineBuffer {
+ public:
+  LineBuffer(ReplacementFile* file, size_t longestLine)
+      : file_(file), capacity_(kFlushAt + longestLine), buffer_(new char[capacity_]) {}
+
+  // Every call leaves less than kFlushAt bytes buffered, so the room for the longest line is
+  // always there.
+  bool Append(std::string_view text) {
+    if (used_ + text.size() > capacity_ && !Flush()) return false;
+    if (text.size() > capacity_) return file_->Append(text.data(), text.size());
+    std::memcpy(buffer_.get() + used_, text.data(), text.size());
+    return Commit(text.size());
+  }
+  // Where the next line goes; Commit(n) takes its n bytes (at most the longest line's).
+  char* Room() { return buffer_.get() + used_; }
+  bool Commit(size_t n) {
+    used_ += n;
+    return used_ < kFlushAt || Flush();
+  }
+  bool Flush() {
+    const bool written = file_->Append(buffer_.get(), used_);
+    used_ = 0;
+    return written;
+  }
+
+ private:
+  static constexpr size_t kFlushAt = size_t{1} << 20;
+
+  ReplacementFile* const file_;
+  const size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+};
+
+class Report {
+ public:
+  Report(const char* exchangeDir, const char* dataDir, unsigned cardDigits, ReportDate date)
+      : cardsPath_(StorePath(dataDir, "PREPAID.DAT")),
+        markersPath_(StorePath(exchangeDir, "PREPAID.TRR")),
+        reportPath_(StorePath(exchangeDir, "PREPAID.TXT")),
+        tempPath_(StorePath(exchangeDir, ".PREPAID.TXT.new")),
+        cardDigits_(cardDigits),
+        date_(date) {}
+
+  int32_t Run();
+
+ private:
+  bool TakeMarkers(platform::SharedFile* markers, std::string* lines) const;
+  bool WriteReport(const platform::SharedFile& cards, const std::string& markers) const;
+  bool WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
+                  const std::string& markers) const;
+  bool PutInPlace(ReplacementFile& report) const;
+
+  const std::string cardsPath_, markersPath_, reportPath_, tempPath_;
+  const unsigned cardDigits_;
+  const ReportDate date_;
+};
+
+int32_t Report::Run() {
+  if (!StoreFileExists(cardsPath_)) return 0;
+  platform::SharedFile cards;
+  if (util::OpenAsFopen(cardsPath_, "rb", false, &cards) != 0) return 0;
+  platform::SharedFile markers;  // held from the reading until the removal
+  std::string markerLines;
+  if (!TakeMarkers(&markers, &markerLines) || !WriteReport(cards, markerLines)) return 0;
+  if (!markers.isOpen()) return 1;
+  return platform::RemoveHeldShared(markers) == 0 ? 1 : 0;
+}
+
+// Reads PREPAID.TRR, opened so that nobody else can open it until it is removed. A list that
+// exists but cannot be opened is left for the next report; one that cannot be read fails the
+// export.
+bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) const {
+  if (!StoreFileExists(markersPath_)) return true;
+  const platform::OpenRequest alone{platform::kAccessRead, platform::kShareNone,
+                                    platform::Disposition::kOpenExisting};
+  if (platform::SharedFile::Open(markersPath_, alone, markers) != 0) return true;
+  const off_t size = markers->Size();
+  std::string bytes;
+  if (size < 0 || !ReadRange(*markers, 0, size, &bytes)) return false;
+  *lines = MarkerLines(bytes);
+  return true;
+}
+
+// Writes the whole report to the temporary file and puts it in place as PREPAID.TXT.
+bool Report::WriteReport(const platform::SharedFile& cards, const std::string& markers) const {
+  ReplacementFile report(tempPath_);
+  if (!report.Create()) return false;
+  LineBuffer lines(&report, cardDigits_ + kLineRoomBeyondWidth);
+  return WriteLines(lines, cards, markers) && lines.Flush() && PutInPlace(report);
+}
+
+bool Report::WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
+                        const std::string& markers) const {
+  char date[80];
+  if (date_ == ReportDate::kWithSeconds) {
+    TIME_GetAktDateString(date, 0);
+  } else {
+    getemaildate(date);
+  }
+  if (!lines.Append(date) || !lines.Append("\r\n") || !lines.Append(markers)) return false;
+  return ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
+    for (const unsigned char* record = records; record < records + count * kRecordSize;
+         record += kRecordSize) {
+      if (platform::LoadLE32Signed(record + field::kBalance) == 0) continue;
+      if (!lines.Commit(FormatCardLine(record, cardDigits_, lines.Room()))) return false;
+    }
+    return true;
+  });
+}
+
+// Renames the finished report over PREPAID.TXT, held so that nobody has it open meanwhile, or
+// to PREPAID.TXT when there is none yet; either way the new name is on the disk before the
+// markers are removed.
+bool Report::PutInPlace(ReplacementFile& report) const {
+  platform::SharedFile previous;
+  const platform::OpenRequest alone{platform::kAccessRead, platform::kShareNone,
+                                    platform::Disposition::kOpenExisting};
+  const int opened = platform::SharedFile::Open(reportPath_, alone, &previous);
+  if (opened == 0) return report.Replace(previous);
+  return opened == ENOENT && report.RenameTo(reportPath_);
+}
+
+}  // namespace
+
+int32_t Export(const char* exchangeDir, const char* dataDir, const PrepaidConfig* config,
+               ReportDate date) {
+  if (!exchangeDir || !dataDir || !config) return 0;
+  return platform::CallNoThrow<int32_t>(0, [&] {
+    Report report(exchangeDir, dataDir, config->cardDigits, date);
+    return report.Run();
+  });
+}
+
+}  // namespace store

@@ -11,10 +11,12 @@
 //     cards with a batch marker is dropped into the exchange directory and imported;
 //   - the operator: one command at a time: top-ups of single cards (applied like an import
 //     line), new balances and new telephone numbers;
-//   imports and the operator's commands run the command line given with --cli
-//   (lindavox-prepaid import, topup, set), else the store's functions in a process of their own;
-//   - a killer that sends SIGKILL to a stand-in or a running import at random moments, and to
-//     some imports a few milliseconds after their start, while they write;
+//   - exports of the card report and compactions of the card file, every few seconds;
+//   imports, exports, compactions and the operator's commands run the command line given with
+//   --cli (lindavox-prepaid import, export, reorganize, topup, set), else the store's functions
+//   in a process of their own;
+//   - a killer that sends SIGKILL to a stand-in, an import, an export or a compaction at random
+//     moments, and to some imports, exports and compactions within their run, while they write;
 //   - a filler that fills the file system of the card files for short spells (the card files
 //     live on a small tmpfs mounted for the run; where none can be mounted, or with
 //     --no-mount, the imports and the operator's commands fail their writes through the fault
@@ -30,7 +32,8 @@
 // At the end every participant is stopped, left-over orders are imported, and the file is
 // checked: every record whole (its fields as some participant wrote them), no card lost or
 // duplicated, the lock state that the imports left, every order line applied or in
-// PREPAID.REJ, every batch marker in PREPAID.TRR, and for every card
+// PREPAID.REJ, every batch marker in PREPAID.TRR or in a report (each report is read when its
+// export ends, whole, as the export puts it in place), and for every card
 //   final balance = initial + top-ups applied - units the stand-ins journalled.
 // It prints one "name: value" line per figure, `lost_units` last, and exits 0 only when every
 // check holds.
@@ -61,6 +64,7 @@
 #include "store/import.h"
 #include "store/prepaid.h"
 #include "store/record_update.h"
+#include "store/report.h"
 #include "testsupport/card_files.h"
 #include "testsupport/temp_dir.h"
 
@@ -117,6 +121,7 @@ class Soak {
     std::string kind;
     bool killable;
     std::function<void(int status)> onExit;
+    Clock::time_point started;
   };
 
   void Prepare();
@@ -138,6 +143,11 @@ class Soak {
   void StartImport();
   void DropOrderFile();
   void StartOperator();
+  void StartExport();
+  void ReadReport();
+  void StartCompaction();
+  // Kills some runs of `kind` at a random moment within the time its last run took.
+  void MaybeKillWithin(pid_t pid, const std::string& kind);
   void KillSomebody();
   void FillFileSystem();
   void EndFill();
@@ -177,7 +187,11 @@ class Soak {
   std::string fillPath_;
   std::string fullFlag_;  // while it exists, forked participants fail writes as on a full disk
   Clock::time_point fillEnds_{};
-  Clock::duration importTime_ = milliseconds(20);
+  std::map<std::string, Clock::duration> runTime_;  // how long the last run of a kind took
+
+  // Reports: the batch markers of every report seen, and the last report's text.
+  std::set<std::string> reportedMarkers_;
+  std::string lastReport_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -249,7 +263,7 @@ pid_t Soak::Fork(const std::string& kind, bool killable, const std::function<int
     _exit(body());
   }
   if (pid > 0) {
-    processes_[pid] = {kind, killable, std::move(onExit)};
+    processes_[pid] = {kind, killable, std::move(onExit), Clock::now()};
     ++runs_[kind];
   }
   return pid;
@@ -298,7 +312,11 @@ void Soak::Reap(bool block) {
     if (found == processes_.end()) continue;
     Process process = std::move(found->second);
     processes_.erase(found);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++kills_[process.kind];
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+      ++kills_[process.kind];
+    } else {
+      runTime_[process.kind] = Clock::now() - process.started;
+    }
     if (process.onExit) process.onExit(status);
     if (block) return;
   }
@@ -387,23 +405,85 @@ void Soak::StartImport() {
   if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) DropOrderFile();
   if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) return;
   const std::string exchange = ExchangeDir(), data = DataDir();
-  const Clock::time_point started = Clock::now();
   const pid_t pid = Participant(
       "import", true, [exchange, data] { return Import(exchange, data) == 1 ? 0 : 1; }, {"import"},
-      [this, started](int status) {
+      [this](int status) {
         if (WIFEXITED(status) && WEXITSTATUS(status) != 0) ++failures_["import"];
-        importTime_ = Clock::now() - started;
       });
-  // Some imports are killed while they write: at a random moment within the time an import
-  // took last.
-  if (pid > 0 && Chance(30)) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(importTime_).count();
-    const struct timespec pause {
-      0, std::uniform_int_distribution<long>(0, std::min<long>(ns, 200'000'000))(random_)
-    };
-    nanosleep(&pause, nullptr);
-    kill(pid, SIGKILL);
+  MaybeKillWithin(pid, "import");
+}
+
+void Soak::MaybeKillWithin(pid_t pid, const std::string& kind) {
+  if (pid <= 0 || !Chance(30)) return;
+  const auto last = runTime_.count(kind) ? runTime_[kind] : milliseconds(20);
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(last).count();
+  const struct timespec pause {
+    0, std::uniform_int_distribution<long>(0, std::min<long>(ns, 500'000'000))(random_)
+  };
+  nanosleep(&pause, nullptr);
+  kill(pid, SIGKILL);
+}
+
+void Soak::StartExport() {
+  const std::string exchange = ExchangeDir(), data = DataDir();
+  const pid_t pid = Participant(
+      "export", true,
+      [exchange, data] {
+        PrepaidConfig config{};
+        Prepaid_ReadConfig(data.c_str(), &config);
+        return store::Export(exchange.c_str(), data.c_str(), &config,
+                             store::ReportDate::kWithSeconds) == 1
+                   ? 0
+                   : 1;
+      },
+      {"export"},
+      [this](int status) {
+        if (WIFEXITED(status) && WEXITSTATUS(status) != 0) ++failures_["export"];
+        ReadReport();
+      });
+  MaybeKillWithin(pid, "export");
+}
+
+// The report in place now: whatever became of the export, PREPAID.TXT is a whole report, the
+// last one put in place. Its markers count as handed over; its lines must be report lines.
+void Soak::ReadReport() {
+  std::string report = testsupport::ReadFile(ExchangeDir() + "PREPAID.TXT");
+  if (report.empty() || report == lastReport_) return;
+  ++runs_["reports"];
+  std::istringstream lines(report);
+  std::string line;
+  bool dateLine = true;
+  while (std::getline(lines, line)) {
+    const bool ended = !line.empty() && line.back() == '\r';
+    if (ended) line.pop_back();
+    bool fits = ended;
+    if (dateLine) {
+      fits = fits && line.size() == 17;
+      dateLine = false;
+    } else if (!line.empty() && line[0] == 'E') {
+      reportedMarkers_.insert(line);
+    } else {
+      int32_t card = 0, balance = 0;
+      char lock[4] = "";
+      const int fields = std::sscanf(line.c_str(), "%d,%d,%3s", &card, &balance, lock);
+      fits = fits && fields >= 2 && balance != 0 && (fields == 2 || std::strcmp(lock, "L") == 0);
+    }
+    if (!fits && ++failures_["report_lines"] <= 5) {
+      std::printf("fault: report line \"%s\"\n", line.c_str());
+    }
   }
+  lastReport_ = std::move(report);
+}
+
+void Soak::StartCompaction() {
+  const std::string data = DataDir();
+  const pid_t pid = Participant(
+      "compaction", true, [data] { return Prepaid_Reorganize(data.c_str()) == 1 ? 0 : 1; },
+      {"reorganize"},
+      [this](int status) {
+        if (ExitedWith(status, 0)) ++runs_["compactions_done"];
+      });
+  MaybeKillWithin(pid, "compaction");
 }
 
 // The operator's command, run as a process of its own: found where the card is now (a locked
@@ -503,13 +583,22 @@ void Soak::Loop(Clock::time_point end) {
     return Clock::now() + milliseconds(std::uniform_int_distribution<int>(low, high)(random_));
   };
   Clock::time_point nextImport = every(500, 1500), nextOperator = every(100, 500),
-                    nextKill = every(1000, 4000), nextFill = every(5000, 15000);
+                    nextKill = every(1000, 4000), nextFill = every(5000, 15000),
+                    nextExport = every(2000, 6000), nextCompaction = every(3000, 9000);
   while (!g_interrupted && Clock::now() < end) {
     Reap(false);
     const Clock::time_point now = Clock::now();
     if (now >= nextImport && !Running("import")) {
       StartImport();
       nextImport = every(1500, 4000);
+    }
+    if (now >= nextExport && !Running("export")) {
+      StartExport();
+      nextExport = every(4000, 8000);
+    }
+    if (now >= nextCompaction && !Running("compaction")) {
+      StartCompaction();
+      nextCompaction = every(6000, 12000);
     }
     if (now >= nextOperator && !Running("operator")) {
       StartOperator();
@@ -703,9 +792,13 @@ bool Soak::CheckMarkers() {
   for (const std::string& marker : markers_) {
     const std::string line = marker + "\r\n";
     const size_t at = recorded.find(line);
-    if (at == std::string::npos || recorded.find(line, at + 1) != std::string::npos) {
-      std::printf("fault: batch marker %s is in PREPAID.TRR %s\n", marker.c_str(),
-                  at == std::string::npos ? "nowhere" : "twice");
+    if (at != std::string::npos && recorded.find(line, at + 1) != std::string::npos) {
+      std::printf("fault: batch marker %s is in PREPAID.TRR twice\n", marker.c_str());
+      ok = false;
+    }
+    if (at == std::string::npos && !reportedMarkers_.count(marker)) {
+      std::printf("fault: batch marker %s is neither in PREPAID.TRR nor in a report\n",
+                  marker.c_str());
       ok = false;
     }
   }
@@ -746,6 +839,7 @@ bool Soak::Check() {
   std::map<int32_t, Expectation> expected;
   if (!ReadOutcomes(&expected)) ok = false;
   ok = CheckMarkers() && ok;
+  if (failures_.count("report_lines")) ok = false;
 
   std::map<int32_t, PrepaidCard> stored;
   long torn = 0;
@@ -816,6 +910,10 @@ void Soak::PrintFigures(double seconds, int64_t lost, long wrongCards, long unre
   perSecond("order_lines_per_s", static_cast<double>(batches_.size() * 60));
   perSecond("operator_commands_per_s", static_cast<double>(commands_.size()));
   perSecond("editor_saves_per_s", static_cast<double>(runs_["editor_saves"]));
+  perSecond("exports_per_s", static_cast<double>(runs_["export"]));
+  perSecond("compactions_per_s", static_cast<double>(runs_["compaction"]));
+  std::printf("compactions_done: %ld\nreports_read: %ld\n", runs_["compactions_done"],
+              runs_["reports"]);
   std::printf("editor_refused: %ld\n", runs_["editor_refused"]);
   std::printf("order_lines_rejected: %ld\n", runs_["rejected_lines"]);
   long kills = 0, faults = 0;

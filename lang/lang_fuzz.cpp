@@ -17,23 +17,12 @@
 #include "lang/lang.h"
 #include "lang/lang_internal.h"
 #include "platform/profile.h"
+#include "testsupport/fuzz_support.h"
 
 namespace {
 
 std::string g_dir;
 constexpr const char* kFiles[] = {"english.LX", "CHARSET.INI", "win.ini", "LINDAVOX.INI"};
-
-void RemoveFolder() {
-  for (const char* name : kFiles) unlink((g_dir + name).c_str());
-  rmdir(g_dir.c_str());
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) abort();
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) abort();
-  std::fclose(file);
-}
 
 void CheckText(const char* text, size_t limit) {
   if (!text || std::strlen(text) > limit) abort();
@@ -52,11 +41,8 @@ void FuzzProfileReader(const std::string& file, uint32_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/lang_fuzz.XXXXXX";
-  if (!mkdtemp(pattern)) abort();
-  g_dir = std::string(pattern) + "/";
+  g_dir = fuzz::Folder();
   setenv("LINDAVOX_CONFIG_DIR", g_dir.c_str(), 1);
-  atexit(RemoveFolder);
   return 0;
 }
 
@@ -72,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string profile = input.ConsumeRandomLengthString(512);
   std::string bytes = input.ConsumeRemainingBytesAsString();
 
-  WriteBytes(g_dir + kFiles[0], bytes);
-  WriteBytes(g_dir + kFiles[1], bytes);
-  WriteBytes(g_dir + kFiles[2], profile);
-  WriteBytes(g_dir + kFiles[3], profile);
+  fuzz::WriteBytes(g_dir + kFiles[0], bytes);
+  fuzz::WriteBytes(g_dir + kFiles[1], bytes);
+  fuzz::WriteBytes(g_dir + kFiles[2], profile);
+  fuzz::WriteBytes(g_dir + kFiles[3], profile);
 
   LS_init("Lindavox", g_dir.c_str(), "LX", autoPick ? nullptr : "english", autoPick, 0);
   std::string fallback = bytes.substr(0, bytes.find('\0'));

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "lang/lang.h"
-#include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/ini_text.h"
 
 namespace lang {
 

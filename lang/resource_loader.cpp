@@ -1,24 +1,13 @@
 #include "lang/resource_loader.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
+#include "platform/program_path.h"
 
 namespace lang {
 namespace {
 
 std::string TextOf(const char* text) { return text != nullptr ? text : ""; }
-
-// The folder of the running program, with a trailing '/'; empty when it cannot be told.
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "";
-  std::string program(path, static_cast<size_t>(length));
-  size_t slash = program.rfind('/');
-  return slash != std::string::npos ? program.substr(0, slash + 1) : "";
-}
 
 void* Open(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 
@@ -52,7 +41,9 @@ ResourceLibrary::ResourceLibrary(const std::string& name) {
   // dlopen takes "" for the program itself, which is no resource library.
   if (name.empty()) return;
   if (name.find('/') == std::string::npos) {
-    if (std::string folder = ProgramFolder(); !folder.empty()) handle_ = Open(folder + name);
+    // A bare name is looked for beside the running program first.
+    if (std::string folder = platform::ProgramDirectory(nullptr); !folder.empty())
+      handle_ = Open(folder + name);
   }
   if (handle_ == nullptr) handle_ = Open(name);
 }

@@ -5,6 +5,7 @@
 #define LINDAVOX_PLATFORM_BACKOFF_H
 
 #include <chrono>
+#include <string_view>
 
 namespace platform {
 
@@ -22,6 +23,12 @@ class Backoff {
   std::chrono::steady_clock::time_point deadline_;
   std::chrono::milliseconds step_{1};
 };
+
+// Takes flock(LOCK_EX) on `fd` without ever blocking: tries, and tries again while `backoff`
+// allows. Each try asks the fault hook (FileOp::kLock on `path`). Returns 0 with the lock held;
+// EWOULDBLOCK when another open file kept it locked past the budget; or the errno of a failed
+// flock.
+int LockExclusiveWithin(int fd, std::string_view path, Backoff& backoff);
 
 }  // namespace platform
 

@@ -35,6 +35,11 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && KindOf(status) == FileKind::kRegular;
 }
 
+bool PathExists(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
 int StatOpenFile(int fd, std::string_view path, struct stat* status) {
   if (int fault = InjectedFault(FileOp::kStat, path)) return fault;
   return ::fstat(fd, status) == 0 ? 0 : Errno();

@@ -39,6 +39,9 @@ FileKind KindOf(const struct stat& status);
 
 // True when `path` (symbolic links followed) names an ordinary file.
 bool IsRegularFile(const std::string& path);
+// True when anything at all is there under `path`: a file, a folder, a device, or a symbolic
+// link itself, wherever it points.
+bool PathExists(const std::string& path);
 
 // Opens `path` with `flags` (O_RDONLY, O_RDWR | O_CREAT, ...; O_CLOEXEC, O_NOCTTY and
 // O_NONBLOCK are added) and `mode` for a created file. Fails with kNotRegularFile, and closes

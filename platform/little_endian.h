@@ -34,6 +34,15 @@ inline void StoreLE32(unsigned char* p, int32_t value) {
   StoreLE32(p, static_cast<uint32_t>(value));
 }
 
+inline uint64_t LoadLE64(const unsigned char* p) {
+  return LoadLE32(p) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
+}
+
+inline void StoreLE64(unsigned char* p, uint64_t value) {
+  StoreLE32(p, static_cast<uint32_t>(value));
+  StoreLE32(p + 4, static_cast<uint32_t>(value >> 32));
+}
+
 }  // namespace platform
 
 #endif

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/ansi_case.h"
+#include "platform/backoff.h"
 #include "platform/config_dir.h"
 #include "platform/fault.h"
 #include "platform/file_io.h"
@@ -431,20 +432,45 @@ std::optional<std::string> FollowLinks(std::string path) {
   return std::nullopt;
 }
 
-// Serialises writers of one file across processes. The lock file is never removed: a writer
-// waiting on a removed lock file would get its lock while a newcomer locks a fresh file of
-// the same name, and both would rewrite the INI file at once. Only writers of this module take
-// it, each for one short read-modify-write, so it is waited for.
-UniqueFd LockProfile(const std::string& directory, const std::string& name) {
-  std::string path = directory + "." + name + ".lock";
+// What tells one version of a file from the next: every write of this module replaces the
+// file, so a new version is a new file (or one written at another time).
+struct FileVersion {
+  bool exists = false;
+  ino_t inode = 0;
+  int64_t seconds = 0;
+  long nanoseconds = 0;
+  bool operator==(const FileVersion&) const = default;
+};
+
+FileVersion VersionOf(const std::string& path) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return {};
+  return {true, status.st_ino, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}
+
+// Serialises writers of `target` across processes, with the lock file ".<name>.lock" beside it.
+// The lock file is never removed: a writer waiting on a removed lock file would get its lock
+// while a newcomer locks a fresh file of the same name, and both would rewrite the INI file at
+// once. The lock is never waited for blocked: writers of this module hold it for one short
+// read-modify-write each and replace the file as they go, so while the file keeps changing the
+// wait goes on; a holder that keeps the lock through a whole retry time (about a second) while
+// the file stays as it was is somebody else (a script's flock(1) on it), and the write fails
+// instead of hanging the program.
+UniqueFd LockProfile(const std::string& target) {
+  std::string path = DirectoryOf(target) + "." + BaseName(target) + ".lock";
   UniqueFd fd;
   // Read-only is enough for flock, and works on a lock file another user created.
   if (OpenRegularFile(path, O_RDONLY | O_CREAT, 0666, &fd) != 0) return {};
-  if (InjectedFault(FileOp::kLock, path) != 0) return {};
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return {};
+  FileVersion seen = VersionOf(target);
+  for (;;) {
+    Backoff backoff;
+    const int error = LockExclusiveWithin(fd.get(), path, backoff);
+    if (error == 0) return fd;
+    if (error != EWOULDBLOCK) return {};
+    const FileVersion now = VersionOf(target);
+    if (now == seen) return {};
+    seen = now;
   }
-  return fd;
 }
 
 // Writes `content` to a temporary file and renames it over `target`, so readers see either
@@ -468,8 +494,7 @@ bool WriteProfile(std::string_view section, const std::optional<std::string_view
   if (NamesConfigFile(file) && CreateConfigDirectory() != 0) return false;
   std::optional<std::string> target = FollowLinks(ResolveProfilePath(file));
   if (!target || BaseName(*target).empty()) return false;
-  std::string directory = DirectoryOf(*target);
-  UniqueFd lock = LockProfile(directory, BaseName(*target));
+  UniqueFd lock = LockProfile(*target);
   if (!lock) return false;
 
   std::string old;

@@ -1,6 +1,8 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -689,6 +691,25 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"Stat", FileOp::kStat, FaultTarget::kIniFile, false, true},
                       FaultCase{"CloseTemp", FileOp::kClose, FaultTarget::kTempFile, true, false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// A script holds the writers' lock file (flock(1) on it): a write gives up after the retry
+// time and leaves the file as it was, and works again once the lock is let go.
+TEST_F(ProfileTest, AForeignLockOnTheLockFileFailsTheWriteInTime) {
+  ASSERT_TRUE(Put("Sec", "Key", "old"));
+  const std::string before = ReadFile(ini_);
+  testsupport::OtherProcess script([&] {
+    const int fd = ::open(Path(".test.ini.lock").c_str(), O_RDONLY);
+    return fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+  });
+  ASSERT_TRUE(script.succeeded());
+  std::optional<bool> written =
+      testsupport::RunWithin(20s, [&] { return Put("Sec", "Key", "new"); });
+  EXPECT_EQ(written, false) << "waited for the lock without end, or wrote without it";
+  EXPECT_EQ(ReadFile(ini_), before);
+  script.Release();
+  EXPECT_TRUE(Put("Sec", "Key", "new"));
+  EXPECT_EQ(Get("Sec", "Key"), "new");
+}
 
 // Several processes write their own keys of one file at once while this one reads it.
 constexpr int kWriters = 6;

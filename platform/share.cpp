@@ -282,19 +282,9 @@ class Gate {
   // Tries without blocking, and again while `backoff` allows. Returns 0; kSharingViolation
   // when somebody kept the file locked; or the errno of a failed flock.
   int Take(Backoff& backoff) {
-    for (;;) {
-      int error = InjectedFault(FileOp::kLock, path_);
-      if (error == 0) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-          held_ = true;
-          return 0;
-        }
-        error = Errno();
-      }
-      if (error == EINTR) continue;
-      if (error != EWOULDBLOCK) return error;
-      if (!backoff.Wait()) return kSharingViolation;
-    }
+    const int error = LockExclusiveWithin(fd_, path_, backoff);
+    held_ = error == 0;
+    return error == EWOULDBLOCK ? kSharingViolation : error;
   }
 
  private:

@@ -28,6 +28,7 @@ struct TextFile {
   size_t rawBegin = 0;
   size_t rawEnd = 0;
   bool atEnd = false;  // end of file or Ctrl-Z reached
+  int writeError = 0;  // the first failed write's errno: the file lacks text from then on
 
   size_t pending() const { return rawEnd - rawBegin; }
   void DropReadAhead() {
@@ -91,7 +92,13 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size) {
     if (data[i] == '\n') translated.push_back('\r');
     translated.push_back(data[i]);
   }
-  if (!WriteAll(file->fd, translated.data(), translated.size(), file->path)) return -1;
+  // glibc takes a cookie write's result as a count of bytes: -1 would be read as more than was
+  // asked for, and the stream would go on to write bytes beyond the caller's data. 0 is the
+  // failure it understands; the error is kept for the close, which reports the lost text.
+  if (!WriteAll(file->fd, translated.data(), translated.size(), file->path)) {
+    if (file->writeError == 0) file->writeError = errno != 0 ? errno : EIO;
+    return 0;
+  }
   return static_cast<ssize_t>(size);
 }
 
@@ -109,7 +116,8 @@ int TextSeek(void* cookie, off64_t* offset, int whence) {
 
 int TextClose(void* cookie) {
   std::unique_ptr<TextFile> file(static_cast<TextFile*>(cookie));
-  if (int error = UniqueFd(file->fd).Close(file->path)) {
+  const int closeError = UniqueFd(file->fd).Close(file->path);
+  if (const int error = file->writeError != 0 ? file->writeError : closeError) {
     errno = error;
     return -1;
   }

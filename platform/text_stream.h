@@ -5,8 +5,10 @@
 // stream is an ordinary FILE* (glibc fopencookie), so callers use the standard stream functions
 // on it. Positions (fseek, ftell) are byte offsets in the file on disk, as in the C runtime's
 // text mode. The stream itself is unbuffered: reads come from the stream's own read-ahead,
-// and every write call reaches the file at once. Reads and writes consult
-// the fault hook of platform/fault.h.
+// and every write call reaches the file at once. A write that fails is reported by the call
+// that made it (a short count, EOF, the error indicator) and writes nothing of its text; the
+// close reports it once more (EOF, errno of the failed write), since the file then lacks text.
+// Reads and writes consult the fault hook of platform/fault.h.
 #ifndef LINDAVOX_PLATFORM_TEXT_STREAM_H
 #define LINDAVOX_PLATFORM_TEXT_STREAM_H
 

@@ -1,6 +1,8 @@
 #include "platform/text_stream.h"
 
+#include <cerrno>
 #include <string>
+#include <utility>
 
 #include "platform/fault.h"
 #include "platform/share.h"
@@ -75,17 +77,36 @@ TEST_F(TextStreamTest, LinesReadWithFgetsAndPositionsAreDiskOffsets) {
   std::fclose(stream);
 }
 
-TEST_F(TextStreamTest, InjectedWriteFaultIsReportedByTheStream) {
-  std::FILE* stream =
-      Open("out.txt", "wt", {kAccessWrite, kShareNone, Disposition::kCreateTruncate});
-  ASSERT_NE(stream, nullptr);
-  {
-    ScopedFaultHook hook(
-        [](FileOp op, std::string_view) { return op == FileOp::kWrite ? ENOSPC : 0; });
-    EXPECT_EQ(std::fputs("lost\n", stream), EOF);
-    EXPECT_TRUE(std::ferror(stream));
+// One write that fails (a full disk for a moment) is reported by the call that made it and
+// again by fclose, and leaves nothing of its text in the file: the writes around it land whole.
+TEST_F(TextStreamTest, FailedWriteIsReportedAndWritesNoStrayBytes) {
+  using Write = int (*)(std::FILE*);
+  const std::pair<const char*, Write> writes[] = {
+      {"fputs", [](std::FILE* s) { return std::fputs("lost\n", s) == EOF ? -1 : 0; }},
+      {"fwrite", [](std::FILE* s) { return std::fwrite("lost\n", 1, 5, s) == 5 ? 0 : -1; }},
+      {"fprintf", [](std::FILE* s) { return std::fprintf(s, "%s\n", "lost") < 0 ? -1 : 0; }},
+      {"fputc", [](std::FILE* s) { return std::fputc('\n', s) == EOF ? -1 : 0; }},
+  };
+  for (const auto& [name, write] : writes) {
+    SCOPED_TRACE(name);
+    std::FILE* stream =
+        Open("out.txt", "wt", {kAccessWrite, kShareNone, Disposition::kCreateTruncate});
+    ASSERT_NE(stream, nullptr);
+    ASSERT_NE(std::fputs("before\n", stream), EOF);
+    {
+      bool failed = false;
+      ScopedFaultHook hook([&](FileOp op, std::string_view) {
+        return op == FileOp::kWrite && !std::exchange(failed, true) ? ENOSPC : 0;
+      });
+      EXPECT_EQ(write(stream), -1);
+      EXPECT_TRUE(std::ferror(stream));
+    }
+    std::clearerr(stream);
+    ASSERT_NE(std::fputs("after\n", stream), EOF);
+    EXPECT_EQ(std::fclose(stream), EOF);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(ReadFile(Path("out.txt")), "before\r\nafter\r\n");
   }
-  std::fclose(stream);
 }
 
 TEST_F(TextStreamTest, AppendingTextGoesToTheEnd) {

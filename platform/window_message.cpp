@@ -47,15 +47,6 @@ namespace {
 
 using detail::SocketFileIdentity;
 
-void StoreLE64(unsigned char* p, uint64_t value) {
-  StoreLE32(p, static_cast<uint32_t>(value));
-  StoreLE32(p + 4, static_cast<uint32_t>(value >> 32));
-}
-
-uint64_t LoadLE64(const unsigned char* p) {
-  return LoadLE32(p) | (static_cast<uint64_t>(LoadLE32(p + 4)) << 32);
-}
-
 using Datagram = unsigned char[kWindowMessageSize];
 
 void EncodeMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, Datagram out) {

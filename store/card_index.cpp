@@ -1,15 +1,14 @@
 #include "store/card_index.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "platform/little_endian.h"
+#include "store/card_blocks.h"
 #include "store/card_record.h"
 
 namespace store {
 namespace {
 
-constexpr size_t kRecordsPerBlock = 8192;
 constexpr size_t kMinSlots = 1024;
 
 // Slots for `cards` cards at a load of 2/3, leaving room for cards appended later.
@@ -87,20 +86,21 @@ bool CardIndex::Refresh(const platform::SharedFile& file) {
 }
 
 bool CardIndex::IndexFrom(const platform::SharedFile& file, int32_t firstRecord) {
-  std::unique_ptr<unsigned char[]> block(new unsigned char[kRecordsPerBlock * kRecordSize]);
+  const CardBlock block;
+  if (!block.data()) return false;
   recordCount_ = firstRecord;
   for (;;) {
     const off_t offset = static_cast<off_t>(recordCount_) * static_cast<off_t>(kRecordSize);
-    const ssize_t got = file.ReadAt(block.get(), kRecordsPerBlock * kRecordSize, offset);
+    const ssize_t got = file.ReadAt(block.data(), CardBlock::kBytes, offset);
     if (got < 0) return false;
     const size_t records = static_cast<size_t>(got) / kRecordSize;
     Reserve(used_ + records);
     for (size_t i = 0; i < records; ++i) {
-      Insert(platform::LoadLE32Signed(block.get() + i * kRecordSize + field::kCardNumber),
+      Insert(platform::LoadLE32Signed(block.data() + i * kRecordSize + field::kCardNumber),
              recordCount_ + static_cast<int32_t>(i));
     }
     recordCount_ += static_cast<int32_t>(records);
-    if (records < kRecordsPerBlock) return true;
+    if (records < CardBlock::kRecords) return true;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "store/prepaid.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/ini_text.h"
 #include "testsupport/other_process.h"
 
 namespace {

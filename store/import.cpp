@@ -1,7 +1,6 @@
 #include "store/import.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,12 +8,12 @@
 #include <string>
 
 #include "platform/c_boundary.h"
-#include "platform/fault.h"
 #include "store/batch_markers.h"
 #include "store/card_index.h"
 #include "store/card_record.h"
 #include "store/import_journal.h"
 #include "store/record_update.h"
+#include "store/replacement_file.h"
 #include "store/store_internal.h"
 #include "store/text_lines.h"
 #include "util/decimal.h"
@@ -419,19 +418,14 @@ int32_t Importer::StopAt(off_t at) {
 // Writes `content` to a temporary file and renames it over PREPAID.INC while no other
 // cooperating process has the order file open.
 bool Importer::ReplaceOrderFile(const std::string& content) {
-  platform::SharedFile temp;
-  const platform::OpenRequest create{platform::kAccessWrite, platform::kShareNone,
-                                     platform::Disposition::kCreateTruncate, false};
-  if (platform::SharedFile::Open(tempPath_, create, &temp) != 0) return false;
-  const bool written = temp.WriteAt(content.data(), content.size(), 0) && ::fsync(temp.fd()) == 0;
-  if (temp.Close() != 0 || !written) return false;
+  ReplacementFile replacement(tempPath_);
+  if (!replacement.Create() || !replacement.Append(content.data(), content.size())) return false;
   orders_.Close();
-  platform::SharedFile guard;  // keeps other cooperating openers out during the rename
+  platform::SharedFile guard;  // the order file's only open while it is replaced
   const platform::OpenRequest exclusive{platform::kAccessRead, platform::kShareNone,
                                         platform::Disposition::kOpenExisting, false};
   if (platform::SharedFile::Open(ordersPath_, exclusive, &guard) != 0) return false;
-  if (platform::InjectedFault(platform::FileOp::kRename, tempPath_) != 0) return false;
-  return ::rename(tempPath_.c_str(), ordersPath_.c_str()) == 0;
+  return replacement.Replace(guard);
 }
 
 // Every line is done: the order file is deleted, then the journal. When the order file cannot

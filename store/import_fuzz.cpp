@@ -3,41 +3,20 @@
 // Both must leave the same card and marker files, the import must delete the order file and its
 // journal, and no splitter call may write beyond a destination (ASan and UBSan watch).
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "platform/file_io.h"
 #include "store/import.h"
+#include "testsupport/fuzz_support.h"
 #include "testsupport/naive_import.h"
 #include "util/split_line.h"
 
 namespace {
 
 std::string g_ours, g_reference;
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) abort();
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 // Cards 1 to 4, a duplicate of card 2, a locked card 3 and a balance close to the limit.
 std::string CardFile() {
@@ -60,9 +39,9 @@ void Prepare(const std::string& dir, const std::string& orders, const std::strin
   for (const char* name : {"PREPAID.REJ", "PREPAID.INJ", "PREPAID.TRR"}) {
     unlink((dir + name).c_str());
   }
-  WriteBytes(dir + "PREPAID.DAT", CardFile());
-  WriteBytes(dir + "PREPAID.INC", orders);
-  if (!markers.empty()) WriteBytes(dir + "PREPAID.TRR", markers);
+  fuzz::WriteBytes(dir + "PREPAID.DAT", CardFile());
+  fuzz::WriteBytes(dir + "PREPAID.INC", orders);
+  if (!markers.empty()) fuzz::WriteBytes(dir + "PREPAID.TRR", markers);
 }
 
 void SplitDirectly(std::string line, int destinations) {
@@ -77,11 +56,8 @@ void SplitDirectly(std::string line, int destinations) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char ours[] = "/tmp/lindavox-import-fuzz-XXXXXX";
-  char reference[] = "/tmp/lindavox-import-fuzz-XXXXXX";
-  if (!mkdtemp(ours) || !mkdtemp(reference)) abort();
-  g_ours = std::string(ours) + "/";
-  g_reference = std::string(reference) + "/";
+  g_ours = fuzz::Subfolder("ours");
+  g_reference = fuzz::Subfolder("reference");
   return 0;
 }
 
@@ -98,10 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       older ? util::SplitGeneration::kBalanceQuery : util::SplitGeneration::kCurrent;
   Prepare(g_ours, orders, markers);
   Prepare(g_reference, orders, markers);
-  if (store::Include(g_ours.c_str(), g_ours.c_str(), generation) != 1) abort();
-  if (testsupport::NaiveInclude(g_reference, g_reference, generation) != 1) abort();
-  if (ReadBytes(g_ours + "PREPAID.DAT") != ReadBytes(g_reference + "PREPAID.DAT")) abort();
-  if (ReadBytes(g_ours + "PREPAID.TRR") != ReadBytes(g_reference + "PREPAID.TRR")) abort();
-  if (Exists(g_ours + "PREPAID.INC") || Exists(g_ours + "PREPAID.INJ")) abort();
+  fuzz::Require(store::Include(g_ours.c_str(), g_ours.c_str(), generation) == 1, "import");
+  fuzz::Require(testsupport::NaiveInclude(g_reference, g_reference, generation) == 1,
+                "reference import");
+  for (const char* name : {"PREPAID.DAT", "PREPAID.TRR"}) {
+    fuzz::Require(fuzz::ReadBytes(g_ours + name) == fuzz::ReadBytes(g_reference + name), name);
+  }
+  fuzz::Require(!platform::PathExists(g_ours + "PREPAID.INC") &&
+                    !platform::PathExists(g_ours + "PREPAID.INJ"),
+                "order file and journal deleted");
   return 0;
 }

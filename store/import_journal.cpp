@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "store/card_record.h"
 
@@ -15,15 +16,6 @@ constexpr size_t kEntrySize = 144;
 constexpr size_t kChecked = 140;
 constexpr uint32_t kAppendFlag = 1, kEndsImportFlag = 2;
 
-void Put64(unsigned char* p, uint64_t value) {
-  platform::StoreLE32(p, static_cast<uint32_t>(value));
-  platform::StoreLE32(p + 4, static_cast<uint32_t>(value >> 32));
-}
-
-uint64_t Get64(const unsigned char* p) {
-  return platform::LoadLE32(p) | (static_cast<uint64_t>(platform::LoadLE32(p + 4)) << 32);
-}
-
 uint32_t Checksum(const unsigned char* bytes, size_t size) {
   uint32_t hash = 2166136261u;
   for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 16777619u;
@@ -33,17 +25,17 @@ uint32_t Checksum(const unsigned char* bytes, size_t size) {
 void Encode(const JournalEntry& e, unsigned char* out) {
   std::memset(out, 0, kEntrySize);
   std::memcpy(out, kMagic, sizeof kMagic);
-  Put64(out + 8, e.orderFile.device);
-  Put64(out + 16, e.orderFile.inode);
-  Put64(out + 24, e.orderFile.size);
-  Put64(out + 32, e.orderFile.modified);
+  platform::StoreLE64(out + 8, e.orderFile.device);
+  platform::StoreLE64(out + 16, e.orderFile.inode);
+  platform::StoreLE64(out + 24, e.orderFile.size);
+  platform::StoreLE64(out + 32, e.orderFile.modified);
   platform::StoreLE32(out + 40, static_cast<uint32_t>(e.state));
   platform::StoreLE32(out + 44, (e.append ? kAppendFlag : 0) |
                                     (e.endsImport ? kEndsImportFlag : 0) |
                                     (static_cast<uint32_t>(e.reason) << 8));
-  Put64(out + 48, static_cast<uint64_t>(e.line));
-  Put64(out + 56, static_cast<uint64_t>(e.next));
-  Put64(out + 64, static_cast<uint64_t>(e.rejectSize));
+  platform::StoreLE64(out + 48, static_cast<uint64_t>(e.line));
+  platform::StoreLE64(out + 56, static_cast<uint64_t>(e.next));
+  platform::StoreLE64(out + 64, static_cast<uint64_t>(e.rejectSize));
   platform::StoreLE32(out + 72, e.index);
   EncodeCard(e.before, out + 76);
   EncodeCard(e.after, out + 108);
@@ -55,15 +47,16 @@ bool Decode(const unsigned char* in, JournalEntry* e) {
   if (platform::LoadLE32(in + kChecked) != Checksum(in, kChecked)) return false;
   const uint32_t state = platform::LoadLE32(in + 40);
   if (state < 1 || state > 5) return false;
-  e->orderFile = {Get64(in + 8), Get64(in + 16), Get64(in + 24), Get64(in + 32)};
+  e->orderFile = {platform::LoadLE64(in + 8), platform::LoadLE64(in + 16),
+                  platform::LoadLE64(in + 24), platform::LoadLE64(in + 32)};
   e->state = static_cast<JournalState>(state);
   const uint32_t flags = platform::LoadLE32(in + 44);
   e->append = flags & kAppendFlag;
   e->endsImport = flags & kEndsImportFlag;
   e->reason = static_cast<uint8_t>(flags >> 8);
-  e->line = static_cast<off_t>(Get64(in + 48));
-  e->next = static_cast<off_t>(Get64(in + 56));
-  e->rejectSize = static_cast<off_t>(Get64(in + 64));
+  e->line = static_cast<off_t>(platform::LoadLE64(in + 48));
+  e->next = static_cast<off_t>(platform::LoadLE64(in + 56));
+  e->rejectSize = static_cast<off_t>(platform::LoadLE64(in + 64));
   e->index = platform::LoadLE32Signed(in + 72);
   DecodeCard(in + 76, &e->before);
   DecodeCard(in + 108, &e->after);
@@ -74,7 +67,7 @@ bool Decode(const unsigned char* in, JournalEntry* e) {
 
 bool IdentifyOrderFile(const platform::SharedFile& file, OrderFileId* id) {
   struct stat st;
-  if (::fstat(file.fd(), &st) != 0) return false;
+  if (platform::StatOpenFile(file.fd(), file.path(), &st) != 0) return false;
   *id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
          static_cast<uint64_t>(st.st_size),
          static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +

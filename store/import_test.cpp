@@ -12,6 +12,7 @@
 
 #include "platform/fault.h"
 #include "platform/share.h"
+#include "store/card_blocks.h"
 #include "store/prepaid.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
@@ -85,6 +86,24 @@ TEST_F(ImportTest, CommandsApplyToTheFirstRecordOfACard) {
   EXPECT_FALSE(FileExists(Trr())) << "no marker, no marker file";
   EXPECT_FALSE(FileExists(Rej()));
   EXPECT_FALSE(FileExists(Path("PREPAID.INJ")));
+}
+
+// The card index reads the card file in blocks: cards on both sides of a block's end are found
+// at their own records.
+TEST_F(ImportTest, FindsCardsAcrossTheIndexBlocks) {
+  const int32_t block = static_cast<int32_t>(store::CardBlock::kRecords);
+  std::vector<PrepaidCard> cards;
+  for (int32_t i = 0; i < block + 3; ++i) cards.push_back(CardBuilder(i + 1).Build());
+  WriteCardFile(Dat(), cards);
+  WriteFile(Inc(), "A," + std::to_string(block) + ",5\nA," + std::to_string(block + 1) + ",6\nA," +
+                       std::to_string(block + 3) + ",7\n");
+  ASSERT_EQ(Import(), 1);
+  const std::vector<PrepaidCard> after = Cards();
+  ASSERT_EQ(after.size(), cards.size());
+  EXPECT_EQ(after[block - 1].balance, 5);
+  EXPECT_EQ(after[block].balance, 6);
+  EXPECT_EQ(after[block + 2].balance, 7);
+  EXPECT_EQ(after[block + 1].balance, 0);
 }
 
 TEST_F(ImportTest, BatchMarkersKeepABatchFromBeingAppliedTwice) {

@@ -47,7 +47,7 @@ int32_t Reorganize(const char* dataDir) {
   if (platform::SharedFile::Open(cardsPath, denyWriters, &cards) != 0) return 0;
   ReplacementFile compacted(StorePath(dataDir, "PREPAID.NEW"));
   if (!compacted.Create()) return 0;
-  std::unique_ptr<unsigned char[]> block(new unsigned char[kRecordBlockSize]);
+  std::unique_ptr<unsigned char[]> block(new unsigned char[CardBlock::kBytes]);
   const bool copied = ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
     return AppendCardsWithUnits(records, count, block.get(), &compacted);
   });

@@ -5,9 +5,8 @@
 // per call keeps a lookup of a million cards close to the cost of reading the file once.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <memory>
-#include <new>
 
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
@@ -19,11 +18,6 @@
 
 namespace store {
 namespace {
-
-// 8192 records a block: large enough to make the per-read cost vanish, small enough to stay
-// in the processor's cache while it is scanned.
-constexpr size_t kRecordsPerBlock = 8192;
-constexpr size_t kBlockSize = kRecordsPerBlock * kRecordSize;
 
 bool IsLocked(const unsigned char* record) {
   return (platform::LoadLE32(record + field::kFlags) & PREPAID_CARD_LOCKED) != 0;
@@ -73,26 +67,37 @@ int32_t ScanCards(const char* dataDir, int32_t* index, PrepaidCard* card, const 
   static const unsigned char kZeroRecord[kRecordSize] = {};
   const bool zeroRecordMatches = matches(kZeroRecord);
   const off_t size = file.Size();
-  std::unique_ptr<unsigned char[]> block(new unsigned char[kBlockSize]);
+  const CardBlock block;
+  if (!block.data()) return 0;
   int64_t position = 0;  // records before `offset`
   off_t offset = 0;
+  off_t dataEnd = 0;  // where the data being read ends (a hole or the end of the file)
   for (;;) {
-    if (const int64_t hole = HoleRecordsAt(file, offset, size); hole > 0) {
-      if (zeroRecordMatches) return Report(position, kZeroRecord, index, card);
-      position += hole;
-      offset += static_cast<off_t>(hole * kRecordSize);
+    if (offset >= dataEnd && offset < size) {
+      if (const int64_t hole = HoleRecordsAt(file, offset, size); hole > 0) {
+        if (zeroRecordMatches) return Report(position, kZeroRecord, index, card);
+        position += hole;
+        offset += static_cast<off_t>(hole * kRecordSize);
+      }
+      dataEnd = DataEndFrom(file, offset, size);
     }
     if (position > kLastIndex) return Report(position, nullptr, index, card);
-    const ssize_t got = file.ReadAt(block.get(), kBlockSize, offset);
-    const size_t records = got > 0 ? static_cast<size_t>(got) / kRecordSize : 0;
-    const size_t found = FindFirst(block.get(), records, matches);
+    const ssize_t got = file.ReadAt(block.data(), CardBlock::kBytes, offset);
+    if (got < 0) {
+      // A read that failed says nothing about the records behind it: no count to give.
+      *index = 0;
+      return 0;
+    }
+    const size_t records = static_cast<size_t>(got) / kRecordSize;
+    const size_t found = FindFirst(block.data(), records, matches);
     if (found < records) {
-      return Report(position + static_cast<int64_t>(found), block.get() + found * kRecordSize,
+      return Report(position + static_cast<int64_t>(found), block.data() + found * kRecordSize,
                     index, card);
     }
     position += static_cast<int64_t>(records);
-    // The end of the file (a trailing piece is ignored), or a read that failed.
-    if (got < static_cast<ssize_t>(kBlockSize)) return Report(position, nullptr, index, card);
+    // The end of the file (a trailing piece is ignored).
+    if (got < static_cast<ssize_t>(CardBlock::kBytes))
+      return Report(position, nullptr, index, card);
     offset += got;
   }
 }

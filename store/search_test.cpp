@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault.h"
 #include "platform/share.h"
 #include "store/prepaid.h"
 #include "store/store_internal.h"
@@ -20,7 +21,7 @@ using testsupport::SameCard;
 using testsupport::WriteCardFile;
 
 // Lookups read PREPAID.DAT in blocks of this many records; the index must count across them.
-constexpr int32_t kBlock = 8192;
+constexpr int32_t kBlock = 32768;
 
 // What the caller's record holds before a search; a failed search must leave it so.
 PrepaidCard Pattern() {
@@ -424,6 +425,22 @@ TEST_F(SearchTest, HonoursOtherOpensAndClosesTheFileOnEveryPath) {
                                          &exclusive),
               0);
   }
+}
+
+TEST_F(SearchTest, AReadThatFailsIsNoEndOfTheFile) {
+  // More than one block of records; the second read fails. That is no "not found" with the
+  // records read so far as the count: nothing is found and nothing counted.
+  std::vector<PrepaidCard> cards;
+  for (int32_t i = 0; i < 40000; ++i) cards.push_back(CardBuilder(i).Balance(1).Build());
+  WriteCardFile(Dat(), cards);
+  int reads = 0;
+  platform::ScopedFaultHook failSecondRead([&](platform::FileOp op, std::string_view) {
+    return op == platform::FileOp::kRead && ++reads == 2 ? EIO : 0;
+  });
+  Outcome out = Find(39999);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(out.index, 0);
+  EXPECT_TRUE(out.untouched());
 }
 
 TEST_F(SearchTest, NullArgumentsFail) {

@@ -194,13 +194,4 @@ std::string EncodeCardCode(const CodeTables& tables, int32_t cardNumber) {
   return code;
 }
 
-std::string IniText(const std::vector<IniSection>& sections) {
-  std::string text;
-  for (const auto& [name, keys] : sections) {
-    text += "[" + name + "]\r\n";
-    for (const auto& [key, value] : keys) text += key + "=" + value + "\r\n";
-  }
-  return text;
-}
-
 }  // namespace testsupport

@@ -1,13 +1,12 @@
 // Writing and reading card store files for tests, benchmarks and the demo: PREPAID.DAT records
-// field by field, PREPAID.BIN with consistent code tables, and configuration files. The
-// encoders here are written independently of the store's own, so tests compare two
+// field by field and PREPAID.BIN with consistent code tables (configuration files: ini_text.h).
+// The encoders here are written independently of the store's own, so tests compare two
 // implementations of the same format.
 #ifndef LINDAVOX_TESTSUPPORT_CARD_FILES_H
 #define LINDAVOX_TESTSUPPORT_CARD_FILES_H
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "store/prepaid.h"
@@ -64,10 +63,6 @@ std::string BinBytes(const CodeTables& tables);
 void WriteBinFile(const std::string& path, const CodeTables& tables);
 // The card code that stands for `cardNumber` under `tables`.
 std::string EncodeCardCode(const CodeTables& tables, int32_t cardNumber);
-
-// INI text with CR LF line ends: IniText({{"Common", {{"PrepaidMode", "Link"}}}}).
-using IniSection = std::pair<std::string, std::vector<std::pair<std::string, std::string>>>;
-std::string IniText(const std::vector<IniSection>& sections);
 
 }  // namespace testsupport
 

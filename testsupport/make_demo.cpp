@@ -12,6 +12,7 @@
 
 #include "store/prepaid.h"
 #include "testsupport/card_files.h"
+#include "testsupport/ini_text.h"
 #include "testsupport/temp_dir.h"
 
 using testsupport::CardBuilder;

@@ -6,35 +6,55 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <utility>
+
+#include "platform/unique_fd.h"
 
 namespace testsupport {
+namespace {
+
+using platform::UniqueFd;
+
+// A pipe's two ends.
+struct Pipe {
+  UniqueFd read, write;
+};
+
+Pipe MakePipe() {
+  int ends[2];
+  if (pipe(ends) != 0) std::abort();
+  return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
+
+// One byte through `fd`, 0 when none came.
+char ReadByte(const UniqueFd& fd) {
+  char byte = 0;
+  return read(fd.get(), &byte, 1) == 1 ? byte : 0;
+}
+
+}  // namespace
 
 OtherProcess::OtherProcess(const std::function<bool()>& action) {
-  int ready[2], release[2];
-  if (pipe(ready) != 0 || pipe(release) != 0) std::abort();
+  Pipe ready = MakePipe();
+  Pipe release = MakePipe();
   pid_ = fork();
   if (pid_ < 0) std::abort();
   if (pid_ == 0) {
-    close(ready[0]);
-    close(release[1]);
+    ready.read.reset();
+    release.write.reset();
     const char result = action() ? 'y' : 'n';
-    (void)!write(ready[1], &result, 1);
-    char ignored;
-    (void)!read(release[0], &ignored, 1);  // returns at end of file: the parent released us
+    (void)!write(ready.write.get(), &result, 1);
+    ReadByte(release.read);  // returns at end of file: the parent released us
     _exit(0);
   }
-  close(ready[1]);
-  close(release[0]);
-  releaseFd_ = release[1];
-  char result = 'n';
-  (void)!read(ready[0], &result, 1);
-  close(ready[0]);
-  succeeded_ = result == 'y';
+  ready.write.reset();
+  release_ = std::move(release.write);
+  succeeded_ = ReadByte(ready.read) == 'y';
 }
 
 void OtherProcess::Release() {
   if (pid_ <= 0) return;
-  close(releaseFd_);
+  release_.reset();
   waitpid(pid_, nullptr, 0);
   pid_ = -1;
 }
@@ -46,22 +66,20 @@ void OtherProcess::Kill() {
 
 std::optional<bool> RunWithin(std::chrono::milliseconds limit,
                               const std::function<bool()>& action) {
-  int result[2];
-  if (pipe(result) != 0) std::abort();
+  Pipe result = MakePipe();
   const pid_t pid = fork();
   if (pid < 0) std::abort();
   if (pid == 0) {
-    close(result[0]);
+    result.read.reset();
     const char answer = action() ? 'y' : 'n';
-    (void)!write(result[1], &answer, 1);
+    (void)!write(result.write.get(), &answer, 1);
     _exit(0);
   }
-  close(result[1]);
-  pollfd readable{result[0], POLLIN, 0};
+  result.write.reset();
+  pollfd readable{result.read.get(), POLLIN, 0};
   char answer = 0;
-  const bool finished =
-      poll(&readable, 1, static_cast<int>(limit.count())) == 1 && read(result[0], &answer, 1) == 1;
-  close(result[0]);
+  const bool finished = poll(&readable, 1, static_cast<int>(limit.count())) == 1 &&
+                        (answer = ReadByte(result.read)) != 0;
   if (!finished) kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   if (!finished) return std::nullopt;

@@ -10,6 +10,8 @@
 #include <functional>
 #include <optional>
 
+#include "platform/unique_fd.h"
+
 namespace testsupport {
 
 class OtherProcess {
@@ -29,7 +31,7 @@ class OtherProcess {
 
  private:
   pid_t pid_ = -1;
-  int releaseFd_ = -1;
+  platform::UniqueFd release_;  // closing it lets the child exit
   bool succeeded_ = false;
 };
 

@@ -8,11 +8,10 @@
 // does not leave behind: a destination it created but could not open, or whose conversion a
 // failed read or write broke off, is removed, so an incomplete copy never passes for a
 // converted file.
-#include <sys/stat.h>
-
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "platform/file_io.h"
 #include "platform/share.h"
 #include "util/block_copy.h"
 #include "util/convert.h"
@@ -22,17 +21,12 @@ namespace {
 
 constexpr size_t kBlockSize = 500;
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 void ConvertFile(const char* destination, const char* source, void (*convert)(char*, int32_t)) {
   if (!destination || !source) return;
   platform::CallNoThrow(false, [&] {
     platform::SharedFile in;
     if (util::OpenAsFopen(source, "rb", false, &in) != 0) return false;
-    const bool existed = Exists(destination);
+    const bool existed = platform::PathExists(destination);
     platform::SharedFile out;
     if (util::OpenAsFopen(destination, "wb", false, &out) != 0) {
       if (!existed) platform::RemoveShared(destination);

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "testsupport/fuzz_support.h"
 #include "util/convert.h"
-#include "util/fuzz_support.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/c_boundary.h"
+#include "platform/file_io.h"
 #include "platform/share.h"
 #include "util/block_copy.h"
 #include "util/file_open_internal.h"
@@ -39,11 +40,6 @@ struct StreamCloser {
 };
 using Stream = std::unique_ptr<std::FILE, StreamCloser>;
 
-bool Exists(const char* path) {
-  struct stat st;
-  return ::lstat(path, &st) == 0;
-}
-
 bool SameFile(const char* a, const char* b) {
   struct stat first, second;
   return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
@@ -53,7 +49,8 @@ bool SameFile(const char* a, const char* b) {
 // Everything an edit checks before it touches a file: both paths given, the file present, and
 // the work path not the file itself (clearing it would delete the file).
 bool MayEdit(const char* path, const char* work) {
-  return path && work && Exists(path) && std::strcmp(path, work) != 0 && !SameFile(path, work);
+  return path && work && platform::PathExists(path) && std::strcmp(path, work) != 0 &&
+         !SameFile(path, work);
 }
 
 // Moves the file to the work path, removing what lay there first. False when the file is still
@@ -108,12 +105,9 @@ bool RewriteLines(const std::string& from, const std::string& to, size_t maxLine
   Stream out(util::Fopen(to.c_str(), "wt", false, util::FopenGeneration::kCurrent));
   if (!out) return false;
   std::string line;
-  // A text-mode stream is unbuffered, and its standard write functions may report a failed
-  // write as done; the stream's error indicator tells the truth.
   while (ReadLine(in.get(), maxLine, &line)) {
     if (!edit(&line)) continue;
-    std::fwrite(line.data(), 1, line.size(), out.get());
-    if (std::ferror(out.get())) return false;
+    if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) return false;
   }
   return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
 }

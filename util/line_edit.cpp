@@ -31,11 +31,7 @@ int32_t CONVERT_fputs(char* text, FILE* stream) {
   if (!text || !stream) return EOF;
   CONVERT_RemoveCRLF(text);
   CONVERT_AddCRLF(text);
-  // On an unbuffered stream (a text-mode one) fputs may report a failed write as done; the
-  // error indicator, set by this call, tells the truth.
-  const bool failedBefore = std::ferror(stream);
-  const int result = std::fputs(text, stream);
-  return !failedBefore && std::ferror(stream) ? EOF : result;
+  return std::fputs(text, stream);
 }
 
 // Each round replaces the first occurrence in the whole text, as if the search started over at

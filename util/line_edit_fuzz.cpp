@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "util/fuzz_support.h"
+#include "testsupport/fuzz_support.h"
 #include "util/line_edit.h"
 
 namespace {

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "platform/profile.h"
-#include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
 #include "util/lib_strings.h"
 

@@ -20,8 +20,8 @@ geometry() {
 e2e_start quillet
 main=$(e2e_window "Prepaid Guthabenabfrage")
 opened=$(geometry "$main")
-# The program sizes and places its window once more when its start-up timer fires: move the
-# window until it stays where it was put.
+# For a moment after a window appears, the program takes a move for the window manager's
+# placement and puts the window back where it belongs (once): move it until it stays.
 tries=0
 while :; do
   xdotool windowmove --sync "$main" 97 143
@@ -45,7 +45,13 @@ echo "$stored" | grep -Eq '^-?[0-9]+,-?[0-9]+,[0-9]+,[0-9]+$' || fail "placement
 
 e2e_start quillet
 main=$(e2e_window "Prepaid Guthabenabfrage")
-sleep 0.3
+# The window manager may place the window elsewhere first; the program moves it back.
+tries=0
+until [ "$(geometry "$main")" = "$moved" ]; do
+  tries=$((tries + 1))
+  [ "$tries" -gt 60 ] && break
+  sleep 0.05
+done
 reopened=$(geometry "$main")
 [ "$reopened" = "$moved" ] || fail "closed at $moved (stored $stored), opened at $reopened"
 xdotool windowactivate --sync "$main" key alt+F4

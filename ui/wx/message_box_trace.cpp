@@ -1,10 +1,11 @@
 #include "ui/wx/message_box_trace.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
+
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace ui {
 namespace {
@@ -31,17 +32,6 @@ void AppendEscaped(std::string& line, std::string_view field) {
   }
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t written = 0;
-  while (written < data.size()) {
-    ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    written += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string FormatMessageBoxTrace(unsigned type, std::string_view caption, std::string_view text) {
@@ -57,11 +47,11 @@ std::string FormatMessageBoxTrace(unsigned type, std::string_view caption, std::
 bool TraceMessageBox(unsigned type, std::string_view caption, std::string_view text) {
   const char* path = std::getenv(kMessageBoxTraceVariable);
   if (path == nullptr || *path == '\0') return true;
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool written = WriteAll(fd, FormatMessageBoxTrace(type, caption, text));
-  bool closed = ::close(fd) == 0;
-  return written && closed;
+  platform::UniqueFd fd;
+  if (platform::OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644, &fd) != 0) return false;
+  const std::string line = FormatMessageBoxTrace(type, caption, text);
+  const bool written = platform::WriteAll(fd.get(), line.data(), line.size(), path);
+  return fd.Close(path) == 0 && written;
 }
 
 }  // namespace ui

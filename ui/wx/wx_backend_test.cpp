@@ -396,6 +396,24 @@ TEST_F(WxBackendTest, FrameRectangleSurvivesShowAndMovesWithTheRealWindow) {
   EXPECT_EQ(frame.GetWindowRect().Height(), 170);
 }
 
+// The start-up timer sizes the hidden frame in place and shows it, and the user moves it at
+// once: the rectangle read then (the one stored at the close) is where the window really is.
+TEST_F(WxBackendTest, MoveRightAfterTheFrameWasSizedInPlaceIsRead) {
+  const std::string title = "Early move test";
+  TestFrame test = MakeFrame(title, kQueryId);
+  TFrameWindow& frame = *test.frame;
+  frame.SetWindowPos(0, 150, 120, 400, 180, SWP_NOZORDER);
+  frame.SetWindowPos(0, 0, 0, 420, 190, SWP_NOMOVE | SWP_NOZORDER);
+  frame.ShowWindow(SW_SHOWNORMAL);
+  ASSERT_TRUE(Press(title, {"getactivewindow", "windowmove", "--sync", "310", "230"}));
+  std::optional<wxPoint> real;
+  ASSERT_TRUE(RunUntil([&] {
+    real = RealFramePosition(title);
+    return real && *real != wxPoint(150, 120);
+  }));
+  EXPECT_EQ(frame.GetWindowRect(), (TRect{real->x, real->y, real->x + 420, real->y + 190}));
+}
+
 // The balance query sizes its frame from the close button: one caption for the title bar, one
 // for the status bar. Then all of the dialog shows and the status bar sits below it.
 TEST_F(WxBackendTest, FrameClientHoldsDialogAboveStatusBarAtTemplatePositions) {
@@ -604,6 +622,15 @@ TEST_F(WxBackendTest, AltF4AsksTheFrameworkAndTheWindowStaysUnlessDestroyed) {
   EXPECT_TRUE(frame.IsCreated());
   EXPECT_TRUE(WidgetOf(frame)->IsShown());
   EXPECT_TRUE(RealFramePosition(title).has_value());
+
+  // Alt+F4 that the window manager leaves to the window asks the same.
+  wxKeyEvent altF4(wxEVT_CHAR_HOOK);
+  altF4.m_keyCode = WXK_F4;
+  altF4.SetAltDown(true);
+  altF4.SetEventObject(WidgetOf(frame));
+  WidgetOf(frame)->GetEventHandler()->ProcessEvent(altF4);
+  EXPECT_EQ(frame.asked, 2);
+  EXPECT_TRUE(frame.IsCreated());
 
   frame.allow = true;
   ASSERT_TRUE(Press(title, {"key", "alt+F4"}));

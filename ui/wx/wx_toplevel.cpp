@@ -17,11 +17,13 @@
 // placed it by then) or, for a window that is not activated, after two seconds; the user's
 // own moves afterwards stand.
 //
-// Keys. Every key pressed in a top-level window passes its key hook first. Enter presses the
-// focused push button, or else the default button of the dialog the focus is in; Escape sends
-// IDCANCEL to that dialog (either is suppressed when the button of that id exists and is
-// disabled, as the dialog manager does). Characters typed into an edit go to the edit's peer.
-// Everything else belongs to the toolkit (Tab, cursor keys, clipboard, mnemonics).
+// Keys. Every key pressed in a top-level window passes its key hook first. Alt+F4 asks to close
+// the window, as the window manager's close does (most window managers take the key before any
+// window sees it, but not all of them, and not always). Enter presses the focused push button,
+// or else the default button of the dialog the focus is in; Escape sends IDCANCEL to that dialog
+// (either is suppressed when the button of that id exists and is disabled, as the dialog manager
+// does). Characters typed into an edit go to the edit's peer. Everything else belongs to the
+// toolkit (Tab, cursor keys, clipboard, mnemonics).
 #include <wx/dialog.h>
 #include <wx/display.h>
 #include <wx/frame.h>
@@ -160,7 +162,9 @@ class TopLevelPeer : public WxPeer {
     if (window == nullptr) return TRect{};
     wxPoint position = ScreenPosition(window);
     if (requested_) {
-      if (position == *requested_ || !window->IsShown() ||
+      // Once the window has left the place it had when the move was asked for, the X server
+      // shows where it went: there, or wherever the window manager or the user put it.
+      if (position != requestedFrom_ || !window->IsShown() ||
           wxGetLocalTimeMillis() - requestedAt_ > 1000) {
         requested_.reset();
       } else {
@@ -179,10 +183,17 @@ class TopLevelPeer : public WxPeer {
     TSize decoration = Decoration();
     int width = std::max(1, bounds.Width() - decoration.cx);
     int height = std::max(1, bounds.Height() - decoration.cy - StatusBarHeight());
-    if (placeAt_) placeAt_ = wxPoint(bounds.left, bounds.top);  // before the move reports
-    requested_ = wxPoint(bounds.left, bounds.top);
-    requestedAt_ = wxGetLocalTimeMillis();
-    window->Move(bounds.left, bounds.top, wxSIZE_ALLOW_MINUS_ONE);
+    const wxPoint target(bounds.left, bounds.top);
+    if (placeAt_) placeAt_ = target;  // before the move reports
+    const wxPoint from = ScreenPosition(window);
+    if (from == target) {
+      requested_.reset();  // nothing to wait for: a later move is somebody else's
+    } else {
+      requested_ = target;
+      requestedFrom_ = from;
+      requestedAt_ = wxGetLocalTimeMillis();
+    }
+    window->Move(target.x, target.y, wxSIZE_ALLOW_MINUS_ONE);
     // wxWidgets reckons the frame around the client area from the window's present size; from
     // a degenerate one (smaller than its status bar, as a frame created 0 x 0 is) it reckons
     // wrong once, and a second try starts from a sound size.
@@ -345,7 +356,9 @@ class TopLevelPeer : public WxPeer {
     if (focus != nullptr) focus->BeforeKey();
     int code = key.GetKeyCode();
     bool plain = (key.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT | wxMOD_META)) == 0;
-    if (plain && (code == WXK_RETURN || code == WXK_NUMPAD_ENTER)) {
+    if (code == WXK_F4 && key.GetModifiers() == wxMOD_ALT) {
+      TopLevel()->Close();  // the window manager left Alt+F4 to the window
+    } else if (plain && (code == WXK_RETURN || code == WXK_NUMPAD_ENTER)) {
       PressEnter(focus);
     } else if (plain && code == WXK_ESCAPE) {
       if (TDialog* dialog = DialogForKeys(focus != nullptr ? focus->Window() : nullptr, Window())) {
@@ -375,10 +388,12 @@ class TopLevelPeer : public WxPeer {
   bool minimizing_ = false;        // asked to minimise, not yet confirmed
   // While the window is appearing: where it belongs, and whether it was moved back there.
   std::optional<wxPoint> placeAt_;
-  // The place last asked for, until the X server shows the window there (or a second has gone
-  // by and the window manager evidently put it elsewhere): until then the real position still
-  // shows the old place, and the asked-for one is the answer.
+  // The place last asked for, while the X server still shows the window where it was when the
+  // move was asked for (at most a second): the real position still shows the old place then,
+  // and the asked-for one is the answer. Any move since ends it, so a move by the user soon
+  // after the program's own is read at once.
   mutable std::optional<wxPoint> requested_;
+  wxPoint requestedFrom_;
   wxLongLong requestedAt_;
   bool placementCorrected_ = false;
   wxTimer placementTimer_;

@@ -1,10 +1,11 @@
-#include "util/fuzz_support.h"
+#include "testsupport/fuzz_support.h"
 
-#include <dirent.h>
 #include <stdlib.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 namespace fuzz {
 namespace {
@@ -12,18 +13,15 @@ namespace {
 std::string g_folder;
 
 void RemoveFolder() {
-  if (DIR* dir = opendir(g_folder.c_str())) {
-    while (dirent* entry = readdir(dir)) unlink((g_folder + entry->d_name).c_str());
-    closedir(dir);
-  }
-  rmdir(g_folder.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(g_folder, ignored);
 }
 
 }  // namespace
 
 const std::string& Folder() {
   if (g_folder.empty()) {
-    char pattern[] = "/tmp/util_fuzz.XXXXXX";
+    char pattern[] = "/tmp/lindavox_fuzz.XXXXXX";
     Require(mkdtemp(pattern) != nullptr, "temporary folder");
     g_folder = std::string(pattern) + "/";
     atexit(RemoveFolder);
@@ -31,12 +29,18 @@ const std::string& Folder() {
   return g_folder;
 }
 
+std::string Subfolder(const std::string& name) {
+  const std::string folder = Folder() + name + "/";
+  Require(mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST, "temporary folder");
+  return folder;
+}
+
 void WriteBytes(const std::string& path, const std::string& bytes) {
   FILE* file = std::fopen(path.c_str(), "wb");
   Require(file != nullptr, "test file");
-  Require(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(),
-          "test file written");
-  std::fclose(file);
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  Require(std::fclose(file) == 0 && written, "test file written");
 }
 
 std::string ReadBytes(const std::string& path) {

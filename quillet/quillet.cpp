@@ -6,6 +6,7 @@
 
 #include "placement/window_pos.h"
 #include "platform/program_path.h"
+#include "store/telefon.h"
 #include "util/decimal.h"
 
 extern const unsigned char quillet_icon_32[];
@@ -152,15 +153,8 @@ void AddResources(TModule& module) {
 }
 
 std::string LastNumberText(const PrepaidCard& card) {
-  std::string text;
-  if (card.lastDigits >= 10) {
-    text = std::to_string(card.lastHigh) + std::to_string(card.lastLow);
-  } else if (card.lastDigits >= 1) {
-    text = std::to_string(card.lastLow);
-  }
-  if (text.size() < card.lastDigits) text.insert(0, card.lastDigits - text.size(), '0');
-  if (text.empty()) text = "-";
-  return text;
+  std::string text = store::LastNumberText(card);
+  return text.empty() ? "-" : text;
 }
 
 int Main(const char* argv0) {

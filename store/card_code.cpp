@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "store/card_code.h"
+
 #include "platform/c_boundary.h"
 #include "platform/little_endian.h"
 #include "store/card_record.h"
@@ -16,29 +18,35 @@
 namespace store {
 namespace {
 
-constexpr int32_t kInvalid = -1;
 constexpr size_t kDigitsPerRow = 10;
 
 // Replaces each symbol of `code` by its digit character; false at the first symbol that its row
-// does not hold, with the symbols before it already replaced.
-bool DecodeSymbols(const unsigned char* head, char* code, size_t length) {
+// does not hold (`*failed`), with the symbols before it already replaced.
+bool DecodeSymbols(const unsigned char* head, char* code, size_t length, size_t* failed) {
   for (size_t i = 0; i < length; ++i) {
     const unsigned char* row = head + header::kSymbolTable + i * kDigitsPerRow;
     const void* hit = std::memchr(row, static_cast<unsigned char>(code[i]), kDigitsPerRow);
-    if (!hit) return false;
+    if (!hit) {
+      *failed = i;
+      return false;
+    }
     code[i] = static_cast<char>('0' + (static_cast<const unsigned char*>(hit) - row));
   }
   return true;
 }
 
 // The decoded digits in the order of the position table; false when a position number from 1
-// to `length` is missing from its first `length` entries.
-bool Reorder(const unsigned char* head, const char* digits, size_t length, std::string* result) {
+// to `length` is missing from its first `length` entries (`*failed` + 1).
+bool Reorder(const unsigned char* head, const char* digits, size_t length, std::string* result,
+             size_t* failed) {
   const unsigned char* positions = head + header::kPositionTable;
   result->assign(length, '0');
   for (size_t i = 0; i < length; ++i) {
     const void* hit = std::memchr(positions, static_cast<int>(i + 1), length);
-    if (!hit) return false;
+    if (!hit) {
+      *failed = i;
+      return false;
+    }
     (*result)[static_cast<size_t>(static_cast<const unsigned char*>(hit) - positions)] = digits[i];
   }
   return true;
@@ -51,36 +59,55 @@ uint64_t DecimalValue(const char* digits, size_t count) {
   return value;
 }
 
-int32_t Decode(const char* dataDir, char* code, uint16_t cardDigits) {
+CodeCheck Verdict(CodeVerdict verdict, size_t position = 0) {
+  return CodeCheck{verdict, -1, position};
+}
+
+CodeCheck Decode(const char* dataDir, char* code, uint16_t cardDigits) {
   const size_t length = std::strlen(code);
-  if (length > kCodePositions) return kInvalid;  // the tables cover 16 positions
+  if (length > kCodePositions) return Verdict(CodeVerdict::kTooLong);  // 16 positions at most
   platform::SharedFile file;
   if (util::OpenAsFopen(StorePath(dataDir, "PREPAID.BIN"), "rb", false, &file) != 0) {
-    return kInvalid;
+    return Verdict(CodeVerdict::kNoCodeFile);
   }
   unsigned char head[kBinHeaderSize];
-  if (file.ReadAt(head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return kInvalid;
-  std::string reordered;
-  if (!DecodeSymbols(head, code, length) || !Reorder(head, code, length, &reordered)) {
-    return kInvalid;
+  if (file.ReadAt(head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+    return Verdict(CodeVerdict::kNoCodeFile);
   }
-  if (length < cardDigits) return kInvalid;
+  std::string reordered;
+  size_t failed = 0;
+  if (!DecodeSymbols(head, code, length, &failed)) {
+    return Verdict(CodeVerdict::kUnknownSymbol, failed);
+  }
+  // A code too short for a card number is told as such, whatever the position table says.
+  if (length < cardDigits) return Verdict(CodeVerdict::kTooShort);
+  if (!Reorder(head, code, length, &reordered, &failed)) {
+    return Verdict(CodeVerdict::kUnknownPosition, failed);
+  }
   const uint64_t cardNumber = DecimalValue(reordered.data(), cardDigits);
-  if (cardNumber > INT32_MAX) return kInvalid;
+  if (cardNumber > INT32_MAX) return Verdict(CodeVerdict::kCardOutOfRange);
   const uint64_t check = DecimalValue(reordered.data() + cardDigits, length - cardDigits);
   unsigned char word[2];
   const off_t at = static_cast<off_t>(kBinHeaderSize + 2 * cardNumber);
-  if (file.ReadAt(word, sizeof word, at) != static_cast<ssize_t>(sizeof word)) return kInvalid;
+  if (file.ReadAt(word, sizeof word, at) != static_cast<ssize_t>(sizeof word)) {
+    return Verdict(CodeVerdict::kNoCheckWord);
+  }
   const uint64_t expected =
       uint64_t{platform::LoadLE16(word)} + platform::LoadLE16(head + header::kCheckOffset);
-  return check == expected ? static_cast<int32_t>(cardNumber) : kInvalid;
+  if (check != expected) return Verdict(CodeVerdict::kCheckMismatch);
+  return CodeCheck{CodeVerdict::kValid, static_cast<int32_t>(cardNumber), 0};
 }
 
 }  // namespace
+
+CodeCheck CheckCardCode(const char* dataDir, char* code, uint16_t cardDigits) {
+  return platform::CallNoThrow<CodeCheck>(Verdict(CodeVerdict::kNoCodeFile),
+                                          [&] { return Decode(dataDir, code, cardDigits); });
+}
+
 }  // namespace store
 
 int32_t Prepaid_GetSerialNumber(const char* dataDir, char* code, const PrepaidConfig* config) {
   if (!dataDir || !code || !config) return -1;
-  return platform::CallNoThrow<int32_t>(
-      -1, [&] { return store::Decode(dataDir, code, config->cardDigits); });
+  return store::CheckCardCode(dataDir, code, config->cardDigits).cardNumber;
 }

@@ -9,9 +9,9 @@
 
 #include "platform/c_boundary.h"
 #include "store/batch_markers.h"
-#include "store/card_index.h"
 #include "store/card_record.h"
 #include "store/import_journal.h"
+#include "store/order.h"
 #include "store/record_update.h"
 #include "store/replacement_file.h"
 #include "store/store_internal.h"
@@ -41,12 +41,6 @@ const char* ReasonText(uint8_t reason) {
   }
 }
 
-struct Order {
-  char command;
-  int32_t card;
-  int32_t amount;  // 0 when the line has no third field
-};
-
 // False when the line has fewer than two fields.
 bool ParseOrder(const std::string& text, util::SplitGeneration generation, Order* order) {
   char line[kLineRoom + 1];
@@ -57,30 +51,6 @@ bool ParseOrder(const std::string& text, util::SplitGeneration generation, Order
   if (util::SplitThreeFields(line, generation, f1, f2, f3) < 2) return false;
   *order = {f1[0], util::ParseDecimal32(f2), util::ParseDecimal32(f3)};
   return true;
-}
-
-// Applies the command to a card that exists; false when it leaves the record as it is.
-bool ApplyCommand(const Order& order, PrepaidCard* card, bool* overflow) {
-  switch (order.command) {
-    case 'A': {
-      const int64_t balance = int64_t{card->balance} + order.amount;
-      if (balance < INT32_MIN || balance > INT32_MAX) {
-        *overflow = true;
-        return false;
-      }
-      card->balance = static_cast<int32_t>(balance);
-      return true;
-    }
-    case 'D':
-      card->balance = 0;
-      return true;
-    case 'L':
-      card->flags |= PREPAID_CARD_LOCKED;
-      return true;
-    default:  // 'U'
-      card->flags &= ~PREPAID_CARD_LOCKED;
-      return true;
-  }
 }
 
 bool SameBytes(const PrepaidCard& a, const PrepaidCard& b) {
@@ -94,6 +64,16 @@ bool OnlyBlank(const std::string& bytes) {
   return bytes.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
+int64_t NonBlankLines(const std::string& bytes) {
+  int64_t count = 0;
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t end = std::min(bytes.find('\n', start), bytes.size());
+    if (!OnlyBlank(bytes.substr(start, end - start))) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
 off_t FileSize(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
@@ -101,14 +81,16 @@ off_t FileSize(const std::string& path) {
 
 class Importer {
  public:
-  Importer(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation)
+  Importer(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation,
+           ImportReport* report)
       : ordersPath_(StorePath(exchangeDir, "PREPAID.INC")),
         rejectsPath_(StorePath(exchangeDir, "PREPAID.REJ")),
         journalPath_(StorePath(exchangeDir, "PREPAID.INJ")),
         tempPath_(StorePath(exchangeDir, ".PREPAID.INC.new")),
         cardsPath_(StorePath(dataDir, "PREPAID.DAT")),
         markers_(StorePath(exchangeDir, "PREPAID.TRR")),
-        generation_(generation) {}
+        generation_(generation),
+        report_(report) {}
 
   int32_t Run();
 
@@ -127,12 +109,12 @@ class Importer {
   int32_t ApplyFrom(off_t start);
   Step ApplyLine(const TextLine& line);
   Step ApplyMarker(const TextLine& line);
-  Step ApplyOrder(const Order& order, const TextLine& line);
   Step RejectLine(const TextLine& line, uint8_t reason);
   Step RejectRest(off_t from, uint8_t reason);
   bool Reject(off_t from, off_t to, uint8_t reason, bool endsImport);
   bool WriteJournal(JournalState state, const TextLine& line);
-  BeforeWrite JournalRecord(const TextLine& line, int32_t index, bool append) const;
+  OrderApplier::BeforeWrite JournalRecord(const TextLine& line) const;
+  bool Failed(const std::string& path, int error);
   bool LogicalEnd(off_t from, off_t* end);
   int32_t StopAt(off_t at);
   bool ReplaceOrderFile(const std::string& content);
@@ -141,21 +123,37 @@ class Importer {
   const std::string ordersPath_, rejectsPath_, journalPath_, tempPath_, cardsPath_;
   BatchMarkers markers_;
   const util::SplitGeneration generation_;
+  ImportReport* const report_;
   platform::SharedFile orders_, cards_;
   ImportJournal journal_;
   OrderFileId orderId_;
-  CardIndex index_;
+  OrderApplier applier_{cards_};
 };
+
+bool Importer::Failed(const std::string& path, int error) {
+  report_->failedPath = path;
+  report_->error = error;
+  return false;
+}
 
 bool Importer::OpenFiles() {
   if (!StoreFileExists(ordersPath_)) return false;
-  if (util::OpenAsFopen(ordersPath_, "rt", false, &orders_) != 0) return false;
+  if (const int error = util::OpenAsFopen(ordersPath_, "rt", false, &orders_); error != 0) {
+    return Failed(ordersPath_, error);
+  }
   if (!StoreFileExists(cardsPath_)) {
     platform::SharedFile created;
-    if (util::OpenAsFopen(cardsPath_, "ab", false, &created) != 0) return false;
+    if (const int error = util::OpenAsFopen(cardsPath_, "ab", false, &created); error != 0) {
+      return Failed(cardsPath_, error);
+    }
   }
-  if (util::OpenAsFopen(cardsPath_, "rb+", false, &cards_) != 0) return false;
-  return journal_.Open(journalPath_) == 0 && IdentifyOrderFile(orders_, &orderId_);
+  if (const int error = util::OpenAsFopen(cardsPath_, "rb+", false, &cards_); error != 0) {
+    return Failed(cardsPath_, error);
+  }
+  if (const int error = journal_.Open(journalPath_); error != 0) {
+    return Failed(journalPath_, error);
+  }
+  return IdentifyOrderFile(orders_, &orderId_) || Failed(ordersPath_, errno);
 }
 
 int32_t Importer::Run() {
@@ -176,6 +174,8 @@ int32_t Importer::Run() {
     case Step::kStop:
       // What the interrupted import left could not be settled now (a file that cannot be read
       // or written): the order file and the journal stay as they are for the next import.
+      report_->stopped = true;
+      report_->error = errno != 0 ? errno : EIO;
       return 0;
     case Step::kEnd:
       return Finish();
@@ -186,7 +186,8 @@ int32_t Importer::Run() {
 }
 
 int32_t Importer::ApplyFrom(off_t start) {
-  if (!index_.Build(cards_)) return StopAt(start);
+  errno = 0;
+  if (!applier_.Start()) return StopAt(start);
   TextLineReader reader(orders_, start);
   TextLine line;
   for (;;) {
@@ -212,20 +213,25 @@ int32_t Importer::ApplyFrom(off_t start) {
 }
 
 Importer::Step Importer::ApplyLine(const TextLine& line) {
+  errno = 0;  // so a line that stops the import reports its own failure
   if (!line.text.empty() && line.text[0] == 'E') return ApplyMarker(line);
   Order order;
   if (!ParseOrder(line.text, generation_, &order)) return RejectRest(line.offset, kTooFewFields);
-  switch (order.command) {
-    case 'A':
-      if (order.amount == 0) return Step::kNext;
-      return ApplyOrder(order, line);
-    case 'D':
-    case 'L':
-    case 'U':
-      return ApplyOrder(order, line);
-    default:
+  switch (applier_.Apply(order, JournalRecord(line))) {
+    case OrderResult::kChanged:
+    case OrderResult::kUnchanged:
+      ++report_->applied;
       return Step::kNext;
+    case OrderResult::kNoCard:
+    case OrderResult::kIgnored:
+      ++report_->skipped;
+      return Step::kNext;
+    case OrderResult::kOverflow:
+      return RejectLine(line, kBalanceOverflow);
+    case OrderResult::kFailed:
+      return Step::kStop;
   }
+  return Step::kStop;
 }
 
 Importer::Step Importer::ApplyMarker(const TextLine& line) {
@@ -233,60 +239,21 @@ Importer::Step Importer::ApplyMarker(const TextLine& line) {
     case BatchMarkers::Check::kUnreadable:
       return Step::kStop;
     case BatchMarkers::Check::kKnown:
+      report_->repeatedMarker = line.text;
       return Step::kEnd;  // imported before: the rest of the file is dropped on purpose
     case BatchMarkers::Check::kNew:
       break;
   }
   if (!WriteJournal(JournalState::kMarkerPending, line)) return Step::kStop;
-  return markers_.Record(line.text) ? Step::kNext : Step::kStop;
-}
-
-Importer::Step Importer::ApplyOrder(const Order& order, const TextLine& line) {
-  // Each round either applies the line or has learnt that the file changed under it; a few
-  // rounds cover any sensible amount of concurrent change.
-  for (int round = 0; round < 4; ++round) {
-    int32_t at = index_.Find(order.card);
-    if (at < 0) {
-      if (!index_.Refresh(cards_)) return Step::kStop;  // another process may have added it
-      at = index_.Find(order.card);
-    }
-    if (at < 0) {
-      if (order.command != 'A') return Step::kNext;
-      PrepaidCard card{};
-      card.cardNumber = order.card;
-      card.balance = order.amount;
-      const int32_t position = index_.recordCount();
-      switch (AppendCardAt(cards_, position, card, JournalRecord(line, position, true))) {
-        case AppendResult::kAppended:
-          index_.AddAppended(order.card);
-          return Step::kNext;
-        case AppendResult::kFileChanged:
-          if (!index_.Refresh(cards_)) return Step::kStop;
-          continue;
-        case AppendResult::kFailed:
-          return Step::kStop;
-      }
-    }
-    bool overflow = false;
-    const auto change = [&](PrepaidCard* card) { return ApplyCommand(order, card, &overflow); };
-    switch (UpdateCardAt(cards_, at, order.card, change, JournalRecord(line, at, false))) {
-      case UpdateResult::kWritten:
-      case UpdateResult::kUnchanged:
-        return overflow ? RejectLine(line, kBalanceOverflow) : Step::kNext;
-      case UpdateResult::kOtherCard:
-        // The file was reorganised meanwhile: every position may have moved.
-        if (!index_.Build(cards_)) return Step::kStop;
-        continue;
-      case UpdateResult::kFailed:
-        return Step::kStop;
-    }
-  }
-  return Step::kStop;
+  if (!markers_.Record(line.text)) return Step::kStop;
+  ++report_->markersRecorded;
+  return Step::kNext;
 }
 
 // Says in the journal, right before the write, which record the line is about to write.
-BeforeWrite Importer::JournalRecord(const TextLine& line, int32_t index, bool append) const {
-  return [this, &line, index, append](const PrepaidCard& before, const PrepaidCard& after) {
+OrderApplier::BeforeWrite Importer::JournalRecord(const TextLine& line) const {
+  return [this, &line](int32_t index, bool append, const PrepaidCard& before,
+                       const PrepaidCard& after) {
     JournalEntry entry;
     entry.orderFile = orderId_;
     entry.state = JournalState::kRecordPending;
@@ -327,6 +294,7 @@ bool Importer::Reject(off_t from, off_t to, uint8_t reason, bool endsImport) {
   std::string lines;
   if (!ReadRange(orders_, from, to, &lines)) return false;
   if (OnlyBlank(lines)) return true;
+  report_->rejected += NonBlankLines(lines);
   JournalEntry entry;
   entry.orderFile = orderId_;
   entry.state = JournalState::kRejectPending;
@@ -407,6 +375,8 @@ Importer::Resume Importer::RecoverRecord(const JournalEntry& entry) {
 // after it. When that fails too, the order file and the journal stay, and the next import
 // resumes where the journal says.
 int32_t Importer::StopAt(off_t at) {
+  report_->stopped = true;
+  report_->error = errno != 0 ? errno : EIO;
   off_t end = 0;
   std::string rest;
   if (LogicalEnd(at, &end) && ReadRange(orders_, at, end, &rest) && ReplaceOrderFile(rest)) {
@@ -443,10 +413,14 @@ int32_t Importer::Finish() {
 
 }  // namespace
 
-int32_t Include(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation) {
+int32_t Include(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation,
+                ImportReport* report) {
   if (!exchangeDir || !dataDir) return 0;
+  ImportReport ignored;
+  if (!report) report = &ignored;
+  *report = ImportReport{};
   return platform::CallNoThrow<int32_t>(0, [&] {
-    Importer importer(exchangeDir, dataDir, generation);
+    Importer importer(exchangeDir, dataDir, generation, report);
     return importer.Run();
   });
 }

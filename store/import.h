@@ -21,16 +21,35 @@
 #define LINDAVOX_STORE_IMPORT_H
 
 #include <cstdint>
+#include <string>
 
 #include "util/split_line_internal.h"
 
 namespace store {
 
+// What an import did, for an operator.
+struct ImportReport {
+  int64_t applied = 0;          // order lines applied to a card (also when it was already so)
+  int64_t skipped = 0;          // order lines that do nothing: other commands, amount 0, 'D',
+                                // 'L' or 'U' for an absent card
+  int64_t rejected = 0;         // lines added to PREPAID.REJ (blank lines not counted)
+  int64_t markersRecorded = 0;  // batch markers added to PREPAID.TRR
+  std::string repeatedMarker;   // the known marker at which the import ended, line end included
+  // When the result is 0 with an order file present: the file that could not be opened and the
+  // errno value, or `stopped` when the import stopped at a line (PREPAID.INC then holds the
+  // lines not applied) with the errno value of what failed, as far as it is known.
+  std::string failedPath;
+  int error = 0;
+  bool stopped = false;
+};
+
 // 1 when the order file was processed (also when the import ended early at a repeated marker
 // or a line with fewer than two fields) and deleted; 0 when there was none, when a file could
 // not be opened (another import running included), or when the import stopped at a line that
 // could not be written (PREPAID.INC then holds that line and the ones after it).
-int32_t Include(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation);
+// `report`, when given, receives what the import did.
+int32_t Include(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation,
+                ImportReport* report = nullptr);
 
 }  // namespace store
 

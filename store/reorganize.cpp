@@ -9,6 +9,9 @@
 // exactly as it was, PREPAID.NEW is removed and the result is 0. Killed at any point, the
 // compaction leaves PREPAID.DAT as it was or compacted, whole; a PREPAID.NEW left behind by a
 // kill is emptied by the next compaction.
+#include "store/reorganize.h"
+
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -25,9 +28,9 @@ namespace store {
 namespace {
 
 // Appends the records with units among the `count` records at `records` to `compacted`, through
-// `block`, which has room for as many records.
+// `block`, which has room for as many records, and counts them.
 bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned char* block,
-                          ReplacementFile* compacted) {
+                          ReplacementFile* compacted, ReorganizeReport* report) {
   unsigned char* out = block;
   for (const unsigned char* record = records; record < records + count * kRecordSize;
        record += kRecordSize) {
@@ -35,10 +38,11 @@ bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned c
     std::memcpy(out, record, kRecordSize);
     out += kRecordSize;
   }
+  report->kept += (out - block) / static_cast<ptrdiff_t>(kRecordSize);
   return compacted->Append(block, static_cast<size_t>(out - block));
 }
 
-int32_t Reorganize(const char* dataDir) {
+int32_t Compact(const char* dataDir, ReorganizeReport* report) {
   const std::string cardsPath = StorePath(dataDir, "PREPAID.DAT");
   if (!StoreFileExists(cardsPath)) return 0;
   platform::SharedFile cards;
@@ -49,15 +53,24 @@ int32_t Reorganize(const char* dataDir) {
   if (!compacted.Create()) return 0;
   std::unique_ptr<unsigned char[]> block(new unsigned char[CardBlock::kBytes]);
   const bool copied = ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
-    return AppendCardsWithUnits(records, count, block.get(), &compacted);
+    return AppendCardsWithUnits(records, count, block.get(), &compacted, report);
   });
+  // Holes in the file are stepped over unread; the file's size counts their records too.
+  const off_t size = cards.Size();
+  if (size >= 0) report->dropped = size / static_cast<off_t>(kRecordSize) - report->kept;
   return copied && compacted.Replace(cards) ? 1 : 0;
 }
 
 }  // namespace
+
+int32_t Reorganize(const char* dataDir, ReorganizeReport* report) {
+  if (!dataDir) return 0;
+  ReorganizeReport ignored;
+  if (!report) report = &ignored;
+  *report = ReorganizeReport{};
+  return platform::CallNoThrow<int32_t>(0, [&] { return Compact(dataDir, report); });
+}
+
 }  // namespace store
 
-int32_t Prepaid_Reorganize(const char* dataDir) {
-  if (!dataDir) return 0;
-  return platform::CallNoThrow<int32_t>(0, [&] { return store::Reorganize(dataDir); });
-}
+int32_t Prepaid_Reorganize(const char* dataDir) { return store::Reorganize(dataDir, nullptr); }

@@ -1,5 +1,6 @@
 #include "store/report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -115,13 +116,15 @@ class LineBuffer {
 
 class Report {
  public:
-  Report(const char* exchangeDir, const char* dataDir, unsigned cardDigits, ReportDate date)
+  Report(const char* exchangeDir, const char* dataDir, unsigned cardDigits, ReportDate date,
+         ExportReport* counts)
       : cardsPath_(StorePath(dataDir, "PREPAID.DAT")),
         markersPath_(StorePath(exchangeDir, "PREPAID.TRR")),
         reportPath_(StorePath(exchangeDir, "PREPAID.TXT")),
         tempPath_(StorePath(exchangeDir, ".PREPAID.TXT.new")),
         cardDigits_(cardDigits),
-        date_(date) {}
+        date_(date),
+        counts_(counts) {}
 
   int32_t Run();
 
@@ -135,6 +138,7 @@ class Report {
   const std::string cardsPath_, markersPath_, reportPath_, tempPath_;
   const unsigned cardDigits_;
   const ReportDate date_;
+  ExportReport* const counts_;
 };
 
 int32_t Report::Run() {
@@ -144,6 +148,7 @@ int32_t Report::Run() {
   platform::SharedFile markers;  // held from the reading until the removal
   std::string markerLines;
   if (!TakeMarkers(&markers, &markerLines) || !WriteReport(cards, markerLines)) return 0;
+  counts_->inPlace = true;
   if (!markers.isOpen()) return 1;
   return platform::RemoveHeldShared(markers) == 0 ? 1 : 0;
 }
@@ -180,11 +185,13 @@ bool Report::WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
     getemaildate(date);
   }
   if (!lines.Append(date) || !lines.Append("\r\n") || !lines.Append(markers)) return false;
+  counts_->markers = std::count(markers.begin(), markers.end(), '\n');
   return ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
     for (const unsigned char* record = records; record < records + count * kRecordSize;
          record += kRecordSize) {
       if (platform::LoadLE32Signed(record + field::kBalance) == 0) continue;
       if (!lines.Commit(FormatCardLine(record, cardDigits_, lines.Room()))) return false;
+      ++counts_->cards;
     }
     return true;
   });
@@ -205,10 +212,13 @@ bool Report::PutInPlace(ReplacementFile& report) const {
 }  // namespace
 
 int32_t Export(const char* exchangeDir, const char* dataDir, const PrepaidConfig* config,
-               ReportDate date) {
+               ReportDate date, ExportReport* counts) {
   if (!exchangeDir || !dataDir || !config) return 0;
+  ExportReport ignored;
+  if (!counts) counts = &ignored;
+  *counts = ExportReport{};
   return platform::CallNoThrow<int32_t>(0, [&] {
-    Report report(exchangeDir, dataDir, config->cardDigits, date);
+    Report report(exchangeDir, dataDir, config->cardDigits, date, counts);
     return report.Run();
   });
 }

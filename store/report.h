@@ -27,14 +27,23 @@ namespace store {
 // The date line's form: the card editor's library writes the seconds, the balance query's not.
 enum class ReportDate { kWithSeconds, kWithoutSeconds };
 
+// What a report holds, for an operator.
+struct ExportReport {
+  int64_t markers = 0;   // batch marker lines
+  int64_t cards = 0;     // card lines
+  bool inPlace = false;  // the report is PREPAID.TXT (also when the result is 0 because
+                         // PREPAID.TRR could not be removed)
+};
+
 // 1 when the whole report is in place as PREPAID.TXT and PREPAID.TRR (if it could be read) is
 // removed. 0 when PREPAID.DAT is missing or cannot be opened or read, when the report cannot be
 // written, synced or put in place (PREPAID.TXT and PREPAID.TRR then stay as they were), or when
 // PREPAID.TRR cannot be removed after the report is in place (its markers then appear again in
 // the next report). A PREPAID.TRR that cannot be opened (another program has it open) is left
-// for the next report, and this one has no marker lines.
+// for the next report, and this one has no marker lines. `counts`, when given, receives what
+// the report holds.
 int32_t Export(const char* exchangeDir, const char* dataDir, const PrepaidConfig* config,
-               ReportDate date);
+               ReportDate date, ExportReport* counts = nullptr);
 
 }  // namespace store
 

@@ -296,28 +296,6 @@ void AddResources(TModule& module) {
                                        {vantor_icon_16, vantor_icon_16 + vantor_icon_16_size}});
 }
 
-std::string TelefonText(const PrepaidCard& card, size_t capacity) {
-  char formatted[32] = "";
-  if (card.telefonDigits >= 10) {
-    std::snprintf(formatted, sizeof formatted, "%d%09d", card.telefonHigh, card.telefonLow);
-  } else if (card.telefonDigits >= 1) {
-    std::snprintf(formatted, sizeof formatted, "%d", card.telefonLow);
-  }
-  std::string text = formatted;
-  size_t wanted = std::min<size_t>(card.telefonDigits, capacity > 0 ? capacity - 1 : 0);
-  if (text.size() < wanted) text.insert(0, wanted - text.size(), '0');
-  if (text.size() >= capacity && capacity > 0) text.resize(capacity - 1);
-  return text;
-}
-
-void SetTelefon(PrepaidCard* card, const std::string& text) {
-  const size_t length = text.size();
-  const size_t split = length > 9 ? length - 9 : 0;
-  card->telefonLow = util::ParseDecimal32(text.c_str() + split);
-  card->telefonHigh = split > 0 ? util::ParseDecimal32(text.substr(0, split).c_str()) : 0;
-  card->telefonDigits = static_cast<uint8_t>(std::min<size_t>(length, 255));
-}
-
 void NotifyMonitor(uintptr_t mainWindowHandle) {
   // Held for the life of the process and refreshed only when a post to it fails.
   static platform::WindowHandle monitor = 0;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "store/prepaid.h"
+#include "store/telefon.h"
 #include "ui/application.h"
 #include "ui/controls.h"
 #include "ui/dialog.h"
@@ -103,15 +104,9 @@ namespace vantor {
 // Dialog templates 10 and 66 and icon 212, registered with the application module.
 void AddResources(TModule& module);
 
-// The telephone number of a card as its digit text: "%d%09d" of both parts from ten digits
-// on, "%d" of the low part from one to nine, empty for none; then zeros in front up to
-// `telefonDigits` characters, but never beyond `capacity` - 1 characters and never when the
-// text is already that long.
-std::string TelefonText(const PrepaidCard& card, size_t capacity);
-// Puts an edited telephone text into the card: its last nine characters as the low part, the
-// characters before them as the high part, its length as the digit count (each part read as a
-// decimal number up to its first non-digit).
-void SetTelefon(PrepaidCard* card, const std::string& text);
+// The telephone number's text and its saving, shared with the operator's command line.
+using store::SetTelefon;
+using store::TelefonText;
 
 // The notification of the monitoring program ("Gorvex"): message 0x404 with the main window's
 // handle, through the window held from an earlier lookup; a failed post looks the window up

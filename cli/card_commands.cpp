@@ -1,0 +1,217 @@
+// The commands on single cards: looking up, editing, orders and card codes.
+#include <cerrno>
+#include <functional>
+#include <string>
+
+#include "cli/card_table.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "store/card_code.h"
+#include "store/order.h"
+#include "store/record_update.h"
+#include "store/store_internal.h"
+#include "store/telefon.h"
+#include "util/file_open_internal.h"
+
+namespace cli {
+namespace {
+
+bool Locked(const PrepaidCard& card) { return (card.flags & PREPAID_CARD_LOCKED) != 0; }
+
+// After a search that gave 0: the record at `index` when it is the locked match that stopped
+// the search.
+bool LockedMatch(Session& session, int32_t index,
+                 const std::function<bool(const PrepaidCard&)>& matches, PrepaidCard* card) {
+  return index >= 0 && store::ReadCardAt(session.dataDir().c_str(), index, card) &&
+         matches(*card) && Locked(*card);
+}
+
+// The order's effect in words.
+std::string Changed(const store::Order& order, const store::OrderOutcome& outcome,
+                    const PrepaidCard& now) {
+  switch (order.command) {
+    case 'A':
+      if (outcome.appended) return "created with " + std::to_string(order.amount) + " units";
+      return std::to_string(order.amount) + " units added, balance now " +
+             std::to_string(now.balance);
+    case 'D':
+      return "emptied";
+    case 'L':
+      return "locked";
+    default:
+      return "unlocked";
+  }
+}
+
+std::string Unchanged(char command) {
+  switch (command) {
+    case 'D':
+      return "was empty already";
+    case 'L':
+      return "was locked already";
+    default:
+      return "was not locked";
+  }
+}
+
+std::string CodeProblem(Session& session, const store::CodeCheck& check, const std::string& code) {
+  const std::string position = std::to_string(check.position + 1);
+  switch (check.verdict) {
+    case store::CodeVerdict::kTooLong:
+      return "a card code has at most 16 symbols, this one has " + std::to_string(code.size());
+    case store::CodeVerdict::kUnknownSymbol:
+      return "symbol " + position + " ('" + code.substr(check.position, 1) +
+             "') is none of the symbols of its position";
+    case store::CodeVerdict::kUnknownPosition:
+      return "the position table has no place for symbol " + position;
+    case store::CodeVerdict::kTooShort:
+      return "the code has " + std::to_string(code.size()) + " symbols, fewer than the " +
+             std::to_string(session.config().cardDigits) + " digits of a card number";
+    case store::CodeVerdict::kCardOutOfRange:
+      return "the card number it gives does not fit in 32 bits";
+    case store::CodeVerdict::kNoCheckWord:
+      return "PREPAID.BIN holds no check word for the card number it gives";
+    default:
+      return "the check digits do not match";
+  }
+}
+
+}  // namespace
+
+int Show(Session& session, const std::vector<int32_t>& cards, Format format) {
+  if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
+  int code = kExitOk;
+  CardTable table(session.out, format, session.config().cardDigits, session.terminal);
+  for (const int32_t number : cards) {
+    int32_t index = 0;
+    PrepaidCard card{};
+    if (Prepaid_Search(session.dataDir().c_str(), number, &index, &card) == 1) {
+      table.Write(card, index);
+      continue;
+    }
+    const auto same = [number](const PrepaidCard& c) { return c.cardNumber == number; };
+    if (LockedMatch(session, index, same, &card)) {
+      table.Write(card, index);
+      code = session.Fail(kExitNotSo, "card " + session.Card(number) + " is locked");
+    } else {
+      code = session.Fail(kExitNotSo, "card " + session.Card(number) + " does not exist");
+    }
+  }
+  return code;
+}
+
+int FindPhone(Session& session, const std::string& number, bool anyBalance, Format format) {
+  if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
+  PrepaidCard wanted{};
+  store::SetTelefon(&wanted, number);
+  const store::TelefonMatch match =
+      anyBalance ? store::TelefonMatch::kAnyBalance : store::TelefonMatch::kWithUnitsOnly;
+  int32_t index = 0;
+  PrepaidCard card{};
+  CardTable table(session.out, format, session.config().cardDigits, session.terminal);
+  if (store::SearchTelefon(session.dataDir().c_str(), 1, wanted.telefonLow, wanted.telefonHigh,
+                           &index, &card, match) == 1) {
+    table.Write(card, index);
+    return kExitOk;
+  }
+  const auto same = [&](const PrepaidCard& c) {
+    return c.telefonLow == wanted.telefonLow && c.telefonHigh == wanted.telefonHigh &&
+           (anyBalance || c.balance != 0);
+  };
+  if (LockedMatch(session, index, same, &card)) {
+    table.Write(card, index);
+    return session.Fail(kExitNotSo, "card " + session.Card(card.cardNumber) + " is locked");
+  }
+  return session.Fail(kExitNotSo, "no card" + std::string(anyBalance ? "" : " with units") +
+                                      " has the telephone number " + number);
+}
+
+int Set(Session& session, int32_t number, const CardEdit& edit) {
+  if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
+  const std::string name = "card " + session.Card(number);
+  // A card whose record moved meanwhile (the file was compacted) is looked up again.
+  for (int round = 0; round < 3; ++round) {
+    int32_t index = 0;
+    PrepaidCard card{};
+    if (Prepaid_Search(session.dataDir().c_str(), number, &index, &card) == 0) {
+      const auto same = [number](const PrepaidCard& c) { return c.cardNumber == number; };
+      return session.Fail(kExitNotSo, name + (LockedMatch(session, index, same, &card)
+                                                  ? " is locked; unlock it first"
+                                                  : " does not exist"));
+    }
+    // The edits go into the record as it is in the file at the moment of writing, as the card
+    // editor saves them: what another program changed meanwhile stays.
+    PrepaidCard saved{};
+    errno = 0;
+    const store::UpdateResult result =
+        store::UpdateCard(session.dataDir().c_str(), index, number, [&](PrepaidCard* record) {
+          if (edit.balance) record->balance = *edit.balance;
+          if (edit.telefon) store::SetTelefon(record, *edit.telefon);
+          saved = *record;
+          return true;
+        });
+    switch (result) {
+      case store::UpdateResult::kWritten:
+      case store::UpdateResult::kUnchanged:
+        session.out << name << ": "
+                    << (result == store::UpdateResult::kWritten ? "saved" : "unchanged")
+                    << ", balance " << saved.balance << ", telephone "
+                    << (saved.telefonDigits ? store::TelefonText(saved) : "none") << '\n';
+        return kExitOk;
+      case store::UpdateResult::kOtherCard:
+        continue;
+      case store::UpdateResult::kFailed:
+        return session.FileError(session.DataPath("PREPAID.DAT"), errno != 0 ? errno : EIO);
+    }
+  }
+  return session.Fail(kExitFileError, name + " kept moving while it was saved; nothing changed");
+}
+
+int ApplyOrder(Session& session, char command, int32_t number, int32_t amount) {
+  if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
+  const std::string name = "card " + session.Card(number);
+  const store::Order order{command, number, amount};
+  const store::OrderOutcome outcome = store::ApplyOneOrder(session.dataDir().c_str(), order);
+  PrepaidCard now{};
+  switch (outcome.result) {
+    case store::OrderResult::kChanged:
+      store::ReadCardAt(session.dataDir().c_str(), outcome.index, &now);
+      session.out << name << ": " << Changed(order, outcome, now) << '\n';
+      return kExitOk;
+    case store::OrderResult::kUnchanged:
+      session.out << name << ": " << Unchanged(command) << '\n';
+      return kExitOk;
+    case store::OrderResult::kNoCard:
+      return session.Fail(kExitNotSo, name + " does not exist");
+    case store::OrderResult::kOverflow:
+      return session.Fail(kExitNotSo,
+                          name + ": the new balance would not fit in 32 bits; nothing changed");
+    case store::OrderResult::kIgnored:
+      return session.Fail(kExitUsage, "an amount of 0 changes nothing");
+    case store::OrderResult::kFailed:
+      break;
+  }
+  return session.FileError(session.DataPath("PREPAID.DAT"), outcome.error);
+}
+
+int Decode(Session& session, std::string code) {
+  const std::string entered = code;
+  const store::CodeCheck check =
+      store::CheckCardCode(session.dataDir().c_str(), code.data(), session.config().cardDigits);
+  if (check.verdict == store::CodeVerdict::kValid) {
+    session.out << session.Card(check.cardNumber) << '\n';
+    return kExitOk;
+  }
+  if (check.verdict == store::CodeVerdict::kNoCodeFile) {
+    const std::string path = session.DataPath("PREPAID.BIN");
+    platform::SharedFile file;
+    const int error = util::OpenAsFopen(path, "rb", false, &file);
+    return error != 0 ? session.FileError(path, error)
+                      : session.Fail(kExitFileError,
+                                     "cannot use " + path + ": its 184-byte header is incomplete");
+  }
+  return session.Fail(kExitNotSo, "the card code " + entered +
+                                      " is not valid: " + CodeProblem(session, check, entered));
+}
+
+}  // namespace cli

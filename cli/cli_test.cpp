@@ -1,0 +1,373 @@
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/share.h"
+#include "store/import.h"
+#include "testsupport/card_files.h"
+#include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
+
+namespace cli {
+namespace {
+
+using testsupport::CardBuilder;
+using testsupport::ReadCardFile;
+using testsupport::ReadFile;
+using testsupport::WriteCardFile;
+using testsupport::WriteFile;
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+// A data directory with seven cards and card codes of 5 card digits and 3 check digits.
+class CliTest : public testsupport::FileTest {
+ protected:
+  void SetUp() override {
+    FileTest::SetUp();
+    tables_ = testsupport::MakeCodeTables(5, 3, 100, 11);
+    testsupport::WriteBinFile(Path("PREPAID.BIN"), tables_);
+    WriteCardFile(Dat(), {CardBuilder(42).Balance(150).Telefon("0301234567").Last("004930").Build(),
+                          CardBuilder(7).Balance(5).Locked().Build(),
+                          CardBuilder(8).Telefon("0711").Build(),  // no units
+                          CardBuilder(9).Balance(-20).Flags(0x11).Reserved(1, 2).Build(),
+                          CardBuilder(10).Balance(2147483600).Build(), CardBuilder(11).Build(),
+                          CardBuilder(12).Balance(3).Build()});
+  }
+  std::string Dat() const { return Path("PREPAID.DAT"); }
+
+  Outcome Run(std::vector<std::string> args, bool terminal = false) const {
+    args.insert(args.begin(), {"-d", Dir()});
+    return RunAsGiven(args, terminal);
+  }
+  static Outcome RunAsGiven(const std::vector<std::string>& args, bool terminal = false) {
+    std::ostringstream out, err;
+    const int code = cli::Run(args, out, err, terminal);
+    return {code, out.str(), err.str()};
+  }
+  PrepaidCard Card(size_t index) const { return ReadCardFile(Dat()).at(index); }
+
+  testsupport::CodeTables tables_;
+};
+
+TEST_F(CliTest, ShowAndFindPhoneSayWhichCardIsMissingOrLocked) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string row;  // a line the output holds
+    std::string error;
+  } cases[] = {
+      {{"show", "00042"}, 0, "00042          150  0301234567            004930", ""},
+      {{"show", "7"}, 1, "00007            5", "card 00007 is locked"},
+      {{"show", "4711"}, 1, "", "card 04711 does not exist"},
+      {{"show", "42", "4711", "12"}, 1, "00012            3", "card 04711 does not exist"},
+      {{"find-phone", "301234567"}, 0, "00042          150", ""},
+      {{"find-phone", "0711"}, 1, "", "no card with units has the telephone number 0711"},
+      {{"find-phone", "--any-balance", "711"}, 0, "00008            0  0711", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    const Outcome result = Run(c.args);
+    EXPECT_EQ(result.code, c.code);
+    EXPECT_NE(result.out.find(c.row), std::string::npos) << result.out;
+    EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
+  }
+}
+
+TEST_F(CliTest, ListingsParseBackAndKeepPipesPlain) {
+  const Outcome json = Run({"list", "--format", "json"});
+  ASSERT_EQ(json.code, 0);
+  const nlohmann::json cards = nlohmann::json::parse(json.out);
+  ASSERT_EQ(cards.size(), 7u);
+  EXPECT_EQ(cards[0]["card"], "00042");
+  EXPECT_EQ(cards[0]["telephone"], "0301234567");
+  EXPECT_EQ(cards[0]["last_number"], "004930");
+  EXPECT_EQ(cards[1]["locked"], true);
+  EXPECT_EQ(cards[3]["balance"], -20);
+  EXPECT_EQ(cards[6]["record"], 6);
+
+  EXPECT_EQ(nlohmann::json::parse(Run({"list", "--locked", "--format", "json"}).out).size(), 1u);
+  EXPECT_EQ(Run({"list", "--empty", "--format", "csv"}).out,
+            "card,balance,telephone,last_number,locked,record\n"
+            "00008,0,0711,,no,2\n"
+            "00011,0,,,no,5\n");
+  EXPECT_EQ(nlohmann::json::parse(Run({"show", "4711", "--format", "json"}).out).size(), 0u);
+
+  const std::string piped = Run({"list"}).out;
+  EXPECT_EQ(piped.find('\x1b'), std::string::npos);
+  EXPECT_EQ(piped.find("---"), std::string::npos);
+  const std::string shown = Run({"list"}, true).out;
+  EXPECT_NE(shown.find("\x1b[1m"), std::string::npos);
+  EXPECT_NE(shown.find("\n----"), std::string::npos);
+}
+
+TEST_F(CliTest, SetChangesOnlyBalanceAndTelephoneLikeTheEditor) {
+  const PrepaidCard before = Card(3);
+  Outcome result = Run({"set", "9", "--balance", "-5", "--phone", "004989123456"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out, "card 00009: saved, balance -5, telephone 004989123456\n");
+  PrepaidCard expected = before;
+  expected.balance = -5;
+  expected.telefonHigh = 4;
+  expected.telefonLow = 989123456;
+  expected.telefonDigits = 12;
+  EXPECT_TRUE(testsupport::SameCard(Card(3), expected));  // flags and reserved bytes kept
+
+  EXPECT_EQ(Run({"set", "42", "--phone", ""}).code, 0);
+  EXPECT_EQ(Card(0).telefonDigits, 0);
+  EXPECT_EQ(Card(0).balance, 150);
+  EXPECT_EQ(Card(0).lastDigits, 6);
+
+  const std::string file = ReadFile(Dat());
+  result = Run({"set", "7", "--balance", "100"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_NE(result.err.find("card 00007 is locked"), std::string::npos);
+  EXPECT_EQ(Run({"set", "4711", "--balance", "1"}).code, 1);
+  EXPECT_EQ(Run({"set", "42"}).code, 2);
+  EXPECT_EQ(ReadFile(Dat()), file);
+}
+
+// Every order of the command line leaves the card file as the same order in PREPAID.INC does.
+TEST_F(CliTest, OrdersChangeTheCardFileAsImportLinesDo) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;
+    int code;
+    std::string said;
+  } cases[] = {
+      {{"topup", "42", "100"}, "A,42,100", 0, "card 00042: 100 units added, balance now 250\n"},
+      {{"topup", "7", "-10"}, "A,7,-10", 0, "card 00007: -10 units added, balance now -5\n"},
+      {{"topup", "500", "30"}, "A,500,30", 0, "card 00500: created with 30 units\n"},
+      {{"topup", "10", "100"}, "A,10,100", 1, ""},  // beyond 32 bits: nothing changes
+      {{"lock", "9"}, "L,9", 0, "card 00009: locked\n"},
+      {{"lock", "9"}, "L,9", 0, "card 00009: was locked already\n"},
+      {{"unlock", "7"}, "U,7", 0, "card 00007: unlocked\n"},
+      {{"empty", "12"}, "D,12", 0, "card 00012: emptied\n"},
+      {{"empty", "11"}, "D,11", 0, "card 00011: was empty already\n"},
+      {{"lock", "600"}, "L,600", 1, ""},  // absent: nothing is created
+  };
+  testsupport::TempDir other;
+  WriteFile(other / "PREPAID.DAT", ReadFile(Dat()));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const Outcome result = Run(c.args);
+    EXPECT_EQ(result.code, c.code) << result.err;
+    EXPECT_EQ(result.out, c.said);
+    WriteFile(other / "PREPAID.INC", c.line + "\r\n");
+    store::Include(other.path().c_str(), other.path().c_str(), util::SplitGeneration::kCurrent);
+    EXPECT_EQ(ReadFile(Dat()), ReadFile(other / "PREPAID.DAT"));
+  }
+}
+
+TEST_F(CliTest, ImportSaysWhatBecameOfEveryLine) {
+  WriteFile(Path("PREPAID.INC"),
+            "E17\r\nA,42,5\r\nA,300,1\r\nX,42\r\nL,999\r\nA,10,100\r\nL,42\r\n\r\nA,1,1\r\n");
+  Outcome result = Run({"import"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "applied:  3 order lines\n"
+            "skipped:  2 order lines that change nothing\n"
+            "rejected: 2 lines, see " +
+                Path("PREPAID.REJ") +
+                "\n"
+                "markers:  1 recorded\n");
+  EXPECT_EQ(Card(0).balance, 155);
+
+  WriteFile(Path("PREPAID.INC"), "E17\r\nA,42,5\r\n");
+  result = Run({"import"});
+  EXPECT_NE(result.out.find("repeated: batch E17 was imported before"), std::string::npos);
+  EXPECT_EQ(Card(0).balance, 155);
+
+  result = Run({"import"});
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.out, "nothing to import: there is no " + Path("PREPAID.INC") + "\n");
+}
+
+TEST_F(CliTest, ExportAndReorganizeSayWhatTheyDid) {
+  WriteFile(Path("PREPAID.TRR"), "E17\r\n");
+  Outcome result = Run({"export"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out, Path("PREPAID.TXT") + ": 5 cards with units, 1 batch markers\n");
+  EXPECT_NE(ReadFile(Path("PREPAID.TXT")).find("\r\nE17\r\n00042,150,\r\n00007,5,L\r\n"),
+            std::string::npos);
+  EXPECT_FALSE(testsupport::FileExists(Path("PREPAID.TRR")));
+
+  // While another program has the card file open, the compaction leaves it as it was.
+  const std::string before = ReadFile(Dat());
+  {
+    testsupport::OtherProcess holder([&] {
+      platform::SharedFile file;
+      if (platform::SharedFile::Open(Dat(), platform::OpenRequest{}, &file) != 0) return false;
+      file.Release();  // stays open until the process ends
+      return true;
+    });
+    ASSERT_TRUE(holder.succeeded());
+    result = Run({"reorganize"});
+    EXPECT_EQ(result.code, 3);
+    EXPECT_NE(result.err.find("was not compacted and is as it was"), std::string::npos);
+    EXPECT_EQ(ReadFile(Dat()), before);
+  }
+  result = Run({"reorganize"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out, Dat() + ": kept 5 cards with units, dropped 2 without\n");
+  EXPECT_EQ(ReadCardFile(Dat()).size(), 5u);
+}
+
+TEST_F(CliTest, DecodeGivesTheCardNumberOrWhyNot) {
+  const std::string valid = testsupport::EncodeCardCode(tables_, 42);
+  EXPECT_EQ(Run({"decode", valid}).out, "00042\n");
+  // Another symbol where the last check digit comes from.
+  std::string wrongCheck = valid;
+  const size_t last = tables_.positionTable[7] - 1u;
+  const uint8_t* row = tables_.symbolTable[last];
+  wrongCheck[last] =
+      static_cast<char>(row[0] == static_cast<uint8_t>(valid[last]) ? row[1] : row[0]);
+  struct Case {
+    std::string code, why;
+  } cases[] = {
+      {wrongCheck, "the check digits do not match"},
+      {valid.substr(0, 4), "fewer than the 5 digits of a card number"},
+      {std::string(17, 'x'), "at most 16 symbols"},
+      {"\x01" + valid.substr(1), "symbol 1"},
+  };
+  for (const Case& c : cases) {
+    const Outcome result = Run({"decode", c.code});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find(c.why), std::string::npos) << result.err;
+  }
+  ::unlink(Path("PREPAID.BIN").c_str());
+  EXPECT_EQ(Run({"decode", valid}).code, 3);
+}
+
+TEST_F(CliTest, StatsAndCheckFindWhatIsWrongWithTheFiles) {
+  EXPECT_EQ(Run({"check"}).out, "all well: 7 cards, no problems\n");
+  PrepaidCard badDigits = CardBuilder(13).Telefon("0301234567").Build();
+  badDigits.telefonDigits = 3;
+  WriteFile(Dat(), ReadFile(Dat()) + testsupport::CardBytes(CardBuilder(42).Balance(1).Build()) +
+                       testsupport::CardBytes(badDigits) + "\x01\x02\x03");
+  std::string bin = ReadFile(Path("PREPAID.BIN"));
+  bin[4] = 9;  // more check digits than the code has: card numbers pad to their widest, 10
+  WriteFile(Path("PREPAID.BIN"), bin);
+
+  const Outcome check = Run({"check"});
+  EXPECT_EQ(check.code, 1);
+  for (const char* line :
+       {"record 8 (card 0000000013): the telephone number's 3 digits do not fit its parts 0 and "
+        "301234567",
+        "its length is no multiple of 32: 3 bytes",
+        "card 0000000042 has records 0, 7; record 0 wins",
+        "PREPAID.BIN: the code length 8 is smaller than its 9 check digits", "4 problems in 9"}) {
+    EXPECT_NE(check.out.find(line), std::string::npos) << line << "\n" << check.out;
+  }
+  EXPECT_EQ(Run({"stats"}).out,
+            "cards:           9\n"
+            "total units:     2147483739\n"
+            "locked:          1\n"
+            "empty:           3\n"
+            "trailing bytes:  3\n"
+            "duplicate cards: 1 (1 records more than cards)\n");
+}
+
+TEST_F(CliTest, BadInputChangesNoFile) {
+  const std::string file = ReadFile(Dat());
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string error;
+  } cases[] = {
+      {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+      {{"show", "4x"}, 2, "digits only"},
+      {{"show", "2147483648"}, 2, "digits only"},
+      {{"topup", "42", "0"}, 2, "0 changes nothing"},
+      {{"topup", "42", "1.5"}, 2, "a whole number"},
+      {{"set", "42", "--phone", "12345678901234567890"}, 2, "at most 18"},
+      {{"set", "42", "--balance", "0x10"}, 2, "a whole number"},
+      {{"list", "--format", "xml"}, 2, "xml"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const Outcome result = Run(c.args);
+    EXPECT_EQ(result.code, c.code);
+    EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
+  }
+  const Outcome noFolder = RunAsGiven({"-d", "/nonexistent/", "show", "42"});
+  EXPECT_EQ(noFolder.code, 3);
+  EXPECT_NE(noFolder.err.find("cannot use /nonexistent/: No such file"), std::string::npos);
+  EXPECT_EQ(ReadFile(Dat()), file);
+
+  // A card file that is missing, or a folder, is a file that cannot be used; none is created.
+  ::unlink(Dat().c_str());
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"show", "42"},
+                                             {"topup", "42", "1"},
+                                             {"lock", "42"},
+                                             {"set", "42", "--balance", "1"},
+                                             {"list"},
+                                             {"check"},
+                                             {"export"},
+                                             {"reorganize"}}) {
+    EXPECT_EQ(Run(args).code, 3) << args[0];
+  }
+  EXPECT_FALSE(testsupport::FileExists(Dat()));
+  ::mkdir(Dat().c_str(), 0755);
+  const Outcome folder = Run({"lock", "42"});
+  EXPECT_EQ(folder.code, 3);
+  EXPECT_NE(folder.err.find(Dat() + ": is a folder"), std::string::npos) << folder.err;
+  EXPECT_EQ(Run({"stats"}).code, 3);
+}
+
+// A set while another process tops the same card up keeps both changes: every top-up and the
+// telephone number.
+TEST_F(CliTest, ASetBesideAnotherWriterKeepsBothChanges) {
+  constexpr int kRounds = 150;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int failures = 0;
+    for (int i = 0; i < kRounds; ++i) failures += Run({"topup", "42", "1"}).code != 0;
+    ::_exit(failures == 0 ? 0 : 1);
+  }
+  for (int i = 0; i < kRounds; ++i) {
+    EXPECT_EQ(Run({"set", "42", "--phone", std::to_string(1000 + i)}).code, 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Card(0).balance, 150 + kRounds);
+  EXPECT_EQ(Card(0).telefonLow, 1000 + kRounds - 1);
+}
+
+// The program itself: help on every level, its version, exit codes through the shell.
+TEST_F(CliTest, TheProgramHelpsOnEveryLevel) {
+  const auto program = [&](const std::string& args) {
+    const std::string out = Path("out.txt");
+    const int status =
+        std::system((std::string(LV_CLI_PROGRAM) + " " + args + " >" + out + " 2>&1").c_str());
+    return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ""};
+  };
+  EXPECT_EQ(program("--version").out, "lindavox-prepaid " LV_VERSION "\n");
+  for (const char* command :
+       {"show", "find-phone", "set", "topup", "lock", "unlock", "empty", "import", "export",
+        "reorganize", "decode", "list", "stats", "check"}) {
+    const Outcome help = program(std::string(command) + " --help");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Usage: lindavox-prepaid " + std::string(command)), std::string::npos)
+        << help.out;
+  }
+  EXPECT_EQ(program("-d " + Dir() + " show 4711").code, 1);
+  EXPECT_EQ(program("").code, 2);
+}
+
+}  // namespace
+}  // namespace cli

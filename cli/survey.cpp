@@ -1,0 +1,213 @@
+// The commands that read the whole card file: list, stats and check. Each reads PREPAID.DAT
+// once from start to end, a block of records at a time. list keeps nothing of the cards; stats
+// and check keep every card's number and position (16 bytes a card) to find duplicate card
+// numbers.
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/card_table.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "platform/little_endian.h"
+#include "store/card_reader.h"
+#include "store/card_record.h"
+#include "store/telefon.h"
+#include "util/file_open_internal.h"
+
+namespace cli {
+namespace {
+
+bool Locked(const PrepaidCard& card) { return (card.flags & PREPAID_CARD_LOCKED) != 0; }
+
+// Reads every record of PREPAID.DAT into `visit`; the exit code, with a read error said.
+template <typename Visit>
+int ReadCards(Session& session, store::CardReader* reader, const Visit& visit) {
+  const std::string path = session.DataPath("PREPAID.DAT");
+  if (const int error = reader->Open(session.dataDir().c_str()); error != 0) {
+    return session.FileError(path, error);
+  }
+  PrepaidCard card;
+  int64_t index = 0;
+  while (reader->Next(&card, &index)) visit(card, index);
+  return reader->error() != 0 ? session.FileError(path, reader->error()) : kExitOk;
+}
+
+// Card numbers with more than one record, each with the positions of its records in file
+// order: the first one is the one every lookup and order uses.
+class Duplicates {
+ public:
+  void Add(int32_t card, int64_t index) { records_.emplace_back(card, index); }
+
+  template <typename Report>
+  void ForEach(const Report& report) {
+    std::sort(records_.begin(), records_.end());
+    for (size_t i = 0; i < records_.size();) {
+      size_t end = i + 1;
+      while (end < records_.size() && records_[end].first == records_[i].first) ++end;
+      if (end - i > 1) {
+        std::vector<int64_t> positions;
+        for (size_t k = i; k < end; ++k) positions.push_back(records_[k].second);
+        report(records_[i].first, positions);
+      }
+      i = end;
+    }
+  }
+
+ private:
+  std::vector<std::pair<int32_t, int64_t>> records_;
+};
+
+std::string Positions(const std::vector<int64_t>& positions) {
+  std::string text;
+  for (const int64_t position : positions) {
+    text += (text.empty() ? "" : ", ") + std::to_string(position);
+  }
+  return text;
+}
+
+// What is wrong with PREPAID.BIN, one text each; `highestCard` is the highest card number of
+// PREPAID.DAT (-1 when it has none).
+std::vector<std::string> CodeFileProblems(Session& session, int32_t highestCard) {
+  const std::string path = session.DataPath("PREPAID.BIN");
+  platform::SharedFile file;
+  if (const int error = util::OpenAsFopen(path, "rb", false, &file); error != 0) {
+    return {path + ": " + Reason(path, error) + "; card codes cannot be decoded"};
+  }
+  unsigned char head[store::kBinHeaderSize];
+  const ssize_t got = file.ReadAt(head, sizeof head, 0);
+  const off_t size = file.Size();
+  if (got != static_cast<ssize_t>(sizeof head) || size < 0) {
+    return {path + ": holds " + std::to_string(std::max<off_t>(size, 0)) +
+            " bytes, fewer than its header of 184"};
+  }
+  std::vector<std::string> problems;
+  const auto problem = [&](const std::string& text) { problems.push_back(path + ": " + text); };
+  const unsigned codeLength = platform::LoadLE16(head + store::header::kCodeLength);
+  const unsigned checkLength = platform::LoadLE16(head + store::header::kCheckLength);
+  if (checkLength > codeLength) {
+    problem("the code length " + std::to_string(codeLength) + " is smaller than its " +
+            std::to_string(checkLength) + " check digits");
+  } else if (codeLength - checkLength > 10) {
+    problem("card numbers of " + std::to_string(codeLength - checkLength) +
+            " digits do not fit in 32 bits");
+  }
+  if (codeLength > store::kCodePositions) {
+    problem("the code length " + std::to_string(codeLength) + " exceeds the 16 positions");
+  }
+  const size_t positions = std::min<size_t>(codeLength, store::kCodePositions);
+  const unsigned char* order = head + store::header::kPositionTable;
+  for (size_t p = 1; p <= positions; ++p) {
+    if (std::find(order, order + positions, p) == order + positions) {
+      problem("the position table lacks position " + std::to_string(p));
+    }
+  }
+  for (size_t row = 0; row < positions; ++row) {
+    const unsigned char* symbols = head + store::header::kSymbolTable + row * 10;
+    std::vector<unsigned char> sorted(symbols, symbols + 10);
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+      problem("position " + std::to_string(row + 1) +
+              " has a symbol for two digits (the lower digit wins)");
+    }
+  }
+  const int64_t words = (size - static_cast<off_t>(store::kBinHeaderSize)) / 2;
+  if ((size - static_cast<off_t>(store::kBinHeaderSize)) % 2 != 0) {
+    problem("a stray byte follows the check words");
+  }
+  if (highestCard >= words) {
+    problem("check words for card numbers 0 to " + std::to_string(words - 1) + " only; card " +
+            session.Card(highestCard) + " has none, so no code of it is valid");
+  }
+  return problems;
+}
+
+}  // namespace
+
+int List(Session& session, bool lockedOnly, bool emptyOnly, Format format) {
+  store::CardReader reader;
+  if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
+  CardTable table(session.out, format, session.config().cardDigits, session.terminal);
+  return ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t index) {
+    if (lockedOnly && !Locked(card)) return;
+    if (emptyOnly && card.balance != 0) return;
+    table.Write(card, index);
+  });
+}
+
+int Stats(Session& session) {
+  store::CardReader reader;
+  int64_t cards = 0, units = 0, locked = 0, empty = 0;
+  Duplicates duplicates;
+  const int code = ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t index) {
+    ++cards;
+    units += card.balance;
+    locked += Locked(card) ? 1 : 0;
+    empty += card.balance == 0 ? 1 : 0;
+    duplicates.Add(card.cardNumber, index);
+  });
+  if (code != kExitOk) return code;
+  int64_t duplicated = 0, extra = 0;
+  duplicates.ForEach([&](int32_t, const std::vector<int64_t>& positions) {
+    ++duplicated;
+    extra += static_cast<int64_t>(positions.size()) - 1;
+  });
+  session.out << "cards:           " << cards << '\n'
+              << "total units:     " << units << '\n'
+              << "locked:          " << locked << '\n'
+              << "empty:           " << empty << '\n'
+              << "trailing bytes:  " << reader.trailingBytes() << '\n'
+              << "duplicate cards: " << duplicated;
+  if (extra > 0) session.out << " (" << extra << " records more than cards)";
+  session.out << '\n';
+  return kExitOk;
+}
+
+int Check(Session& session) {
+  store::CardReader reader;
+  int64_t records = 0, problems = 0;
+  int32_t highest = -1;
+  Duplicates duplicates;
+  const std::string path = session.DataPath("PREPAID.DAT");
+  const auto problem = [&](const std::string& text) {
+    ++problems;
+    session.out << text << '\n';
+  };
+  const int code = ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t index) {
+    ++records;
+    highest = std::max(highest, card.cardNumber);
+    duplicates.Add(card.cardNumber, index);
+    const std::string where = path + ": record " + std::to_string(index) + " (card " +
+                              session.Card(card.cardNumber) + "): ";
+    if (!store::TelefonDigitsFit(card)) {
+      problem(where + "the telephone number's " + std::to_string(card.telefonDigits) +
+              " digits do not fit its parts " + std::to_string(card.telefonHigh) + " and " +
+              std::to_string(card.telefonLow));
+    }
+    if (!store::LastDigitsFit(card)) {
+      problem(where + "the last number's " + std::to_string(card.lastDigits) +
+              " digits do not fit its parts " + std::to_string(card.lastHigh) + " and " +
+              std::to_string(card.lastLow));
+    }
+  });
+  if (code != kExitOk) return code;
+  if (reader.trailingBytes() > 0) {
+    problem(path + ": its length is no multiple of 32: " + std::to_string(reader.trailingBytes()) +
+            " bytes after the last whole record are ignored");
+  }
+  duplicates.ForEach([&](int32_t card, const std::vector<int64_t>& positions) {
+    problem(path + ": card " + session.Card(card) + " has records " + Positions(positions) +
+            "; record " + std::to_string(positions.front()) + " wins");
+  });
+  for (const std::string& text : CodeFileProblems(session, highest)) problem(text);
+  if (problems == 0) {
+    session.out << "all well: " << records << " cards, no problems\n";
+    return kExitOk;
+  }
+  session.out << problems << (problems == 1 ? " problem" : " problems") << " in " << records
+              << " cards\n";
+  return kExitNotSo;
+}
+
+}  // namespace cli

@@ -1,0 +1,81 @@
+// Card orders: 'A' adds units, 'D' empties a card, 'L' locks and 'U' unlocks it.
+//
+// The import applies every order line of PREPAID.INC through an OrderApplier, and the operator's
+// command line applies single orders through ApplyOneOrder, so an order means the same wherever
+// it comes from:
+//   - it acts on the first record of its card, locked or not;
+//   - 'A' for an absent card appends the card with the amount as its balance, every other byte
+//     0; 'D', 'L' and 'U' for an absent card do nothing;
+//   - 'A' with amount 0 and any other command do nothing;
+//   - 'A' whose new balance would not fit in 32 bits changes nothing (kOverflow);
+//   - a change is one read-modify-write under the record's lock (store/record_update.h), so what
+//     another writer changed in the same record meanwhile is kept.
+#ifndef LINDAVOX_STORE_ORDER_H
+#define LINDAVOX_STORE_ORDER_H
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/share.h"
+#include "store/card_index.h"
+#include "store/prepaid.h"
+
+namespace store {
+
+struct Order {
+  char command;    // only 'A', 'D', 'L' and 'U' do something
+  int32_t card;    // card number
+  int32_t amount;  // units to add ('A' only)
+};
+
+enum class OrderResult {
+  kChanged,    // the record was rewritten, or the card appended
+  kUnchanged,  // the card is there and already as the order wants it
+  kNoCard,     // 'D', 'L' or 'U' for a card that does not exist
+  kIgnored,    // another command, or 'A' with amount 0
+  kOverflow,   // the new balance would not fit in 32 bits; nothing written
+  kFailed,     // PREPAID.DAT could not be read, locked or written
+};
+
+// Applies orders to an open PREPAID.DAT. Cards are found through an index of the file that
+// follows what other processes append, and that is built again when the file was reorganised
+// meanwhile.
+class OrderApplier {
+ public:
+  // REQUIRES: `cards` is PREPAID.DAT, open for reading and writing, for the applier's lifetime.
+  explicit OrderApplier(const platform::SharedFile& cards) : cards_(cards) {}
+
+  // Indexes the file; false on a read error.
+  bool Start() { return index_.Build(cards_); }
+
+  // Runs under the record's lock right before a write, with the record's position, whether it
+  // is appended, and the record as read and as it will be written; false stops the write
+  // (kFailed).
+  using BeforeWrite = std::function<bool(int32_t index, bool append, const PrepaidCard& before,
+                                         const PrepaidCard& after)>;
+  // REQUIRES: Start() succeeded.
+  OrderResult Apply(const Order& order, const BeforeWrite& beforeWrite = nullptr);
+
+  // The position of the record the last Apply found or appended; -1 when it found none.
+  int32_t lastIndex() const { return lastIndex_; }
+
+ private:
+  const platform::SharedFile& cards_;
+  CardIndex index_;
+  int32_t lastIndex_ = -1;
+};
+
+struct OrderOutcome {
+  OrderResult result = OrderResult::kFailed;
+  int32_t index = -1;     // the position of the card's record; -1 when there is none
+  bool appended = false;  // the card was created
+  int error = 0;          // the errno value of a failure, as far as it is known
+};
+
+// Applies one order to the PREPAID.DAT of `dataDir`, opened shared for the call; the file must
+// exist.
+OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order);
+
+}  // namespace store
+
+#endif

@@ -92,6 +92,40 @@
 // With another program's record lock over the reserved bytes, the kernel's list of locks also
 // shows the holder's own announcement, and the operation is refused: stricter, never lenient.
 //
+// Record locks: changing one card record. The sharing modes say who may have a file open;
+// they do not keep two writers of the same record apart. A change of a card is a read of its
+// 32-byte record followed by a write of the whole record, and two such changes that overlap
+// lose one of them (a top-up and a charge, a saved balance and a last number). So every
+// program of this code base changes a record only under a short exclusive lock on that
+// record's own bytes, and a program of the product family (the telephony server) that wants
+// the same guarantee follows the same protocol:
+//
+//   1. Open PREPAID.DAT for reading and writing, sharing read and write (as the store does).
+//   2. Take an open-file-description write lock, fcntl(F_OFD_SETLK) with l_type F_WRLCK,
+//      l_whence SEEK_SET, l_start 32 * index, l_len 32, on that open file. While another
+//      writer holds it the call fails with EAGAIN (or EACCES): sleep a moment and try again.
+//      The store tries every 2 ms and gives up after about four seconds, since a writer holds
+//      the lock for one read and one write only. Never use F_SETLK or lockf here (see above).
+//   3. Read the record again (pread of 32 bytes at 32 * index) and check that it still holds
+//      the card: a compaction may have moved every card since the index was found, and then
+//      the card is searched again.
+//   4. Change the record read in step 3 (never a copy from before the lock) and write all 32
+//      bytes back with one pwrite at the same offset.
+//   5. Release the lock (F_UNLCK on the same range) or close the file.
+//
+// A new card is appended the same way: lock the bytes of record n (the file's record count),
+// check that the file still holds exactly n records, write it there. Replacing a record with
+// the caller's copy (Prepaid_Write) takes the lock for its write, so it never lands in the
+// middle of another writer's change. Lookups take no lock; what they read is a snapshot that
+// a later change must read again under the lock. Changes of the whole file (the compaction)
+// keep all writers out of the file while they run (it is held open denying writers, see
+// above) and do not take record locks. The lock
+// bytes are the record's own data bytes, far below the announcement bytes above, so record
+// locks and sharing announcements never meet. An OFD lock vanishes with its open file: a
+// writer that is killed holding a record lock holds it no longer, and the next writer goes
+// on. Only programs that follow the protocol are kept apart; one that reads and writes
+// without the lock can still lose another's change.
+//
 // An open for writing only still uses a read-write descriptor internally, because a shared
 // (read) lock needs a descriptor open for reading; what the open announces and what its stream
 // allows stay write-only. Where the file cannot be opened for reading at all, the open goes on

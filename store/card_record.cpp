@@ -1,5 +1,7 @@
 #include "store/card_record.h"
 
+#include <cstring>
+
 #include "platform/little_endian.h"
 
 namespace store {
@@ -34,6 +36,13 @@ void EncodeCard(const PrepaidCard& card, unsigned char* bytes) {
   StoreLE32(bytes + field::kFlags, card.flags);
   StoreLE32(bytes + field::kTelefonHigh, card.telefonHigh);
   StoreLE32(bytes + field::kTelefonLow, card.telefonLow);
+}
+
+bool SameCardBytes(const PrepaidCard& a, const PrepaidCard& b) {
+  unsigned char ea[kRecordSize], eb[kRecordSize];
+  EncodeCard(a, ea);
+  EncodeCard(b, eb);
+  return std::memcmp(ea, eb, kRecordSize) == 0;
 }
 
 }  // namespace store

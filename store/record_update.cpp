@@ -4,7 +4,6 @@
 #include <time.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/c_boundary.h"
@@ -78,13 +77,6 @@ bool WriteRecord(const platform::SharedFile& file, int32_t index, const PrepaidC
   return file.WriteAt(bytes, sizeof bytes, RecordOffset(index));
 }
 
-bool SameRecord(const PrepaidCard& a, const PrepaidCard& b) {
-  unsigned char ea[kRecordSize], eb[kRecordSize];
-  EncodeCard(a, ea);
-  EncodeCard(b, eb);
-  return std::memcmp(ea, eb, kRecordSize) == 0;
-}
-
 }  // namespace
 
 UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32_t cardNumber,
@@ -102,21 +94,21 @@ UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32
   }
   if (before.cardNumber != cardNumber) return UpdateResult::kOtherCard;
   PrepaidCard after = before;
-  if (!change(&after) || SameRecord(before, after)) return UpdateResult::kUnchanged;
+  if (!change(&after) || SameCardBytes(before, after)) return UpdateResult::kUnchanged;
   after.cardNumber = cardNumber;  // the change may not move the record to another card
   if (beforeWrite && !beforeWrite(before, after)) return UpdateResult::kFailed;
   return WriteRecord(file, index, after) ? UpdateResult::kWritten : UpdateResult::kFailed;
 }
 
 UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
-                        const CardChange& change) {
+                        const CardChange& change, const BeforeWrite& beforeWrite) {
   if (!dataDir) return UpdateResult::kFailed;
   return platform::CallNoThrow<UpdateResult>(UpdateResult::kFailed, [&] {
     const std::string path = StorePath(dataDir, "PREPAID.DAT");
     if (!StoreFileExists(path)) return UpdateResult::kOtherCard;
     platform::SharedFile file;
     if (util::OpenAsFopen(path, "rb+", false, &file) != 0) return UpdateResult::kFailed;
-    const UpdateResult result = UpdateCardAt(file, index, cardNumber, change);
+    const UpdateResult result = UpdateCardAt(file, index, cardNumber, change, beforeWrite);
     const bool closed = file.Close() == 0;
     return result == UpdateResult::kWritten && !closed ? UpdateResult::kFailed : result;
   });
@@ -138,6 +130,12 @@ bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard
   if (index < 0) return false;
   RecordLock lock(file.fd(), index);
   return lock.held() && ReadRecord(file, index, card);
+}
+
+bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card) {
+  if (index < 0) return false;
+  RecordLock lock(file.fd(), index);
+  return lock.held() && WriteRecord(file, index, card);
 }
 
 }  // namespace store

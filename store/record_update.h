@@ -5,13 +5,11 @@
 // the expected card, lets the caller change it, and writes it back before the lock is released.
 // So a change that another writer made a moment ago (a balance the telephony server lowered, a
 // lock an import set) is kept, and two of our writers never lose each other's change. The card
-// editor's save would call
-//     UpdateCard(dataDir, index, card.cardNumber, [&](PrepaidCard* record) {
-//       record->balance = newBalance;
-//       SetTelefon(record, telefon);
-//       return true;
-//     });
-// and report kOtherCard as "could not be saved" (the file was reorganised meanwhile).
+// editor's save (store/card_edit.h) is one such change, as is every line of an import.
+// Prepaid_Write, which replaces a record with the caller's copy, takes the same lock for its
+// write (WriteCardLocked), so it never lands in the middle of somebody's read-modify-write.
+// Lookups take no lock. The protocol, for other programs that want to follow it, is described
+// in platform/share.cpp.
 //
 // The lock is an open-file-description write lock (F_OFD_SETLK) on the bytes of the record
 // itself, [32 * index, 32 * index + 32). It belongs to the open file, so it separates threads
@@ -51,7 +49,7 @@ UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32
 
 // The same on the PREPAID.DAT of `dataDir`, opened shared for the call.
 UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
-                        const CardChange& change);
+                        const CardChange& change, const BeforeWrite& beforeWrite = nullptr);
 
 enum class AppendResult { kAppended, kFileChanged, kFailed };
 
@@ -64,6 +62,10 @@ AppendResult AppendCardAt(const platform::SharedFile& file, int32_t recordCount,
 
 // Reads record `index` under its lock; false when it is missing or cannot be read.
 bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card);
+
+// Writes `card` as record `index` under its lock, replacing whatever the record holds (the
+// meaning of Prepaid_Write). False when the lock cannot be had or the write fails.
+bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card);
 
 }  // namespace store
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -70,27 +71,35 @@ TEST_F(RecordUpdateTest, ConcurrentWritersLoseNoChange) {
   EXPECT_EQ(ReadCardFile(Path("PREPAID.DAT"))[0].balance, 3 * kEach);
 }
 
-// A writer waits while another process holds the record's lock, and goes on once it is gone,
-// also when that process dies holding it.
-TEST_F(RecordUpdateTest, WaitsForTheRecordLockOfAnotherProcess) {
-  testsupport::OtherProcess holder([this] {
-    const int fd = ::open(Path("PREPAID.DAT").c_str(), O_RDWR);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_start = 32;
-    lock.l_len = 32;
-    return fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0;
-  });
-  ASSERT_TRUE(holder.succeeded());
-  EXPECT_EQ(AddOne(0, 5), UpdateResult::kWritten) << "another record is not held";
-  std::thread killer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    holder.Kill();
-  });
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(AddOne(1, 6), UpdateResult::kWritten);
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(150));
-  killer.join();
+// Every writer waits while another process holds the record's lock, and goes on once the
+// holder is gone, also when it dies holding the lock: the read-modify-write and Prepaid_Write,
+// which replaces the record.
+TEST_F(RecordUpdateTest, WritersWaitForTheRecordLockOfAnotherProcess) {
+  const PrepaidCard replacement = CardBuilder(6).Balance(77).Build();
+  const std::vector<std::function<bool()>> writers = {
+      [this] { return AddOne(1, 6) == UpdateResult::kWritten; },
+      [this, &replacement] { return Prepaid_Write(Dir().c_str(), 1, &replacement) == 1; }};
+  for (const auto& write : writers) {
+    testsupport::OtherProcess holder([this] {
+      const int fd = ::open(Path("PREPAID.DAT").c_str(), O_RDWR);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_start = 32;
+      lock.l_len = 32;
+      return fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0;
+    });
+    ASSERT_TRUE(holder.succeeded());
+    EXPECT_EQ(AddOne(0, 5), UpdateResult::kWritten) << "another record is not held";
+    std::thread killer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      holder.Kill();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(write());
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(150));
+    killer.join();
+  }
+  EXPECT_TRUE(testsupport::SameCard(ReadCardFile(Path("PREPAID.DAT"))[1], replacement));
 }
 
 }  // namespace

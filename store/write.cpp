@@ -1,6 +1,7 @@
 // Prepaid_Write: rewriting one record of PREPAID.DAT in place.
 #include "platform/c_boundary.h"
 #include "store/card_record.h"
+#include "store/record_update.h"
 #include "store/store_internal.h"
 #include "util/file_open_internal.h"
 
@@ -16,10 +17,9 @@ int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* car
     constexpr off_t kNameableSize =
         (store::kLastIndex + 1) * static_cast<off_t>(store::kRecordSize);
     if (index == store::kLastIndex && file.Size() < kNameableSize) return 0;
-    unsigned char record[store::kRecordSize];
-    store::EncodeCard(*card, record);
-    const off_t offset = static_cast<off_t>(index) * static_cast<off_t>(store::kRecordSize);
-    const bool written = file.WriteAt(record, sizeof record, offset);
+    // Under the record's lock, like every change of a record: the write waits for a
+    // read-modify-write of another writer to finish instead of landing in its middle.
+    const bool written = store::WriteCardLocked(file, index, *card);
     return file.Close() == 0 && written ? 1 : 0;
   });
 }

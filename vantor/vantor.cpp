@@ -9,7 +9,7 @@
 #include "placement/window_pos.h"
 #include "platform/program_path.h"
 #include "platform/window_message.h"
-#include "store/store_internal.h"
+#include "store/card_edit.h"
 #include "util/decimal.h"
 
 extern const unsigned char vantor_icon_32[];
@@ -189,17 +189,14 @@ void TMain::CmSearch() {
   TSet edit(this, balance, telefon, kCardDialogId);
   if (edit.Execute() != 1) return;
 
-  // The dialog may have been open for long: write the edits into the record as it is now, so
-  // that what another process changed meanwhile (a last number, a lock) stays. A record that is
-  // gone or holds another card by now (the file was reorganised) is not written at all.
-  PrepaidCard current{};
-  if (!store::ReadCardAt(DataDir, index, &current) || current.cardNumber != card.cardNumber) {
-    ShowResult(kPrepaid, 3, "Kartendaten konnten nicht gespeichert werden", MB_ICONHAND);
-    return;
-  }
-  current.balance = util::ParseDecimal32(balance);
-  vantor::SetTelefon(&current, telefon);
-  if (Prepaid_Write(DataDir, index, &current) == 1) {
+  // The dialog may have been open for long: only what the operator changed is written, into
+  // the record as it is now (store/card_edit.h). A record that is gone or holds another card by
+  // now (the file was reorganised), or whose balance moved while the operator reckoned a new
+  // one from the old, is not written at all.
+  PrepaidCard edited = card;
+  edited.balance = util::ParseDecimal32(balance);
+  vantor::SetTelefon(&edited, telefon);
+  if (store::SaveCardEdit(DataDir, index, card, edited) == store::EditResult::kSaved) {
     ShowResult(kPrepaid, 2, "Kartendaten erfolgreich gespeichert", MB_ICONINFORMATION);
   } else {
     ShowResult(kPrepaid, 3, "Kartendaten konnten nicht gespeichert werden", MB_ICONHAND);

@@ -1,10 +1,7 @@
 // Imports killed with SIGKILL at every step, and at random moments, then started again: the
 // files end up exactly as after one import that was never interrupted.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -16,6 +13,7 @@
 #include "store/import.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 
 namespace store {
 namespace {
@@ -65,24 +63,12 @@ class ImportKillTest : public testsupport::FileTest {
   // of a file (a write, rename, truncation or removal) counted over `path` ("" for any file).
   // True when the child was killed, false when it finished first.
   bool ImportKilledAt(int step, const std::string& path = "") const {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      int changes = 0;
-      platform::SetFaultHook([&](platform::FileOp op, std::string_view file) {
-        const bool changesFile = op == platform::FileOp::kWrite ||
-                                 op == platform::FileOp::kTruncate ||
-                                 op == platform::FileOp::kRename || op == platform::FileOp::kRemove;
-        if (changesFile && (path.empty() || file == path) && ++changes == step) {
-          ::raise(SIGKILL);
-        }
-        return 0;
-      });
-      Import(Dir());
-      ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFSIGNALED(status);
+    const auto changesFile = [&](platform::FileOp op, std::string_view file) {
+      return (op == platform::FileOp::kWrite || op == platform::FileOp::kTruncate ||
+              op == platform::FileOp::kRename || op == platform::FileOp::kRemove) &&
+             (path.empty() || file == path);
+    };
+    return testsupport::KilledAtStep(step, changesFile, [&] { Import(Dir()); });
   }
 
   // Checks that the import started again finishes the interrupted one.
@@ -152,17 +138,8 @@ TEST_F(ImportKillTest, KilledAtRandomMoments) {
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     Prepare(Dir());
-    const pid_t pid = fork();
-    if (pid == 0) {
-      Import(Dir());
-      ::_exit(0);
-    }
-    const struct timespec pause {
-      0, static_cast<long>(random() % static_cast<unsigned>(nanoseconds))
-    };
-    nanosleep(&pause, nullptr);
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    testsupport::KilledAfter(std::chrono::nanoseconds(random() % nanoseconds),
+                             [&] { Import(Dir()); });
     interrupted += FileExists(Path("PREPAID.INJ"));
     ExpectFinishedLike(model);
   }

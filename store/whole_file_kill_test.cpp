@@ -2,10 +2,6 @@
 // is the old one or the compacted one, whole, and every batch marker is in PREPAID.TRR or in a
 // whole new report.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -15,6 +11,7 @@
 
 #include "platform/fault.h"
 #include "store/whole_file_test.h"
+#include "testsupport/other_process.h"
 
 namespace store {
 namespace {
@@ -25,46 +22,10 @@ using testsupport::FileExists;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-// Runs `operation` in a child process that kills itself right before its `step`-th operation
-// that changes, syncs or closes a file. True when the child was killed, false when it finished.
-bool KilledAtStep(int step, const std::function<void()>& operation) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    int steps = 0;
-    platform::SetFaultHook([&](FileOp op, std::string_view) {
-      const bool counted = op == FileOp::kWrite || op == FileOp::kTruncate ||
-                           op == FileOp::kRename || op == FileOp::kRemove || op == FileOp::kSync ||
-                           op == FileOp::kClose;
-      if (counted && ++steps == step) ::raise(SIGKILL);
-      return 0;
-    });
-    operation();
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFSIGNALED(status);
-}
-
-// Runs `operation` in a child process and kills it `delay` after it began (if it is still
-// running then).
-void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation) {
-  int started[2];
-  ASSERT_EQ(::pipe(started), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    (void)!::write(started[1], "s", 1);
-    operation();
-    ::_exit(0);
-  }
-  char signal;
-  (void)!::read(started[0], &signal, 1);
-  const struct timespec pause { 0, static_cast<long>(delay.count()) };
-  ::nanosleep(&pause, nullptr);
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  ::close(started[0]);
-  ::close(started[1]);
+// The steps of a compaction or a report: every operation that changes, syncs or closes a file.
+bool ChangesSyncsOrCloses(FileOp op, std::string_view) {
+  return op == FileOp::kWrite || op == FileOp::kTruncate || op == FileOp::kRename ||
+         op == FileOp::kRemove || op == FileOp::kSync || op == FileOp::kClose;
 }
 
 class WholeFileKillTest : public WholeFileTest {
@@ -93,7 +54,7 @@ class WholeFileKillTest : public WholeFileTest {
     for (; step < 100; ++step) {
       SCOPED_TRACE("killed before step " + std::to_string(step));
       prepare();
-      if (!KilledAtStep(step, operation)) break;
+      if (!testsupport::KilledAtStep(step, ChangesSyncsOrCloses, operation)) break;
       check();
     }
     EXPECT_GT(step, 6) << "the operation was killed at every step";
@@ -106,7 +67,7 @@ class WholeFileKillTest : public WholeFileTest {
     for (int round = 0; round < 24 && interrupted < 4; ++round) {
       SCOPED_TRACE("killed at random, round " + std::to_string(round));
       prepare();
-      KilledAfter(duration * (random() % 1000) / 1000, operation);
+      testsupport::KilledAfter(duration * (random() % 1000) / 1000, operation);
       interrupted += FileExists(workFile);
       check();
     }

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -84,6 +85,40 @@ std::optional<bool> RunWithin(std::chrono::milliseconds limit,
   waitpid(pid, nullptr, 0);
   if (!finished) return std::nullopt;
   return answer == 'y';
+}
+
+bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()>& operation) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    int steps = 0;
+    platform::SetFaultHook([&](platform::FileOp op, std::string_view path) {
+      if (counts(op, path) && ++steps == step) raise(SIGKILL);
+      return 0;
+    });
+    operation();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
+}
+
+void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation) {
+  Pipe started = MakePipe();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    (void)!write(started.write.get(), "s", 1);
+    operation();
+    _exit(0);
+  }
+  ReadByte(started.read);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(delay);
+  const struct timespec pause {
+    static_cast<time_t>(seconds.count()), static_cast<long>((delay - seconds).count())
+  };
+  nanosleep(&pause, nullptr);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 }  // namespace testsupport

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string_view>
 
+#include "platform/fault.h"
 #include "platform/unique_fd.h"
 
 namespace testsupport {
@@ -39,6 +41,18 @@ class OtherProcess {
 // or nullopt when it did not finish in time (the child is then killed), so a test of something
 // that must not hang fails instead of hanging the suite.
 std::optional<bool> RunWithin(std::chrono::milliseconds limit, const std::function<bool()>& action);
+
+// Which file operations (platform/fault.h) count as steps for KilledAtStep.
+using StepFilter = std::function<bool(platform::FileOp op, std::string_view path)>;
+
+// Runs `operation` in a child process that kills itself with SIGKILL right before the
+// `step`-th file operation that `counts`, as a crash at that point would. True when the child
+// was killed, false when it finished first.
+bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()>& operation);
+
+// Runs `operation` in a child process and kills it with SIGKILL `delay` after it began, if it
+// is still running then.
+void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation);
 
 }  // namespace testsupport
 

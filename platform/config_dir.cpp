@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/change_recorder.h"
 #include "platform/file_io.h"
 #include "platform/profile.h"
 
@@ -96,7 +97,11 @@ int CreateConfigDirectory() {
          slash = location.directory.find('/', slash + 1)) {
       const std::string prefix = location.directory.substr(0, slash + 1);
       if (prefix.size() <= 1 || IsDirectory(prefix)) continue;
-      if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+      if (::mkdir(prefix.c_str(), 0700) == 0) {
+        ReportMakeDirectory(prefix);
+      } else if (errno != EEXIST) {
+        return errno;
+      }
     }
     return IsDirectory(location.directory) ? 0 : ENOTDIR;
   } catch (const std::exception&) {

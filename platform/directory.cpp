@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/change_recorder.h"
 #include "platform/fault.h"
 #include "platform/file_io.h"
 
@@ -22,12 +23,16 @@ bool IsDirectory(const std::string& path) {
 
 int MakeDirectory(const std::string& path) {
   if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
-  return ::mkdir(path.c_str(), 0777) == 0 ? 0 : Errno();
+  if (::mkdir(path.c_str(), 0777) != 0) return Errno();
+  ReportMakeDirectory(path);
+  return 0;
 }
 
 int RemoveDirectory(const std::string& path) {
   if (int fault = InjectedFault(FileOp::kRemove, path)) return fault;
-  return ::rmdir(path.c_str()) == 0 ? 0 : Errno();
+  if (::rmdir(path.c_str()) != 0) return Errno();
+  ReportRemoveDirectory(path);
+  return 0;
 }
 
 }  // namespace platform

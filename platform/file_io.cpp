@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/backoff.h"
+#include "platform/change_recorder.h"
 #include "platform/fault.h"
 
 namespace platform {
@@ -17,6 +18,7 @@ int OpenNonBlocking(const std::string& path, int flags, mode_t mode) {
   Backoff lease;
   for (;;) {
     const int fd = (flags & O_CREAT) ? ::open(path.c_str(), all, mode) : ::open(path.c_str(), all);
+    if (fd >= 0) ReportOpen(fd, path, flags);
     if (fd >= 0 || (errno != EWOULDBLOCK && errno != EINTR)) return fd;
     if (errno == EWOULDBLOCK && !lease.Wait()) return -1;
   }
@@ -98,6 +100,8 @@ bool WriteAll(int fd, const void* data, size_t size, std::string_view path, off_
       if (n == 0) errno = EIO;  // no progress and no error: stop instead of spinning
       return false;
     }
+    ReportWrite(fd, at, static_cast<size_t>(n),
+                offset == kAtCurrentPosition ? offset : offset + static_cast<off_t>(done));
     done += static_cast<size_t>(n);
   }
   return true;
@@ -108,6 +112,7 @@ int SyncFile(int fd, std::string_view path) {
   while (::fsync(fd) != 0) {
     if (errno != EINTR) return Errno();
   }
+  ReportSyncFile(fd);
   return 0;
 }
 
@@ -118,7 +123,7 @@ void StartWriteBack(int fd, off_t offset, size_t size) {
 void SyncDirectory(const std::string& directory) {
   UniqueFd fd(
       ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd) ::fsync(fd.get());
+  if (fd && ::fsync(fd.get()) == 0) ReportSyncDirectory(directory);
 }
 
 }  // namespace platform

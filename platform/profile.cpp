@@ -18,6 +18,7 @@
 
 #include "platform/ansi_case.h"
 #include "platform/backoff.h"
+#include "platform/change_recorder.h"
 #include "platform/config_dir.h"
 #include "platform/fault.h"
 #include "platform/file_io.h"
@@ -345,7 +346,7 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
-    if (!path_.empty() && !kept_) ::unlink(path_.c_str());
+    if (!path_.empty() && !kept_ && ::unlink(path_.c_str()) == 0) ReportRemove(path_);
   }
 
   // Creates ".<name>.<pid>.<n>" in `directory`. The mode 0666 lets the umask give the
@@ -356,8 +357,10 @@ class TempFile {
       std::string path = directory + "." + name + "." + std::to_string(::getpid()) + "." +
                          std::to_string(counter++);
       if (InjectedFault(FileOp::kOpen, path) != 0) return false;
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+      int fd = ::open(path.c_str(), flags, 0666);
       if (fd >= 0) {
+        ReportOpen(fd, path, flags);
         path_ = std::move(path);
         fd_.reset(fd);
         return true;
@@ -480,9 +483,10 @@ bool ReplaceFile(const std::string& target, std::string_view content, std::optio
   if (!temp.Create(DirectoryOf(target), BaseName(target))) return false;
   if (!WriteAll(temp.fd(), content.data(), content.size(), temp.path())) return false;
   if (mode && ::fchmod(temp.fd(), *mode) != 0) return false;
-  if (::fsync(temp.fd()) != 0 || !temp.Close()) return false;
+  if (SyncFile(temp.fd(), temp.path()) != 0 || !temp.Close()) return false;
   if (InjectedFault(FileOp::kRename, target) != 0) return false;
   if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
+  ReportRename(temp.path(), target);
   temp.Keep();
   SyncDirectory(DirectoryOf(target));
   return true;

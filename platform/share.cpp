@@ -143,6 +143,7 @@
 #include <utility>
 
 #include "platform/backoff.h"
+#include "platform/change_recorder.h"
 #include "platform/fault.h"
 #include "platform/file_io.h"
 #include "platform/path.h"
@@ -354,6 +355,7 @@ int SharedFile::Open(const std::string& path, const OpenRequest& request, Shared
     if (request.disposition == Disposition::kCreateTruncate) {
       if (int fault = InjectedFault(FileOp::kTruncate, path)) return fault;
       if (::ftruncate(fd.get(), 0) != 0) return Errno();
+      ReportTruncate(fd.get(), 0);
     }
     file->fd_ = std::move(fd);
     file->path_ = path;
@@ -425,6 +427,19 @@ namespace {
 
 enum class IfMissing { kFail, kAct };
 
+// rename(2) and unlink(2), reported to the change recorder. Return 0 or the errno value.
+int RenameNow(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return Errno();
+  ReportRename(from, to);
+  return 0;
+}
+
+int UnlinkNow(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return Errno();
+  ReportRemove(path);
+  return 0;
+}
+
 // Runs `action` under the gate of `file` while no cooperating open of it exists other than the
 // open that `file.fd` belongs to. A probe never reports the locks of the open file description
 // it is made through, so through a descriptor opened only to look this means "no open at all",
@@ -462,7 +477,7 @@ int ReplaceUnderGates(const std::string& from, const LockTarget& target, Prepare
   return WhileNoOtherOpen(target, [&] {
     return WhileNotOpen(from, [&] {
       if (int error = prepare()) return error;
-      return ::rename(from.c_str(), target.path.c_str()) == 0 ? 0 : Errno();
+      return RenameNow(from, target.path);
     });
   });
 }
@@ -497,7 +512,7 @@ int TakeOverAccess(const std::string& path, const struct stat& model) {
 
 int RemoveShared(const std::string& path) {
   if (int fault = InjectedFault(FileOp::kRemove, path)) return fault;
-  return WhileNotOpen(path, [&] { return ::unlink(path.c_str()) == 0 ? 0 : Errno(); });
+  return WhileNotOpen(path, [&] { return UnlinkNow(path); });
 }
 
 int ReplaceHeldShared(const std::string& from, const SharedFile& held) {
@@ -518,19 +533,22 @@ int RemoveHeldShared(const SharedFile& held) {
   if (int error = HeldStatus(held, &status)) return error;
   return WhileNoOtherOpen({held.fd(), held.path(), status.st_ino}, [&] {
     if (int stale = StillNamesHeldFile(held.path(), status)) return stale;
-    return ::unlink(held.path().c_str()) == 0 ? 0 : Errno();
+    return UnlinkNow(held.path());
   });
 }
 
 int RenameShared(const std::string& from, const std::string& to) {
   if (int fault = InjectedFault(FileOp::kRename, from)) return fault;
   return WhileNotOpen(from, [&] {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+      ReportRename(from, to);
+      return 0;
+    }
     if (errno != EINVAL) return Errno();
     // A file system without RENAME_NOREPLACE: check, then rename.
     struct stat target;
     if (::lstat(to.c_str(), &target) == 0) return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Errno();
+    return RenameNow(from, to);
   });
 }
 
@@ -546,7 +564,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int ReplaceShared(const std::string& from, const std::string& to) {
   if (int fault = InjectedFault(FileOp::kRename, from)) return fault;
-  auto rename = [&] { return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : Errno(); };
+  auto rename = [&] { return RenameNow(from, to); };
   // Two names of one file: rename(2) leaves both alone, and the file's gate cannot be taken
   // twice.
   if (SameFile(from, to)) return WhileNotOpen(from, rename);

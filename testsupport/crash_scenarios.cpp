@@ -149,10 +149,14 @@ CrashScenario ReportScenario() {
                                         CardBuilder(9).Balance(-5).Locked().Build()});
     WriteFile(dir + "exchange/PREPAID.TRR", "E5\r\nE6\r\n");
     WriteFile(dir + "exchange/PREPAID.TXT", "the previous report\r\n");
+    WriteFile(dir + "exchange/.PREPAID.TXT.new", "left by an export that was killed");
   };
   scenario.operation = [](const std::string& dir) { Export(dir); };
   const std::string report =
       Uninterrupted(scenario, {"exchange/PREPAID.TXT"})["exchange/PREPAID.TXT"];
+  scenario.returned = [report](const std::string& dir) -> std::string {
+    return ReadFile(dir + "exchange/PREPAID.TXT") == report ? "" : "the new report is lost";
+  };
   scenario.check = [report](const std::string& dir) -> std::string {
     const std::string text = ReadFile(dir + "exchange/PREPAID.TXT");
     if (text != report && text != "the previous report\r\n") {
@@ -183,6 +187,7 @@ CrashScenario CompactionScenario() {
     WriteCardFile(dir + "PREPAID.DAT", cards);
     WriteFile(dir + "PREPAID.BIN", std::string(200, 'b'));
     WriteFile(dir + "LINDAVOX.INI", "[Common]\r\nPrepaidMode=L\r\n");
+    WriteFile(dir + "PREPAID.NEW", "left by a compaction that was killed");
   };
   scenario.operation = [](const std::string& dir) { store::Reorganize(dir.c_str(), nullptr); };
   const Names names = {"PREPAID.DAT", "PREPAID.BIN", "LINDAVOX.INI"};
@@ -193,6 +198,9 @@ CrashScenario CompactionScenario() {
     *before = Read(dir.path(), names);
   }
   const auto compacted = std::make_shared<Files>(Uninterrupted(scenario, names));
+  scenario.returned = [compacted](const std::string& dir) -> std::string {
+    return CardDifference(ReadFile(dir + "PREPAID.DAT"), compacted->at("PREPAID.DAT"));
+  };
   scenario.check = [before, compacted, names](const std::string& dir) -> std::string {
     Files now = Read(dir, names);
     if (now["PREPAID.DAT"] != before->at("PREPAID.DAT") &&
@@ -274,6 +282,13 @@ CrashScenario IniScenario() {
     *before = Read(dir.path(), names);
   }
   const auto after = std::make_shared<Files>(Uninterrupted(scenario, names));
+  scenario.returned = [after, names](const std::string& dir) -> std::string {
+    const Files now = Read(dir, names);
+    for (const std::string& name : names) {
+      if (!Compare(now, *after, name).empty()) return "the write of " + name + " is lost";
+    }
+    return "";
+  };
   scenario.check = [before, after, names](const std::string& dir) -> std::string {
     const Files now = Read(dir, names);
     for (const std::string& name : names) {

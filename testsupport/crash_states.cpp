@@ -375,10 +375,13 @@ CrashReport CrashExplorer::Explore(CrashModel model, const CrashBudget& budget) 
       const auto torn = outcome.torn.find(i);
       crash::Apply(steps[i], &tree, torn == outcome.torn.end() ? nullptr : &torn->second);
     }
-    if (!seen.insert(StateKey(tree, r.inodes)).second) return;
+    // After the operation returned, what it reported done must be there too.
+    const bool returned = point == steps.size() && scenario_.returned;
+    if (!seen.insert((returned ? "returned\n" : "") + StateKey(tree, r.inodes)).second) return;
     ++report.states;
     Materialize(tree, r.inodes, r.state);
-    const std::string verdict = scenario_.check(r.state);
+    std::string verdict = returned ? scenario_.returned(r.state) : std::string();
+    if (verdict.empty()) verdict = scenario_.check(r.state);
     if (verdict.empty()) return;
     ++report.broken;
     if (report.examples.size() >= kExamples) return;

@@ -66,6 +66,9 @@ struct CrashScenario {
   // Runs the recovery on a crash state and checks the promises: "" when they hold, else what
   // broke.
   std::function<std::string(const std::string& dir)> check;
+  // Optional: checks a state of a power cut after the operation returned, before the recovery
+  // runs, for what the operation promises once it has returned ("" when that holds).
+  std::function<std::string(const std::string& dir)> returned;
 };
 
 struct CrashReport {

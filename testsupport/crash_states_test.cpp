@@ -120,7 +120,7 @@ TEST(CrashStates, FindsWhatEachModelAllowsAndNothingWhereTheSyncsAreRight) {
                               WriteFile(dir + "f", kOld);
                               WriteFile(dir + "g", "g's contents\n");
                             },
-                            c.operation, c.check});
+                            c.operation, c.check, nullptr});
     for (auto [model, broken] : {std::pair{CrashModel::kOrdered, c.brokenWhenOrdered},
                                  std::pair{CrashModel::kPosix, c.brokenUnderPosix}}) {
       const CrashReport report = explorer.Explore(model, CrashBudget{64, 1});
@@ -144,7 +144,7 @@ TEST(CrashStates, RecordsEveryChangeOfTheFileSystem) {
                             platform::SyncDirectory(dir);
                             ASSERT_EQ(platform::RemoveShared(dir + "log"), 0);
                           },
-                          [](const std::string&) { return std::string(); }});
+                          [](const std::string&) { return std::string(); }, nullptr});
   EXPECT_EQ(explorer.Changes(),
             "1. write log at 5, 3 bytes\n"
             "2. create sub.new\n"
@@ -180,7 +180,8 @@ TEST(CrashStates, OldFilesKeepTheirIdentity) {
                             }
                             ::utimensat(AT_FDCWD, (dir + "orders").c_str(), nullptr, 0);
                             return "";
-                          }});
+                          },
+                          nullptr});
   for (CrashModel model : {CrashModel::kOrdered, CrashModel::kPosix}) {
     const CrashReport report = explorer.Explore(model, CrashBudget{64, 1});
     EXPECT_GE(report.states, 3);

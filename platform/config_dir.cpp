@@ -13,6 +13,7 @@
 
 #include "platform/change_recorder.h"
 #include "platform/file_io.h"
+#include "platform/path.h"
 #include "platform/profile.h"
 
 namespace platform {
@@ -99,6 +100,9 @@ int CreateConfigDirectory() {
       if (prefix.size() <= 1 || IsDirectory(prefix)) continue;
       if (::mkdir(prefix.c_str(), 0700) == 0) {
         ReportMakeDirectory(prefix);
+        // The new folder's name goes on the disk with it: a profile written into the folder
+        // and synced there would otherwise vanish with the folder in a power cut.
+        SyncDirectory(DirectoryOf(prefix.substr(0, prefix.size() - 1)));
       } else if (errno != EEXIST) {
         return errno;
       }

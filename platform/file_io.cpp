@@ -116,6 +116,22 @@ int SyncFile(int fd, std::string_view path) {
   return 0;
 }
 
+int TruncateFile(int fd, off_t length, std::string_view path) {
+  if (int fault = InjectedFault(FileOp::kTruncate, path)) return fault;
+  if (::ftruncate(fd, length) != 0) return Errno();
+  ReportTruncate(fd, length);
+  return 0;
+}
+
+int SyncFileData(int fd, std::string_view path) {
+  if (int fault = InjectedFault(FileOp::kSync, path)) return fault;
+  while (::fdatasync(fd) != 0) {
+    if (errno != EINTR) return Errno();
+  }
+  ReportSyncFile(fd);
+  return 0;
+}
+
 void StartWriteBack(int fd, off_t offset, size_t size) {
   ::sync_file_range(fd, offset, static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
 }

@@ -7,7 +7,8 @@
 // - ReadAll and WriteAll transfer a whole buffer, retrying interrupted and short transfers.
 // - IsRegularFile and KindOf tell an ordinary file from folders, pipes and devices.
 //
-// - SyncFile and SyncDirectory put a written file, and the names of a folder, on the disk.
+// - SyncFile, SyncFileData and SyncDirectory put a written file, and the names of a folder, on
+//   the disk.
 //
 // Results are errno values (0 for success) or, for the transfers, byte counts and booleans with
 // errno set. Every function consults the fault hook of platform/fault.h with the path the
@@ -69,6 +70,14 @@ bool WriteAll(int fd, const void* data, size_t size, std::string_view path,
 // fsync: the data and size of the open file `fd` are on the disk when it returns 0. Returns 0
 // or an errno value; a file written for a replacement is given up when this fails.
 int SyncFile(int fd, std::string_view path);
+
+// ftruncate: cuts (or extends with zeros) the open file `fd` to `length` bytes. Returns 0 or an
+// errno value. Fault hook: FileOp::kTruncate.
+int TruncateFile(int fd, off_t length, std::string_view path);
+
+// fdatasync: the data and size of `fd` are on the disk when it returns 0, its times may not be
+// (cheaper where a file is written in place). Returns 0 or an errno value.
+int SyncFileData(int fd, std::string_view path);
 
 // Starts writing `size` bytes of `fd` at `offset` to the disk without waiting for them, so a
 // later SyncFile of a large file that is written front to back finds most of it written

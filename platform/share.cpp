@@ -353,9 +353,7 @@ int SharedFile::Open(const std::string& path, const OpenRequest& request, Shared
       }
     }
     if (request.disposition == Disposition::kCreateTruncate) {
-      if (int fault = InjectedFault(FileOp::kTruncate, path)) return fault;
-      if (::ftruncate(fd.get(), 0) != 0) return Errno();
-      ReportTruncate(fd.get(), 0);
+      if (int error = TruncateFile(fd.get(), 0, path)) return error;
     }
     file->fd_ = std::move(fd);
     file->path_ = path;

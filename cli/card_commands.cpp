@@ -189,6 +189,7 @@ int ApplyOrder(Session& session, char command, int32_t number, int32_t amount) {
     case store::OrderResult::kIgnored:
       return session.Fail(kExitUsage, "an amount of 0 changes nothing");
     case store::OrderResult::kFailed:
+    case store::OrderResult::kReplan:  // planning only; a single order is applied at once
       break;
   }
   return session.FileError(session.DataPath("PREPAID.DAT"), outcome.error);

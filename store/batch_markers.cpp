@@ -1,5 +1,6 @@
 #include "store/batch_markers.h"
 
+#include "store/durable_append.h"
 #include "store/store_internal.h"
 #include "store/text_lines.h"
 #include "util/file_open_internal.h"
@@ -52,19 +53,16 @@ BatchMarkers::Check BatchMarkers::Find(const std::string& marker) {
   return known ? Check::kKnown : Check::kNew;
 }
 
-// Opened as "at" would open it (appending, others may read), and written with the text mode's
-// CR LF in one checked write, so a marker is recorded whole or reported as not recorded.
-bool BatchMarkers::Record(const std::string& marker) {
+bool BatchMarkers::Record(const std::string& marker, off_t size) {
   std::string bytes;
   for (char c : marker) {
     if (c == '\n') bytes += '\r';
     bytes += c;
   }
-  platform::SharedFile file;
-  if (util::OpenAsFopen(path_, "at", false, &file) != 0) return false;
-  const bool written = file.WriteAt(bytes.data(), bytes.size(), 0);
-  if (file.Close() != 0 || !written) return false;
-  if (loaded_) AddText(marker);
+  bool added = false;
+  if (!AppendDurably(path_, size, bytes, &added)) return false;
+  // What an interrupted recording left in the file was written over: read it anew when asked.
+  loaded_ = false;
   return true;
 }
 

@@ -3,6 +3,8 @@
 #ifndef LINDAVOX_STORE_BATCH_MARKERS_H
 #define LINDAVOX_STORE_BATCH_MARKERS_H
 
+#include <sys/types.h>
+
 #include <set>
 #include <string>
 
@@ -12,13 +14,17 @@ class BatchMarkers {
  public:
   explicit BatchMarkers(std::string path) : path_(std::move(path)) {}
 
+  const std::string& path() const { return path_; }
+
   enum class Check { kKnown, kNew, kUnreadable };
   // kKnown when a recorded line begins with `marker` (its line end included, so in practice an
   // equal line); kUnreadable when PREPAID.TRR exists but cannot be read.
   Check Find(const std::string& marker);
-  // Appends `marker` to PREPAID.TRR in text mode, creating the file; false when it could not be
-  // written whole.
-  bool Record(const std::string& marker);
+  // Adds `marker` to PREPAID.TRR in text mode (CR LF), creating the file, at `size`, the size
+  // the file had when the import's journal announced it (store/durable_append.h: an
+  // interrupted recording is finished, never doubled), and puts it on the disk. False when it
+  // could not be written whole.
+  bool Record(const std::string& marker, off_t size);
 
  private:
   bool Load();

@@ -5,11 +5,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/c_boundary.h"
+#include "platform/file_io.h"
+#include "platform/path.h"
 #include "store/batch_markers.h"
 #include "store/card_record.h"
+#include "store/durable_append.h"
 #include "store/import_journal.h"
 #include "store/order.h"
 #include "store/record_update.h"
@@ -74,10 +80,21 @@ int64_t NonBlankLines(const std::string& bytes) {
   return count;
 }
 
-off_t FileSize(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
-}
+static_assert(kOrdersPerSync <= static_cast<int>(kJournalGroupRecords));
+
+// The lines of a group: each order line planned since the group began, with what it does, and
+// the card writes the group will make.
+struct Group {
+  off_t start = 0;  // every line before it is done and on the disk
+  off_t end = 0;    // the line after the last one planned
+  struct Line {
+    off_t offset;
+    OrderResult result;
+  };
+  std::vector<Line> lines;
+  std::vector<PlannedWrite> writes;
+  std::vector<JournalRecord> records;  // the writes as the journal names them
+};
 
 class Importer {
  public:
@@ -97,26 +114,36 @@ class Importer {
  private:
   // What became of a line.
   enum class Step { kNext, kEnd, kStop };
-  // Where the import goes on after looking at the journal.
+  // Where the import goes on after looking at the journal; kStop leaves the order file and the
+  // journal as they are.
   struct Resume {
     Step step;
     off_t at;
   };
+  // What became of a group.
+  enum class Written { kAll, kMoved, kFailed, kUnsettled };
 
   bool OpenFiles();
-  Resume Recover(const JournalEntry& entry);
-  Resume RecoverRecord(const JournalEntry& entry);
+  Resume Recover(JournalEntry& entry);
+  Resume RecoverMarker(const JournalEntry& entry);
+  Resume RecoverGroup(JournalEntry& entry);
+  bool RejectUndecidable(const JournalEntry& entry);
   int32_t ApplyFrom(off_t start);
+  bool PlanLine(const TextLine& line);
+  Written WriteGroup(off_t* at);
+  void CountLines(off_t before);
   Step ApplyLine(const TextLine& line);
   Step ApplyMarker(const TextLine& line);
   Step RejectLine(const TextLine& line, uint8_t reason);
   Step RejectRest(off_t from, uint8_t reason);
   bool Reject(off_t from, off_t to, uint8_t reason, bool endsImport);
-  bool WriteJournal(JournalState state, const TextLine& line);
-  OrderApplier::BeforeWrite JournalRecord(const TextLine& line) const;
+  bool AddRejected(const std::string& lines, uint8_t reason, off_t size);
+  bool WriteJournal(JournalState state, off_t line, off_t next);
+  bool SyncCards();
   bool Failed(const std::string& path, int error);
   bool LogicalEnd(off_t from, off_t* end);
   int32_t StopAt(off_t at);
+  int32_t StopAsItIs();
   bool ReplaceOrderFile(const std::string& content);
   int32_t Finish();
 
@@ -128,6 +155,7 @@ class Importer {
   ImportJournal journal_;
   OrderFileId orderId_;
   OrderApplier applier_{cards_};
+  Group group_;
 };
 
 bool Importer::Failed(const std::string& path, int error) {
@@ -146,6 +174,9 @@ bool Importer::OpenFiles() {
     if (const int error = util::OpenAsFopen(cardsPath_, "ab", false, &created); error != 0) {
       return Failed(cardsPath_, error);
     }
+    // Sync: a new card file's name goes on the disk before any card is written into it, or a
+    // power cut after the import could take the file, and every card in it, along.
+    platform::SyncDirectory(platform::DirectoryOf(cardsPath_));
   }
   if (const int error = util::OpenAsFopen(cardsPath_, "rb+", false, &cards_); error != 0) {
     return Failed(cardsPath_, error);
@@ -174,9 +205,7 @@ int32_t Importer::Run() {
     case Step::kStop:
       // What the interrupted import left could not be settled now (a file that cannot be read
       // or written): the order file and the journal stay as they are for the next import.
-      report_->stopped = true;
-      report_->error = errno != 0 ? errno : EIO;
-      return 0;
+      return StopAsItIs();
     case Step::kEnd:
       return Finish();
     case Step::kNext:
@@ -185,13 +214,37 @@ int32_t Importer::Run() {
   return 0;
 }
 
+// Lines are planned into a group until the group is full or a line needs more than a card
+// write (a marker, a rejection, the end); then the group is written, and that line looked at
+// with nothing planned.
 int32_t Importer::ApplyFrom(off_t start) {
   errno = 0;
   if (!applier_.Start()) return StopAt(start);
-  TextLineReader reader(orders_, start);
+  group_ = Group{start, start, {}, {}, {}};
+  auto reader = std::make_unique<TextLineReader>(orders_, start);
   TextLine line;
   for (;;) {
-    switch (reader.Next(&line)) {
+    const TextLineReader::Result read = reader->Next(&line);
+    // Lines are C strings to the rules of the import: a zero byte ends the text.
+    if (read == TextLineReader::Result::kLine) line.text.resize(std::strlen(line.text.c_str()));
+    const bool planned = read == TextLineReader::Result::kLine && PlanLine(line);
+    if (planned && group_.writes.size() < static_cast<size_t>(kOrdersPerSync)) continue;
+    off_t at = 0;
+    switch (WriteGroup(&at)) {
+      case Written::kAll:
+        break;
+      case Written::kMoved:
+        // A record changed under the plans: the lines from the one that planned it on are
+        // planned again.
+        reader = std::make_unique<TextLineReader>(orders_, at);
+        continue;
+      case Written::kFailed:
+        return StopAt(at);
+      case Written::kUnsettled:
+        return StopAsItIs();
+    }
+    if (planned) continue;
+    switch (read) {
       case TextLineReader::Result::kError:
         return StopAt(line.offset);
       case TextLineReader::Result::kEnd:
@@ -199,10 +252,9 @@ int32_t Importer::ApplyFrom(off_t start) {
       case TextLineReader::Result::kLine:
         break;
     }
-    // Lines are C strings to the rules of the import: a zero byte ends the text.
-    line.text.resize(std::strlen(line.text.c_str()));
     switch (ApplyLine(line)) {
       case Step::kNext:
+        if (group_.lines.empty()) group_.start = group_.end = line.next;
         break;
       case Step::kEnd:
         return Finish();
@@ -212,13 +264,119 @@ int32_t Importer::ApplyFrom(off_t start) {
   }
 }
 
+// Plans an order line into the group; false when the line needs more than that (a marker, a
+// rejection, a failure), which is then looked at with the group written.
+bool Importer::PlanLine(const TextLine& line) {
+  errno = 0;
+  if (!line.text.empty() && line.text[0] == 'E') return false;
+  Order order;
+  if (!ParseOrder(line.text, generation_, &order)) return false;
+  PlannedWrite write;
+  const OrderResult result = applier_.Plan(order, &write);
+  switch (result) {
+    case OrderResult::kChanged:
+      group_.writes.push_back(write);
+      group_.records.push_back(
+          {line.offset, line.next, write.index, write.append, write.before, write.after});
+      break;
+    case OrderResult::kUnchanged:
+    case OrderResult::kNoCard:
+    case OrderResult::kIgnored:
+      break;
+    case OrderResult::kOverflow:
+    case OrderResult::kReplan:
+    case OrderResult::kFailed:
+      return false;
+  }
+  group_.lines.push_back({line.offset, result});
+  group_.end = line.next;
+  return true;
+}
+
+// Writes the group's cards: the journal names them and is synced first, the records are written
+// in line order, then the card file is synced. `*at`: where to go on (kMoved: the line whose
+// record had changed since it was planned; kFailed: the line to stop at).
+Importer::Written Importer::WriteGroup(off_t* at) {
+  if (group_.writes.empty()) {
+    CountLines(group_.end);
+    applier_.Settle(true);
+    group_ = Group{group_.end, group_.end, {}, {}, {}};
+    return Written::kAll;
+  }
+  JournalEntry entry;
+  entry.orderFile = orderId_;
+  entry.state = JournalState::kGroup;
+  entry.line = group_.start;
+  entry.next = group_.end;
+  entry.records = group_.records;
+  // Sync: the journal is on the disk before any of the writes it announces.
+  if (!journal_.Write(entry) || !journal_.Sync()) {
+    *at = group_.start;
+    return Written::kFailed;
+  }
+  Written result = Written::kAll;
+  *at = group_.end;
+  for (size_t i = 0; i < group_.writes.size() && result == Written::kAll; ++i) {
+    switch (applier_.Write(group_.writes[i])) {
+      case OrderApplier::WriteResult::kWritten:
+        continue;
+      case OrderApplier::WriteResult::kMoved:
+        result = Written::kMoved;
+        break;
+      case OrderApplier::WriteResult::kFailed:
+        result = Written::kFailed;
+        break;
+    }
+    *at = group_.records[i].line;
+  }
+  // Sync: what was written is on the disk before the journal moves on and forgets it. When
+  // that cannot be made sure, the journal stays as it is and the next import settles it.
+  if (!SyncCards()) return Written::kUnsettled;
+  CountLines(*at);
+  if (result == Written::kMoved) {
+    // Sync: the journal no longer names the record that was not written, so the next import
+    // never takes it for one written and then changed by somebody else.
+    if (!WriteJournal(JournalState::kResume, *at, *at) || !journal_.Sync()) {
+      return Written::kUnsettled;
+    }
+  }
+  if (!applier_.Settle(result == Written::kAll)) {
+    *at = group_.end;
+    result = Written::kFailed;
+  }
+  group_ = Group{*at, *at, {}, {}, {}};
+  return result;
+}
+
+// Counts the group's lines before `before`, which are done.
+void Importer::CountLines(off_t before) {
+  for (const Group::Line& line : group_.lines) {
+    if (line.offset >= before) break;
+    const bool applied =
+        line.result == OrderResult::kChanged || line.result == OrderResult::kUnchanged;
+    ++(applied ? report_->applied : report_->skipped);
+  }
+}
+
+bool Importer::SyncCards() { return platform::SyncFileData(cards_.fd(), cardsPath_) == 0; }
+
+// A line that needs more than a card write, with nothing planned.
 Importer::Step Importer::ApplyLine(const TextLine& line) {
   errno = 0;  // so a line that stops the import reports its own failure
   if (!line.text.empty() && line.text[0] == 'E') return ApplyMarker(line);
   Order order;
   if (!ParseOrder(line.text, generation_, &order)) return RejectRest(line.offset, kTooFewFields);
-  switch (applier_.Apply(order, JournalRecord(line))) {
+  PlannedWrite write;
+  switch (applier_.Plan(order, &write)) {
     case OrderResult::kChanged:
+      // Planned now that the group before it is written (the file changed meanwhile).
+      group_ =
+          Group{line.offset,
+                line.next,
+                {{line.offset, OrderResult::kChanged}},
+                {write},
+                {{line.offset, line.next, write.index, write.append, write.before, write.after}}};
+      return Step::kNext;
     case OrderResult::kUnchanged:
       ++report_->applied;
       return Step::kNext;
@@ -228,6 +386,7 @@ Importer::Step Importer::ApplyLine(const TextLine& line) {
       return Step::kNext;
     case OrderResult::kOverflow:
       return RejectLine(line, kBalanceOverflow);
+    case OrderResult::kReplan:
     case OrderResult::kFailed:
       return Step::kStop;
   }
@@ -244,41 +403,33 @@ Importer::Step Importer::ApplyMarker(const TextLine& line) {
     case BatchMarkers::Check::kNew:
       break;
   }
-  if (!WriteJournal(JournalState::kMarkerPending, line)) return Step::kStop;
-  if (!markers_.Record(line.text)) return Step::kStop;
+  JournalEntry entry;
+  entry.orderFile = orderId_;
+  entry.state = JournalState::kMarkerPending;
+  entry.line = line.offset;
+  entry.next = line.next;
+  entry.markerSize = SizeBeforeAppending(markers_.path());
+  // Sync: a marker that reached PREPAID.TRR while the journal did not say so would make the next
+  // import take this batch for one imported before and drop it.
+  if (!journal_.Write(entry) || !journal_.Sync()) return Step::kStop;
+  // Synced there (durable_append.h) before the journal moves past it.
+  if (!markers_.Record(line.text, entry.markerSize)) return Step::kStop;
   ++report_->markersRecorded;
   return Step::kNext;
 }
 
-// Says in the journal, right before the write, which record the line is about to write.
-OrderApplier::BeforeWrite Importer::JournalRecord(const TextLine& line) const {
-  return [this, &line](int32_t index, bool append, const PrepaidCard& before,
-                       const PrepaidCard& after) {
-    JournalEntry entry;
-    entry.orderFile = orderId_;
-    entry.state = JournalState::kRecordPending;
-    entry.append = append;
-    entry.line = line.offset;
-    entry.next = line.next;
-    entry.index = index;
-    entry.before = before;
-    entry.after = after;
-    return journal_.Write(entry);
-  };
-}
-
-bool Importer::WriteJournal(JournalState state, const TextLine& line) {
+bool Importer::WriteJournal(JournalState state, off_t line, off_t next) {
   JournalEntry entry;
   entry.orderFile = orderId_;
   entry.state = state;
-  entry.line = line.offset;
-  entry.next = line.next;
+  entry.line = line;
+  entry.next = next;
   return journal_.Write(entry);
 }
 
 Importer::Step Importer::RejectLine(const TextLine& line, uint8_t reason) {
   if (!Reject(line.offset, line.next, reason, false)) return Step::kStop;
-  WriteJournal(JournalState::kResume, TextLine{{}, line.next, line.next});
+  WriteJournal(JournalState::kResume, line.next, line.next);
   return Step::kNext;
 }
 
@@ -294,7 +445,6 @@ bool Importer::Reject(off_t from, off_t to, uint8_t reason, bool endsImport) {
   std::string lines;
   if (!ReadRange(orders_, from, to, &lines)) return false;
   if (OnlyBlank(lines)) return true;
-  report_->rejected += NonBlankLines(lines);
   JournalEntry entry;
   entry.orderFile = orderId_;
   entry.state = JournalState::kRejectPending;
@@ -302,14 +452,21 @@ bool Importer::Reject(off_t from, off_t to, uint8_t reason, bool endsImport) {
   entry.reason = reason;
   entry.line = from;
   entry.next = to;
-  entry.rejectSize = FileSize(rejectsPath_);
-  if (!journal_.Write(entry)) return false;
-  if (lines.back() != '\n') lines += "\r\n";
-  const std::string text = std::string("; not applied: ") + ReasonText(reason) + "\r\n" + lines;
-  platform::SharedFile rejects;
-  if (util::OpenAsFopen(rejectsPath_, "ab", false, &rejects) != 0) return false;
-  const bool written = rejects.WriteAt(text.data(), text.size(), 0);
-  return rejects.Close() == 0 && written;
+  entry.rejectSize = SizeBeforeAppending(rejectsPath_);
+  // Sync: the journal says where the lines go before they are there, so a rejection that a
+  // power cut interrupted is finished in place, not added twice.
+  if (!journal_.Write(entry) || !journal_.Sync()) return false;
+  return AddRejected(lines, reason, entry.rejectSize);
+}
+
+// Puts `lines` (non-blank) into PREPAID.REJ at `size`, after the line that says why.
+bool Importer::AddRejected(const std::string& lines, uint8_t reason, off_t size) {
+  std::string text = std::string("; not applied: ") + ReasonText(reason) + "\r\n" + lines;
+  if (text.back() != '\n') text += "\r\n";
+  bool added = false;
+  if (!AppendDurably(rejectsPath_, size, text, &added)) return false;
+  if (added) report_->rejected += NonBlankLines(lines);
+  return true;
 }
 
 // Where the order file's text ends (its end or a Ctrl-Z), reading on from `from`.
@@ -325,50 +482,134 @@ bool Importer::LogicalEnd(off_t from, off_t* end) {
   return true;
 }
 
-Importer::Resume Importer::Recover(const JournalEntry& entry) {
+Importer::Resume Importer::Recover(JournalEntry& entry) {
   switch (entry.state) {
     case JournalState::kResume:
       return {Step::kNext, entry.line};
     case JournalState::kFinishing:
       return {Step::kEnd, 0};
-    case JournalState::kMarkerPending: {
-      TextLineReader reader(orders_, entry.line);
-      TextLine marker;
-      if (reader.Next(&marker) != TextLineReader::Result::kLine) return {Step::kStop, entry.line};
-      marker.text.resize(std::strlen(marker.text.c_str()));
-      switch (markers_.Find(marker.text)) {
-        case BatchMarkers::Check::kKnown:
-          return {Step::kNext, entry.next};
-        case BatchMarkers::Check::kNew:
-          return {Step::kNext, entry.line};
-        case BatchMarkers::Check::kUnreadable:
-          return {Step::kStop, entry.line};
-      }
-      return {Step::kStop, entry.line};
-    }
-    case JournalState::kRejectPending:
-      if (FileSize(rejectsPath_) <= entry.rejectSize &&
-          !Reject(entry.line, entry.next, entry.reason, entry.endsImport)) {
+    case JournalState::kMarkerPending:
+      return RecoverMarker(entry);
+    case JournalState::kRejectPending: {
+      std::string lines;
+      if (!ReadRange(orders_, entry.line, entry.next, &lines) ||
+          !AddRejected(lines, entry.reason, entry.rejectSize)) {
         return {Step::kStop, entry.line};
       }
       return {entry.endsImport ? Step::kEnd : Step::kNext, entry.next};
-    case JournalState::kRecordPending:
-      return RecoverRecord(entry);
+    }
+    case JournalState::kGroup:
+    case JournalState::kGroupRejecting:
+      return RecoverGroup(entry);
   }
   return {Step::kStop, entry.line};
 }
 
-// The interrupted import was about to write `after` as record `index`: the record tells
-// whether it did.
-Importer::Resume Importer::RecoverRecord(const JournalEntry& entry) {
-  PrepaidCard now{};
-  const bool present = ReadCardLocked(cards_, entry.index, &now);
-  if (present && SameBytes(now, entry.after)) return {Step::kNext, entry.next};
-  const bool notWritten = entry.append ? !present || now.cardNumber != entry.after.cardNumber
-                                       : present && SameBytes(now, entry.before);
-  if (notWritten) return {Step::kNext, entry.line};
-  if (!Reject(entry.line, entry.next, kUndecidable, false)) return {Step::kStop, entry.line};
+// The marker was new when the interrupted import began to record it: it goes where the journal
+// says, unless it is there already.
+Importer::Resume Importer::RecoverMarker(const JournalEntry& entry) {
+  TextLineReader reader(orders_, entry.line);
+  TextLine marker;
+  if (reader.Next(&marker) != TextLineReader::Result::kLine) return {Step::kStop, entry.line};
+  marker.text.resize(std::strlen(marker.text.c_str()));
+  if (!markers_.Record(marker.text, entry.markerSize)) return {Step::kStop, entry.line};
   return {Step::kNext, entry.next};
+}
+
+// How far an interrupted group got with one record: the record holds the last value planned
+// for it (done), its value before the group or one planned in between (unfinished), or another
+// one: somebody else changed the card since, and it cannot be told which of its orders were
+// applied.
+enum class Progress { kDone, kUnfinished, kUnknown };
+
+Progress ProgressOf(const JournalEntry& entry, const std::vector<size_t>& chain,
+                    const PrepaidCard& now) {
+  if (SameBytes(now, entry.records[chain.back()].after)) return Progress::kDone;
+  if (SameBytes(now, entry.records[chain.front()].before)) return Progress::kUnfinished;
+  for (size_t i : chain) {
+    if (SameBytes(now, entry.records[i].after)) return Progress::kUnfinished;
+  }
+  return Progress::kUnknown;
+}
+
+// The interrupted import was writing a group's records. Records whose progress is unknown have
+// their lines put into PREPAID.REJ first (the journal notes them before), then the unfinished
+// ones are finished, each only while its record still shows that progress; one that changed
+// meanwhile is looked at again.
+Importer::Resume Importer::RecoverGroup(JournalEntry& entry) {
+  std::vector<int32_t> indexes;                             // as first named
+  std::unordered_map<int32_t, std::vector<size_t>> chains;  // index -> its records, in order
+  for (size_t i = 0; i < entry.records.size(); ++i) {
+    auto& chain = chains[entry.records[i].index];
+    if (chain.empty()) indexes.push_back(entry.records[i].index);
+    chain.push_back(i);
+  }
+  for (int round = 0; round < 4; ++round) {
+    std::vector<int32_t> unfinished;
+    bool newlyRejected = false;
+    for (int32_t index : indexes) {
+      const std::vector<size_t>& chain = chains[index];
+      if (entry.rejected[chain.front()]) continue;
+      const off_t size = cards_.Size();
+      if (size < 0) return {Step::kStop, entry.line};
+      PrepaidCard now{};  // a missing appended record reads as the zeros it was planned over
+      const bool present = index < size / static_cast<off_t>(kRecordSize);
+      if (present && !ReadCardLocked(cards_, index, &now)) return {Step::kStop, entry.line};
+      // A record that is gone although it was there before: the file was compacted since.
+      const bool gone = !present && !entry.records[chain.front()].append;
+      const Progress progress = gone ? Progress::kUnknown : ProgressOf(entry, chain, now);
+      if (progress == Progress::kUnfinished) unfinished.push_back(index);
+      if (progress != Progress::kUnknown) continue;
+      for (size_t i : chain) entry.rejected[i] = true;
+      newlyRejected = true;
+    }
+    if (newlyRejected) {
+      if (entry.state != JournalState::kGroupRejecting) {
+        entry.state = JournalState::kGroupRejecting;
+        entry.rejectSize = SizeBeforeAppending(rejectsPath_);
+      }
+      // Sync: the verdict is on the disk before its lines go to PREPAID.REJ and before any
+      // record is finished, so it is never made again on records that have moved on.
+      if (!journal_.Write(entry) || !journal_.Sync()) return {Step::kStop, entry.line};
+    }
+    if (entry.state == JournalState::kGroupRejecting && !RejectUndecidable(entry)) {
+      return {Step::kStop, entry.line};
+    }
+    bool moved = false;
+    for (int32_t index : unfinished) {
+      const std::vector<size_t>& chain = chains[index];
+      const auto stillUnfinished = [&](const PrepaidCard& now) {
+        return ProgressOf(entry, chain, now) == Progress::kUnfinished;
+      };
+      switch (ReplaceCardIf(cards_, index, stillUnfinished, entry.records[chain.back()].after)) {
+        case UpdateResult::kWritten:
+          break;
+        case UpdateResult::kUnchanged:
+        case UpdateResult::kOtherCard:
+          moved = true;
+          break;
+        case UpdateResult::kFailed:
+          return {Step::kStop, entry.line};
+      }
+    }
+    // Sync: the finished records are on the disk before the journal moves past the group.
+    if (!SyncCards()) return {Step::kStop, entry.line};
+    if (!moved) return {Step::kNext, entry.next};
+  }
+  return {Step::kStop, entry.line};
+}
+
+// Puts the lines of the group's records that cannot be told applied into PREPAID.REJ.
+bool Importer::RejectUndecidable(const JournalEntry& entry) {
+  std::string lines;
+  for (size_t i = 0; i < entry.records.size(); ++i) {
+    std::string line;
+    if (!entry.rejected[i]) continue;
+    if (!ReadRange(orders_, entry.records[i].line, entry.records[i].next, &line)) return false;
+    if (line.empty() || line.back() != '\n') line += "\r\n";
+    lines += line;
+  }
+  return AddRejected(lines, kUndecidable, entry.rejectSize);
 }
 
 // Stops the import at the line at `at`: PREPAID.INC is replaced by that line and the ones
@@ -379,9 +620,17 @@ int32_t Importer::StopAt(off_t at) {
   report_->error = errno != 0 ? errno : EIO;
   off_t end = 0;
   std::string rest;
-  if (LogicalEnd(at, &end) && ReadRange(orders_, at, end, &rest) && ReplaceOrderFile(rest)) {
+  // Sync: every card written before `at` is on the disk before the order file forgets its line.
+  if (SyncCards() && LogicalEnd(at, &end) && ReadRange(orders_, at, end, &rest) &&
+      ReplaceOrderFile(rest)) {
     journal_.Remove();
   }
+  return 0;
+}
+
+int32_t Importer::StopAsItIs() {
+  report_->stopped = true;
+  report_->error = errno != 0 ? errno : EIO;
   return 0;
 }
 
@@ -398,16 +647,19 @@ bool Importer::ReplaceOrderFile(const std::string& content) {
   return replacement.Replace(guard);
 }
 
-// Every line is done: the order file is deleted, then the journal. When the order file cannot
-// be deleted, the journal stays and says so, and the next import only deletes it.
+// Every line is done and on the disk: the order file is deleted, then the journal. When the
+// order file cannot be deleted, the journal stays and says so, and the next import only
+// deletes it.
 int32_t Importer::Finish() {
-  JournalEntry entry;
-  entry.orderFile = orderId_;
-  entry.state = JournalState::kFinishing;
-  journal_.Write(entry);
+  WriteJournal(JournalState::kFinishing, 0, 0);
   orders_.Close();
   const int removed = platform::RemoveShared(ordersPath_);
-  if (removed == 0 || removed == ENOENT) journal_.Remove();
+  if (removed == 0 || removed == ENOENT) {
+    // Sync: the order file's removal is on the disk before the journal's; an order file that
+    // came back without its journal would be imported again.
+    platform::SyncDirectory(platform::DirectoryOf(ordersPath_));
+    journal_.Remove();
+  }
   return 1;
 }
 

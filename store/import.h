@@ -27,6 +27,10 @@
 
 namespace store {
 
+// The import puts its work on the disk in groups of at most this many order lines: one sync of
+// the journal before a group's writes, one of the files they changed after them.
+inline constexpr int kOrdersPerSync = 1000;
+
 // What an import did, for an operator.
 struct ImportReport {
   int64_t applied = 0;          // order lines applied to a card (also when it was already so)

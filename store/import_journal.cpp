@@ -6,15 +6,19 @@
 
 #include "platform/file_io.h"
 #include "platform/little_endian.h"
+#include "platform/path.h"
 #include "store/card_record.h"
 
 namespace store {
 namespace {
 
-constexpr char kMagic[8] = {'L', 'V', 'I', 'N', 'J', '0', '0', '1'};
-constexpr size_t kEntrySize = 144;
-constexpr size_t kChecked = 140;
-constexpr uint32_t kAppendFlag = 1, kEndsImportFlag = 2;
+constexpr char kMagic[8] = {'L', 'V', 'I', 'N', 'J', '0', '0', '2'};
+constexpr size_t kHeaderSize = 512;
+constexpr size_t kHeaderChecked = 508;
+constexpr size_t kRecordBytes = 96;
+constexpr size_t kSlotBytes = kJournalGroupRecords * kRecordBytes;
+constexpr uint32_t kEndsImportFlag = 2, kAppendFlag = 1;
+constexpr size_t kRejectedBits = 92;
 
 uint32_t Checksum(const unsigned char* bytes, size_t size) {
   uint32_t hash = 2166136261u;
@@ -22,45 +26,80 @@ uint32_t Checksum(const unsigned char* bytes, size_t size) {
   return hash;
 }
 
-void Encode(const JournalEntry& e, unsigned char* out) {
-  std::memset(out, 0, kEntrySize);
+off_t SlotOffset(uint32_t slot) { return static_cast<off_t>(kHeaderSize + slot * kSlotBytes); }
+
+bool IsGroup(JournalState state) {
+  return state == JournalState::kGroup || state == JournalState::kGroupRejecting;
+}
+
+void EncodeRecord(const JournalRecord& r, unsigned char* out) {
+  std::memset(out, 0, kRecordBytes);
+  platform::StoreLE64(out, static_cast<uint64_t>(r.line));
+  platform::StoreLE64(out + 8, static_cast<uint64_t>(r.next));
+  platform::StoreLE32(out + 16, r.index);
+  platform::StoreLE32(out + 20, r.append ? kAppendFlag : 0);
+  EncodeCard(r.before, out + 24);
+  EncodeCard(r.after, out + 56);
+}
+
+void DecodeRecord(const unsigned char* in, JournalRecord* r) {
+  r->line = static_cast<off_t>(platform::LoadLE64(in));
+  r->next = static_cast<off_t>(platform::LoadLE64(in + 8));
+  r->index = platform::LoadLE32Signed(in + 16);
+  r->append = platform::LoadLE32(in + 20) & kAppendFlag;
+  DecodeCard(in + 24, &r->before);
+  DecodeCard(in + 56, &r->after);
+}
+
+void EncodeHeader(const JournalEntry& e, uint32_t slot, uint32_t recordsChecksum,
+                  unsigned char* out) {
+  std::memset(out, 0, kHeaderSize);
   std::memcpy(out, kMagic, sizeof kMagic);
   platform::StoreLE64(out + 8, e.orderFile.device);
   platform::StoreLE64(out + 16, e.orderFile.inode);
   platform::StoreLE64(out + 24, e.orderFile.size);
   platform::StoreLE64(out + 32, e.orderFile.modified);
   platform::StoreLE32(out + 40, static_cast<uint32_t>(e.state));
-  platform::StoreLE32(out + 44, (e.append ? kAppendFlag : 0) |
-                                    (e.endsImport ? kEndsImportFlag : 0) |
-                                    (static_cast<uint32_t>(e.reason) << 8));
+  platform::StoreLE32(
+      out + 44, (e.endsImport ? kEndsImportFlag : 0) | (static_cast<uint32_t>(e.reason) << 8));
   platform::StoreLE64(out + 48, static_cast<uint64_t>(e.line));
   platform::StoreLE64(out + 56, static_cast<uint64_t>(e.next));
   platform::StoreLE64(out + 64, static_cast<uint64_t>(e.rejectSize));
-  platform::StoreLE32(out + 72, e.index);
-  EncodeCard(e.before, out + 76);
-  EncodeCard(e.after, out + 108);
-  platform::StoreLE32(out + kChecked, Checksum(out, kChecked));
+  platform::StoreLE64(out + 72, static_cast<uint64_t>(e.markerSize));
+  platform::StoreLE32(out + 80, static_cast<uint32_t>(e.records.size()));
+  platform::StoreLE32(out + 84, slot);
+  platform::StoreLE32(out + 88, recordsChecksum);
+  for (size_t i = 0; i < e.records.size(); ++i) {
+    if (e.rejected[i]) out[kRejectedBits + i / 8] |= static_cast<unsigned char>(1u << (i % 8));
+  }
+  platform::StoreLE32(out + kHeaderChecked, Checksum(out, kHeaderChecked));
 }
 
-bool Decode(const unsigned char* in, JournalEntry* e) {
+// The header's fields; the group's records are read separately. False when it is damaged.
+bool DecodeHeader(const unsigned char* in, JournalEntry* e, uint32_t* count, uint32_t* slot,
+                  uint32_t* recordsChecksum) {
   if (std::memcmp(in, kMagic, sizeof kMagic) != 0) return false;
-  if (platform::LoadLE32(in + kChecked) != Checksum(in, kChecked)) return false;
+  if (platform::LoadLE32(in + kHeaderChecked) != Checksum(in, kHeaderChecked)) return false;
   const uint32_t state = platform::LoadLE32(in + 40);
-  if (state < 1 || state > 5) return false;
+  if (state < 1 || state > 6) return false;
   e->orderFile = {platform::LoadLE64(in + 8), platform::LoadLE64(in + 16),
                   platform::LoadLE64(in + 24), platform::LoadLE64(in + 32)};
   e->state = static_cast<JournalState>(state);
   const uint32_t flags = platform::LoadLE32(in + 44);
-  e->append = flags & kAppendFlag;
   e->endsImport = flags & kEndsImportFlag;
   e->reason = static_cast<uint8_t>(flags >> 8);
   e->line = static_cast<off_t>(platform::LoadLE64(in + 48));
   e->next = static_cast<off_t>(platform::LoadLE64(in + 56));
   e->rejectSize = static_cast<off_t>(platform::LoadLE64(in + 64));
-  e->index = platform::LoadLE32Signed(in + 72);
-  DecodeCard(in + 76, &e->before);
-  DecodeCard(in + 108, &e->after);
-  return e->line >= 0 && e->next >= e->line && e->rejectSize >= 0;
+  e->markerSize = static_cast<off_t>(platform::LoadLE64(in + 72));
+  *count = platform::LoadLE32(in + 80);
+  *slot = platform::LoadLE32(in + 84);
+  *recordsChecksum = platform::LoadLE32(in + 88);
+  for (size_t i = 0; i < kJournalGroupRecords; ++i) {
+    e->rejected[i] = (in[kRejectedBits + i / 8] >> (i % 8)) & 1;
+  }
+  return e->line >= 0 && e->next >= e->line && e->rejectSize >= 0 && e->markerSize >= 0 &&
+         *count <= kJournalGroupRecords && *slot <= 1;
 }
 
 }  // namespace
@@ -79,24 +118,74 @@ int ImportJournal::Open(const std::string& path) {
   path_ = path;
   const platform::OpenRequest request{platform::kAccessReadWrite, platform::kShareNone,
                                       platform::Disposition::kOpenAlways, false};
-  return platform::SharedFile::Open(path, request, &file_);
+  if (const int error = platform::SharedFile::Open(path, request, &file_); error != 0) {
+    return error;
+  }
+  // A new file's name (or that of an empty one a power cut left) may not be on the disk yet.
+  created_ = file_.Size() == 0;
+  return 0;
 }
 
-ImportJournal::ReadResult ImportJournal::Read(const OrderFileId& orderFile,
-                                              JournalEntry* entry) const {
-  unsigned char bytes[kEntrySize];
-  const ssize_t got = file_.ReadAt(bytes, sizeof bytes, 0);
+ImportJournal::ReadResult ImportJournal::Read(const OrderFileId& orderFile, JournalEntry* entry) {
+  unsigned char header[kHeaderSize];
+  const ssize_t got = file_.ReadAt(header, sizeof header, 0);
   if (got == 0) return ReadResult::kNone;
-  if (got != static_cast<ssize_t>(kEntrySize) || !Decode(bytes, entry)) {
+  uint32_t count = 0, slot = 0, recordsChecksum = 0;
+  if (got != static_cast<ssize_t>(kHeaderSize) ||
+      !DecodeHeader(header, entry, &count, &slot, &recordsChecksum)) {
     return ReadResult::kDamaged;
   }
-  return entry->orderFile == orderFile ? ReadResult::kEntry : ReadResult::kNone;
+  if (!(entry->orderFile == orderFile)) return ReadResult::kNone;
+  if (!IsGroup(entry->state)) return ReadResult::kEntry;
+  // The next group goes to the other slot, whatever becomes of this one.
+  nextSlot_ = 1 - slot;
+  // The records in the slot the header names; a group that is being rejected wrote the same
+  // records to the other slot too.
+  std::vector<unsigned char> bytes(count * kRecordBytes);
+  for (uint32_t s : {slot, 1 - slot}) {
+    if (file_.ReadAt(bytes.data(), bytes.size(), SlotOffset(s)) ==
+            static_cast<ssize_t>(bytes.size()) &&
+        Checksum(bytes.data(), bytes.size()) == recordsChecksum) {
+      entry->records.resize(count);
+      for (uint32_t i = 0; i < count; ++i)
+        DecodeRecord(&bytes[i * kRecordBytes], &entry->records[i]);
+      return ReadResult::kEntry;
+    }
+    if (entry->state == JournalState::kGroup) break;
+  }
+  if (entry->state == JournalState::kGroupRejecting) return ReadResult::kDamaged;
+  // The group's records did not reach the disk, so neither did any of its writes, which wait
+  // for them.
+  entry->state = JournalState::kResume;
+  entry->records.clear();
+  return ReadResult::kEntry;
 }
 
-bool ImportJournal::Write(const JournalEntry& entry) const {
-  unsigned char bytes[kEntrySize];
-  Encode(entry, bytes);
-  return file_.WriteAt(bytes, sizeof bytes, 0);
+bool ImportJournal::Write(const JournalEntry& entry) {
+  uint32_t slot = 0, recordsChecksum = 0;
+  if (IsGroup(entry.state)) {
+    if (entry.records.size() > kJournalGroupRecords) return false;
+    std::vector<unsigned char> bytes(entry.records.size() * kRecordBytes);
+    for (size_t i = 0; i < entry.records.size(); ++i) {
+      EncodeRecord(entry.records[i], &bytes[i * kRecordBytes]);
+    }
+    slot = nextSlot_;
+    nextSlot_ = 1 - nextSlot_;
+    recordsChecksum = Checksum(bytes.data(), bytes.size());
+    if (!file_.WriteAt(bytes.data(), bytes.size(), SlotOffset(slot))) return false;
+  }
+  unsigned char header[kHeaderSize];
+  EncodeHeader(entry, slot, recordsChecksum, header);
+  return file_.WriteAt(header, sizeof header, 0);
+}
+
+bool ImportJournal::Sync() {
+  if (platform::SyncFileData(file_.fd(), path_) != 0) return false;
+  if (created_) {
+    platform::SyncDirectory(platform::DirectoryOf(path_));
+    created_ = false;
+  }
+  return true;
 }
 
 bool ImportJournal::Remove() {

@@ -184,7 +184,7 @@ TEST_F(ImportKillTest, ADamagedJournalRejectsTheWholeOrderFile) {
   Prepare(Dir());
   ASSERT_TRUE(ImportKilledAt(2));
   std::string journal = ReadFile(Path("PREPAID.INJ"));
-  ASSERT_EQ(journal.size(), 144u);
+  ASSERT_GE(journal.size(), 512u);  // the header sector
   journal[50] ^= 1;
   WriteFile(Path("PREPAID.INJ"), journal);
   EXPECT_EQ(Import(Dir()), 1);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "store/card_record.h"
 #include "store/record_update.h"
 #include "store/store_internal.h"
 #include "util/file_open_internal.h"
@@ -103,6 +104,84 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
     }
   }
   return OrderResult::kFailed;
+}
+
+OrderResult OrderApplier::Plan(const Order& order, PlannedWrite* write) {
+  if (!DoesSomething(order)) return OrderResult::kIgnored;
+  for (int round = 0; round < 4; ++round) {
+    int32_t at = index_.Find(order.card);
+    // Another process may have added it; a round with planned appends, which the file does not
+    // hold yet, finds such a card when writing its append instead.
+    if (at < 0 && plannedAppends_ == 0) {
+      if (!index_.Refresh(cards_)) return OrderResult::kFailed;
+      at = index_.Find(order.card);
+    }
+    if (at < 0) {
+      if (order.command != 'A') return OrderResult::kNoCard;
+      *write = PlannedWrite{index_.recordCount(), true, PrepaidCard{}, PrepaidCard{}};
+      write->after.cardNumber = order.card;
+      write->after.balance = order.amount;
+      index_.AddAppended(order.card);
+      ++plannedAppends_;
+      planned_[write->index] = write->after;
+      return OrderResult::kChanged;
+    }
+    PrepaidCard record{};
+    if (const auto found = planned_.find(at); found != planned_.end()) {
+      record = found->second;
+    } else if (!ReadCardLocked(cards_, at, &record) || record.cardNumber != order.card) {
+      // Missing or another card: the file was compacted meanwhile (or cannot be read, which
+      // the index's rebuild tells).
+      if (!planned_.empty()) return OrderResult::kReplan;
+      if (!index_.Build(cards_)) return OrderResult::kFailed;
+      continue;
+    }
+    PrepaidCard after = record;
+    bool overflow = false;
+    if (!ApplyCommand(order, &after, &overflow) || SameCardBytes(record, after)) {
+      return overflow ? OrderResult::kOverflow : OrderResult::kUnchanged;
+    }
+    *write = PlannedWrite{at, false, record, after};
+    planned_[at] = after;
+    return OrderResult::kChanged;
+  }
+  return OrderResult::kFailed;
+}
+
+OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write) {
+  if (write.append) {
+    switch (AppendCardAt(cards_, write.index, write.after)) {
+      case AppendResult::kAppended:
+        return WriteResult::kWritten;
+      case AppendResult::kFileChanged:
+        return WriteResult::kMoved;
+      case AppendResult::kFailed:
+        return WriteResult::kFailed;
+    }
+    return WriteResult::kFailed;
+  }
+  bool moved = false;
+  const auto change = [&](PrepaidCard* record) {
+    moved = !SameCardBytes(*record, write.before);
+    if (!moved) *record = write.after;
+    return !moved;
+  };
+  switch (UpdateCardAt(cards_, write.index, write.after.cardNumber, change)) {
+    case UpdateResult::kWritten:
+      return WriteResult::kWritten;
+    case UpdateResult::kUnchanged:
+    case UpdateResult::kOtherCard:
+      return WriteResult::kMoved;
+    case UpdateResult::kFailed:
+      return WriteResult::kFailed;
+  }
+  return WriteResult::kFailed;
+}
+
+bool OrderApplier::Settle(bool allWritten) {
+  planned_.clear();
+  plannedAppends_ = 0;
+  return allWritten || index_.Build(cards_);
 }
 
 OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order) {

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 
 #include "platform/share.h"
 #include "store/card_index.h"
@@ -35,6 +36,17 @@ enum class OrderResult {
   kIgnored,    // another command, or 'A' with amount 0
   kOverflow,   // the new balance would not fit in 32 bits; nothing written
   kFailed,     // PREPAID.DAT could not be read, locked or written
+  kReplan,     // Plan only: the card file changed under the plans (it was compacted); write the
+               // plans first and plan the order again
+};
+
+// A card write that an order needs, worked out without writing: the record at `index` goes from
+// `before` to `after` (appended when `append`; `before` is then all zero).
+struct PlannedWrite {
+  int32_t index = -1;
+  bool append = false;
+  PrepaidCard before{};
+  PrepaidCard after{};
 };
 
 // Applies orders to an open PREPAID.DAT. Cards are found through an index of the file that
@@ -59,10 +71,32 @@ class OrderApplier {
   // The position of the record the last Apply found or appended; -1 when it found none.
   int32_t lastIndex() const { return lastIndex_; }
 
+  // Orders applied in rounds, for a caller that must say what it will write before it writes
+  // (the import's journal): Plan works out each order's write against the records as they are
+  // and as the writes planned before in the round leave them, Write then writes the plans in
+  // their order, and Settle ends the round.
+  //
+  // Plans `order` without writing; kChanged fills `*write`. The record is read under its lock,
+  // so a plan never starts from a record half written. REQUIRES: Start() succeeded.
+  OrderResult Plan(const Order& order, PlannedWrite* write);
+  enum class WriteResult {
+    kWritten,
+    kMoved,  // the record is no longer as planned (another writer changed it, the file was
+             // compacted or grew meanwhile): nothing written
+    kFailed,
+  };
+  // Writes a planned change under the record's lock when the record is still as planned.
+  WriteResult Write(const PlannedWrite& write);
+  // Ends the round. `allWritten` false: some plans were not written, and the index learns the
+  // file anew. False on a read error.
+  bool Settle(bool allWritten);
+
  private:
   const platform::SharedFile& cards_;
   CardIndex index_;
   int32_t lastIndex_ = -1;
+  std::unordered_map<int32_t, PrepaidCard> planned_;  // record index -> record after the plans
+  int32_t plannedAppends_ = 0;
 };
 
 struct OrderOutcome {

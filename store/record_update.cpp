@@ -126,6 +126,22 @@ AppendResult AppendCardAt(const platform::SharedFile& file, int32_t recordCount,
   return WriteRecord(file, recordCount, card) ? AppendResult::kAppended : AppendResult::kFailed;
 }
 
+UpdateResult ReplaceCardIf(const platform::SharedFile& file, int32_t index,
+                           const std::function<bool(const PrepaidCard& now)>& expected,
+                           const PrepaidCard& card) {
+  if (index < 0) return UpdateResult::kOtherCard;
+  RecordLock lock(file.fd(), index);
+  if (!lock.held()) return UpdateResult::kFailed;
+  const off_t size = file.Size();
+  if (size < 0) return UpdateResult::kFailed;
+  const off_t records = size / static_cast<off_t>(kRecordSize);
+  PrepaidCard now{};
+  if (index > records) return UpdateResult::kOtherCard;
+  if (index < records && !ReadRecord(file, index, &now)) return UpdateResult::kFailed;
+  if (!expected(now)) return UpdateResult::kUnchanged;
+  return WriteRecord(file, index, card) ? UpdateResult::kWritten : UpdateResult::kFailed;
+}
+
 bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card) {
   if (index < 0) return false;
   RecordLock lock(file.fd(), index);

@@ -60,6 +60,14 @@ enum class AppendResult { kAppended, kFileChanged, kFailed };
 AppendResult AppendCardAt(const platform::SharedFile& file, int32_t recordCount,
                           const PrepaidCard& card, const BeforeWrite& beforeWrite = nullptr);
 
+// Writes `card` as record `index` under its lock when `expected` accepts the record as it is
+// there now, a missing record reading as all zeros (and written only when it would be the
+// file's next one). kWritten; kUnchanged when `expected` refused (nothing written); kOtherCard
+// when the record is missing beyond the next one; kFailed.
+UpdateResult ReplaceCardIf(const platform::SharedFile& file, int32_t index,
+                           const std::function<bool(const PrepaidCard& now)>& expected,
+                           const PrepaidCard& card);
+
 // Reads record `index` under its lock; false when it is missing or cannot be read.
 bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card);
 

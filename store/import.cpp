@@ -339,6 +339,11 @@ Importer::Written Importer::WriteGroup(off_t* at) {
     if (!WriteJournal(JournalState::kResume, *at, *at) || !journal_.Sync()) {
       return Written::kUnsettled;
     }
+  } else if (result == Written::kAll) {
+    // The group is done. Not synced: after a kill the next import finds this, and does not
+    // take a card of the group that a call charged since for one it cannot decide; after a
+    // power cut that lost it, the group's records are looked at again, which is sound.
+    WriteJournal(JournalState::kResume, *at, *at);
   }
   if (!applier_.Settle(result == Written::kAll)) {
     *at = group_.end;

@@ -179,6 +179,33 @@ TEST_F(ImportKillTest, AnOrderThatCannotBeToldAppliedIsRejected) {
             "cannot be told whether this order was applied\r\nA,3,1\r\n");
 }
 
+// Killed while the next group was being planned: a call that charges a card of the group that
+// was done before the next import leaves no doubt about that group's orders.
+TEST_F(ImportKillTest, ACardChargedAfterItsGroupWasDoneIsNotInDoubt) {
+  orders_ = "A,1,5\r\n";  // then a full group of new cards, and one more
+  for (int card = 100; card < 100 + kOrdersPerSync; ++card) {
+    orders_ += "A," + std::to_string(card) + ",1\r\n";
+  }
+  Prepare(Dir());
+  // The second journal write after the first group's cards were synced: the next group's.
+  const auto afterFirstGroup = [&, synced = false](platform::FileOp op,
+                                                   std::string_view path) mutable {
+    synced = synced || (op == platform::FileOp::kSync && path == Path("PREPAID.DAT"));
+    return synced && op == platform::FileOp::kWrite && path == Path("PREPAID.INJ");
+  };
+  ASSERT_TRUE(testsupport::KilledAtStep(2, afterFirstGroup, [&] { Import(Dir()); }));
+  std::vector<PrepaidCard> cards = testsupport::ReadCardFile(Path("PREPAID.DAT"));
+  ASSERT_EQ(cards.size(), cards_.size() + kOrdersPerSync - 1);
+  ASSERT_EQ(cards[0].balance, 15);
+  cards[0].balance -= 4;  // a call
+  WriteCardFile(Path("PREPAID.DAT"), cards);
+  EXPECT_EQ(Import(Dir()), 1);
+  EXPECT_FALSE(FileExists(Path("PREPAID.REJ")));
+  cards = testsupport::ReadCardFile(Path("PREPAID.DAT"));
+  ASSERT_EQ(cards.size(), cards_.size() + kOrdersPerSync);
+  EXPECT_EQ(cards[0].balance, 11);
+}
+
 TEST_F(ImportKillTest, ADamagedJournalRejectsTheWholeOrderFile) {
   orders_ = "A,1,5\r\nA,3,1\r\n";
   Prepare(Dir());

@@ -235,7 +235,8 @@ TEST_F(ImportTest, AFailedWriteKeepsTheLinesNotYetApplied) {
   const std::vector<std::string> lines = {"A,1,10\r\n", "E5\r\n", "A,3,30\r\n", "L,2\r\n",
                                           "A,1,11\r\n"};
   // The writes of the import, in order: the journal before each group of card writes (the
-  // group's records, then its header) and before each marker, the cards, the marker.
+  // group's records, then its header), after it (done), and before each marker; the cards; the
+  // marker.
   struct Case {
     const char* file;
     int nth;        // the nth write to that file fails
@@ -243,7 +244,7 @@ TEST_F(ImportTest, AFailedWriteKeepsTheLinesNotYetApplied) {
   };
   const std::vector<Case> cases = {
       {"PREPAID.DAT", 1, 0}, {"PREPAID.TRR", 1, 1}, {"PREPAID.DAT", 2, 2}, {"PREPAID.DAT", 3, 3},
-      {"PREPAID.DAT", 4, 4}, {"PREPAID.INJ", 1, 0}, {"PREPAID.INJ", 3, 1}, {"PREPAID.INJ", 4, 2}};
+      {"PREPAID.DAT", 4, 4}, {"PREPAID.INJ", 1, 0}, {"PREPAID.INJ", 4, 1}, {"PREPAID.INJ", 5, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.file) + " write " + std::to_string(c.nth));
     WriteCardFile(Dat(), start);

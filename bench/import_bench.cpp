@@ -1,6 +1,8 @@
 // Import speed: 100,000 orders into a card file of a million cards, against SQLite applying the
-// same orders to a table of the same cards with an index on the card number, in one
-// transaction; and on 100,000 cards and 2,000 orders against the straightforward method that
+// same orders to a table of the same cards with an index on the card number, in its durable
+// setting (write-ahead log, synchronous=FULL) with a commit after every group of orders that the
+// import puts on the disk together (store::kOrdersPerSync), so that both promise the same after
+// a power cut; and on 100,000 cards and 2,000 orders against the straightforward method that
 // searches the card file from its start for every order. The files are restored before every
 // iteration, outside the measured time. Prints one "name: ratio" line per figure after Google
 // Benchmark's own table.
@@ -122,8 +124,9 @@ void WriteMasterDatabase(const bench::ImportData& data) {
   sqlite3_close(db);
 }
 
-// The orders of PREPAID.INC applied in one transaction: the first row of the card is looked up
-// through the index and updated, or a new row inserted; batch markers are kept in a table.
+// The orders of PREPAID.INC applied in transactions of store::kOrdersPerSync lines: the first
+// row of the card is looked up through the index and updated, or a new row inserted; batch
+// markers are kept in a table.
 void ApplyWithSqlite(sqlite3* db, const std::string& orderFile) {
   sqlite3_stmt* find =
       Prepare(db, "SELECT rowid, balance, flags FROM cards WHERE card=?1 ORDER BY rowid LIMIT 1");
@@ -134,7 +137,8 @@ void ApplyWithSqlite(sqlite3* db, const std::string& orderFile) {
   Exec(db, "BEGIN");
   std::FILE* in = std::fopen(orderFile.c_str(), "rb");
   char line[200];
-  while (std::fgets(line, sizeof line, in)) {
+  for (int lines = 0; std::fgets(line, sizeof line, in); ++lines) {
+    if (lines > 0 && lines % store::kOrdersPerSync == 0) Exec(db, "COMMIT; BEGIN");
     if (line[0] == 'E') {
       if (!markers.insert(line).second) break;
       sqlite3_bind_text(marker, 1, line, -1, SQLITE_TRANSIENT);
@@ -181,8 +185,8 @@ void Sqlite(benchmark::State& state) {
     fs::copy_file(MasterDatabase(), database);
     sqlite3* db = nullptr;
     Check(sqlite3_open(database.c_str(), &db) == SQLITE_OK, "open");
-    // Neither side forces its writes to the disk.
-    Exec(db, "PRAGMA synchronous=OFF");
+    // Every commit is on the disk when it returns, as every group of the import is.
+    Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL");
     state.ResumeTiming();
     ApplyWithSqlite(db, Large() + "PREPAID.INC");
     state.PauseTiming();

@@ -1,7 +1,5 @@
 #include "store/import.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -59,13 +57,6 @@ bool ParseOrder(const std::string& text, util::SplitGeneration generation, Order
   return true;
 }
 
-bool SameBytes(const PrepaidCard& a, const PrepaidCard& b) {
-  unsigned char ea[kRecordSize], eb[kRecordSize];
-  EncodeCard(a, ea);
-  EncodeCard(b, eb);
-  return std::memcmp(ea, eb, kRecordSize) == 0;
-}
-
 bool OnlyBlank(const std::string& bytes) {
   return bytes.find_first_not_of(" \t\r\n") == std::string::npos;
 }
@@ -92,9 +83,12 @@ struct Group {
     OrderResult result;
   };
   std::vector<Line> lines;
-  std::vector<PlannedWrite> writes;
-  std::vector<JournalRecord> records;  // the writes as the journal names them
+  std::vector<JournalRecord> records;  // the card writes, as the journal names them
 };
+
+JournalRecord RecordOf(const TextLine& line, const PlannedWrite& write) {
+  return {line.offset, line.next, write.index, write.append, write.before, write.after};
+}
 
 class Importer {
  public:
@@ -220,7 +214,7 @@ int32_t Importer::Run() {
 int32_t Importer::ApplyFrom(off_t start) {
   errno = 0;
   if (!applier_.Start()) return StopAt(start);
-  group_ = Group{start, start, {}, {}, {}};
+  group_ = Group{start, start, {}, {}};
   auto reader = std::make_unique<TextLineReader>(orders_, start);
   TextLine line;
   for (;;) {
@@ -228,7 +222,7 @@ int32_t Importer::ApplyFrom(off_t start) {
     // Lines are C strings to the rules of the import: a zero byte ends the text.
     if (read == TextLineReader::Result::kLine) line.text.resize(std::strlen(line.text.c_str()));
     const bool planned = read == TextLineReader::Result::kLine && PlanLine(line);
-    if (planned && group_.writes.size() < static_cast<size_t>(kOrdersPerSync)) continue;
+    if (planned && group_.records.size() < static_cast<size_t>(kOrdersPerSync)) continue;
     off_t at = 0;
     switch (WriteGroup(&at)) {
       case Written::kAll:
@@ -275,9 +269,7 @@ bool Importer::PlanLine(const TextLine& line) {
   const OrderResult result = applier_.Plan(order, &write);
   switch (result) {
     case OrderResult::kChanged:
-      group_.writes.push_back(write);
-      group_.records.push_back(
-          {line.offset, line.next, write.index, write.append, write.before, write.after});
+      group_.records.push_back(RecordOf(line, write));
       break;
     case OrderResult::kUnchanged:
     case OrderResult::kNoCard:
@@ -297,10 +289,10 @@ bool Importer::PlanLine(const TextLine& line) {
 // in line order, then the card file is synced. `*at`: where to go on (kMoved: the line whose
 // record had changed since it was planned; kFailed: the line to stop at).
 Importer::Written Importer::WriteGroup(off_t* at) {
-  if (group_.writes.empty()) {
+  if (group_.records.empty()) {
     CountLines(group_.end);
     applier_.Settle(true);
-    group_ = Group{group_.end, group_.end, {}, {}, {}};
+    group_ = Group{group_.end, group_.end, {}, {}};
     return Written::kAll;
   }
   JournalEntry entry;
@@ -316,8 +308,9 @@ Importer::Written Importer::WriteGroup(off_t* at) {
   }
   Written result = Written::kAll;
   *at = group_.end;
-  for (size_t i = 0; i < group_.writes.size() && result == Written::kAll; ++i) {
-    switch (applier_.Write(group_.writes[i])) {
+  for (size_t i = 0; i < group_.records.size() && result == Written::kAll; ++i) {
+    const JournalRecord& record = group_.records[i];
+    switch (applier_.Write({record.index, record.append, record.before, record.after})) {
       case OrderApplier::WriteResult::kWritten:
         continue;
       case OrderApplier::WriteResult::kMoved:
@@ -327,7 +320,7 @@ Importer::Written Importer::WriteGroup(off_t* at) {
         result = Written::kFailed;
         break;
     }
-    *at = group_.records[i].line;
+    *at = record.line;
   }
   // Sync: what was written is on the disk before the journal moves on and forgets it. When
   // that cannot be made sure, the journal stays as it is and the next import settles it.
@@ -349,7 +342,7 @@ Importer::Written Importer::WriteGroup(off_t* at) {
     *at = group_.end;
     result = Written::kFailed;
   }
-  group_ = Group{*at, *at, {}, {}, {}};
+  group_ = Group{*at, *at, {}, {}};
   return result;
 }
 
@@ -375,12 +368,8 @@ Importer::Step Importer::ApplyLine(const TextLine& line) {
   switch (applier_.Plan(order, &write)) {
     case OrderResult::kChanged:
       // Planned now that the group before it is written (the file changed meanwhile).
-      group_ =
-          Group{line.offset,
-                line.next,
-                {{line.offset, OrderResult::kChanged}},
-                {write},
-                {{line.offset, line.next, write.index, write.append, write.before, write.after}}};
+      group_ = Group{
+          line.offset, line.next, {{line.offset, OrderResult::kChanged}}, {RecordOf(line, write)}};
       return Step::kNext;
     case OrderResult::kUnchanged:
       ++report_->applied;
@@ -529,10 +518,10 @@ enum class Progress { kDone, kUnfinished, kUnknown };
 
 Progress ProgressOf(const JournalEntry& entry, const std::vector<size_t>& chain,
                     const PrepaidCard& now) {
-  if (SameBytes(now, entry.records[chain.back()].after)) return Progress::kDone;
-  if (SameBytes(now, entry.records[chain.front()].before)) return Progress::kUnfinished;
+  if (SameCardBytes(now, entry.records[chain.back()].after)) return Progress::kDone;
+  if (SameCardBytes(now, entry.records[chain.front()].before)) return Progress::kUnfinished;
   for (size_t i : chain) {
-    if (SameBytes(now, entry.records[i].after)) return Progress::kUnfinished;
+    if (SameCardBytes(now, entry.records[i].after)) return Progress::kUnfinished;
   }
   return Progress::kUnknown;
 }

@@ -16,7 +16,20 @@
 //   - when a record or a marker cannot be written, the import stops at that line, PREPAID.INC
 //     is replaced by exactly the lines not yet applied, and the result is 0;
 //   - the journal PREPAID.INJ (store/import_journal.h) lets the next import finish an import
-//     that was killed.
+//     that was killed or lost its power.
+//
+// Across a power cut this holds because of these syncs, each marked "Sync:" where it happens
+// (import.cpp, durable_append.cpp, import_journal.cpp), and no others:
+//   - the journal before a group's card writes (the group's records, with the values before and
+//     after), before a marker is recorded, before lines are rejected, and when an interrupted
+//     group's verdict or a changed plan is noted; the first time, the journal's folder too;
+//   - the card file after a group's card writes, before the journal moves on, and before the
+//     order file is cut down to the lines not applied;
+//   - PREPAID.TRR and PREPAID.REJ after each addition (a new file's folder too);
+//   - the data folder when the import creates the card file;
+//   - the exchange folder after the order file is deleted, before the journal is.
+// A group holds at most kOrdersPerSync card writes, so the syncs cost two per group, two per
+// marker or rejection, and one or two per import.
 #ifndef LINDAVOX_STORE_IMPORT_H
 #define LINDAVOX_STORE_IMPORT_H
 
@@ -27,8 +40,8 @@
 
 namespace store {
 
-// The import puts its work on the disk in groups of at most this many order lines: one sync of
-// the journal before a group's writes, one of the files they changed after them.
+// The import puts its card writes on the disk in groups of at most this many: one sync of the
+// journal before a group's writes, one of the card file after them.
 inline constexpr int kOrdersPerSync = 1000;
 
 // What an import did, for an operator.

@@ -48,6 +48,7 @@ std::vector<platform::DirEntry> FolderEntries(const std::string& directory) {
 }
 
 bool SetPackedTime(const std::string& path, PackedDateTime time, IfMissing ifMissing) {
+  if (!platform::IsPossiblePackedDateTime(time)) return false;
   const std::optional<int64_t> seconds = platform::PackedToSeconds(time);
   if (!seconds) return false;
   platform::OpenRequest request = FopenRequest("ab", false);

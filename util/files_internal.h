@@ -35,8 +35,8 @@ std::optional<platform::DirEntry> FirstMatch(const std::string& pattern);
 std::vector<platform::DirEntry> FolderEntries(const std::string& directory);
 
 // Sets the packed local time on the file, opened as FILE_fopen(path, "ab", false) opens it; a
-// missing file is created only when `create` says so. True on success. A time the calendar
-// cannot hold creates nothing.
+// missing file is created only when `create` says so. True on success. A time with a field
+// outside its range (platform::IsPossiblePackedDateTime) changes and creates nothing.
 enum class IfMissing { kCreate, kFail };
 bool SetPackedTime(const std::string& path, PackedDateTime time, IfMissing ifMissing);
 

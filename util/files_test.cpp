@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/fault.h"
@@ -386,6 +387,29 @@ TEST_F(FilesTest, SetsPackedTimesOnTheFile) {
   EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 5, 17, 5, 8, 8));
   EXPECT_EQ(MySetFileTime(file.c_str(), -1, 0, -1), 1);
   EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 5, 17, 11, 0, 30));
+
+  // A field outside its range is refused, as Windows refuses to convert it: nothing changes,
+  // nothing is created (a caller's FILE_SetTime(x, FILE_GetTime(missing)) fails).
+  const std::string absent = Path("absent.txt");
+  for (const PackedDateTime impossible :
+       {0u, FILE_GetTime(absent.c_str()), Packed(2024, 13, 2, 3, 4), Packed(2024, 0, 2, 3, 4),
+        Packed(2024, 1, 0, 3, 4), Packed(2023, 2, 29, 3, 4), Packed(2024, 4, 31, 3, 4),
+        Packed(2024, 1, 2, 24, 0), Packed(2024, 1, 2, 31, 4), Packed(2024, 1, 2, 3, 60)}) {
+    SCOPED_TRACE(impossible);
+    EXPECT_EQ(FILE_SetTime(file.c_str(), impossible), 0);
+    EXPECT_EQ(FILE_SetTime(absent.c_str(), impossible), 0);
+  }
+  EXPECT_EQ(FILE_SetTime(file.c_str(), Packed(2024, 2, 29, 23, 59, 58)), 1) << "a leap day";
+  EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 2, 29, 22, 59, 58));
+  for (const auto& [hour, minute, seconds] :
+       {std::tuple{24, 0, 0}, {32, 0, 0}, {-2, 0, 0}, {7, 60, 0}, {7, 64, 0}, {7, 8, 60}}) {
+    SCOPED_TRACE(std::to_string(hour) + ":" + std::to_string(minute) + ":" +
+                 std::to_string(seconds));
+    EXPECT_EQ(MySetFileTime(file.c_str(), hour, minute, seconds), 0);
+    EXPECT_EQ(MySetFileTime(absent.c_str(), hour, minute, seconds), 0);
+  }
+  EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 2, 29, 22, 59, 58));
+  EXPECT_FALSE(FileExists(absent));
 }
 
 TEST_F(FilesTest, FindsUnusedNames) {

@@ -570,6 +570,23 @@ TEST_F(TreeTest, TreeFunctionsNeverFollowLinksToFolders) {
   char root[] = "//";
   EXPECT_EQ(FILE_DelFullTree(empty, 1), 0);
   EXPECT_EQ(FILE_DelFullTree(root, 1), 0);
+
+  // A link given as the tree is not entered either: the full removal removes the link itself,
+  // the removal of empty folders leaves it, and the target's contents stay.
+  Folder("victim");
+  Folder("victim/hollow");
+  Make("victim/v.txt", "v");
+  for (const char* given : {"to-victim", "to-victim/"}) {
+    SCOPED_TRACE(given);
+    ASSERT_EQ(::symlink(Path("victim").c_str(), Path("to-victim").c_str()), 0);
+    std::vector<char> link = Writable(Path(given));
+    EXPECT_EQ(FILE_DelEmptyTree(link.data()), 1);
+    EXPECT_TRUE(FileExists(Path("to-victim")));
+    EXPECT_EQ(FILE_DelFullTree(link.data(), 1), 1);
+    EXPECT_FALSE(FileExists(Path("to-victim")));
+    EXPECT_EQ(ReadFile(Path("victim/v.txt")), "v");
+    EXPECT_TRUE(FileExists(Path("victim/hollow")));
+  }
 }
 
 TEST_F(TreeTest, DelEmptyTreeRemovesOnlyEmptyFolders) {

@@ -38,6 +38,21 @@ void Scramble(char* data, size_t size) {
   LIB_xor(reinterpret_cast<uint8_t*>(data), static_cast<int32_t>(size));
 }
 
+// Makes sure that nobody may read the copy who may not read the source, before a byte is
+// written: the copy loses every permission bit the source lacks, and where it belongs to another
+// group than the source (a folder that hands its group on, or the caller's own group), that
+// group keeps no more than everybody else has on the source. Returns 0 or an errno value.
+int LimitToSourceAccess(const SharedFile& copy, const struct stat& source) {
+  struct stat own;
+  if (int error = platform::StatOpenFile(copy.fd(), copy.path(), &own)) return error;
+  mode_t allowed = source.st_mode & 0777;
+  if (own.st_gid != source.st_gid)
+    allowed &= static_cast<mode_t>(~070) | (source.st_mode & 07) << 3;
+  const mode_t mode = own.st_mode & allowed;
+  if (mode == (own.st_mode & 07777)) return 0;
+  return ::fchmod(copy.fd(), mode) == 0 ? 0 : errno;
+}
+
 CopyResult Copy(const std::string& destination, const std::string& source,
                 const CopyOptions& options, uint32_t* copied) {
   SharedFile in;
@@ -47,7 +62,9 @@ CopyResult Copy(const std::string& destination, const std::string& source,
     return CopyResult::kSourceUnavailable;
   }
   SharedFile out;
-  if (OpenAsFopen(destination, "wb", false, &out) != 0) return CopyResult::kFailed;
+  if (OpenAsFopen(destination, "wb", false, &out) != 0 || LimitToSourceAccess(out, status) != 0) {
+    return CopyResult::kFailed;
+  }
   off_t written = 0;
   bool ok = CopyBlocks(in, 0, -1, out, &written, options.blockSize,
                        options.scramble ? BlockConversion(Scramble) : nullptr);

@@ -214,6 +214,52 @@ TEST_F(FilesTest, CopyKeepsTimeAndScramblesReversibly) {
   EXPECT_EQ(Modified(Path("old.txt")).tv_sec, Modified(source).tv_sec) << "always keeps time";
 }
 
+TEST_F(FilesTest, CopyIsNeverReadableByMoreThanItsSource) {
+  const auto mode = [](const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_mode & 07777;
+  };
+  const mode_t previousMask = ::umask(0);  // a new file would be 0666 without the source's say
+  const struct {
+    mode_t source;
+    int existing;  // mode of a destination that exists before, -1: none
+    mode_t copy;
+  } cases[] = {
+      {0600, -1, 0600},   {0640, -1, 0640},   {0644, -1, 0644},   {0755, -1, 0644},
+      {0600, 0666, 0600}, {0640, 0604, 0600}, {0444, 0644, 0444},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.source) + " over " + std::to_string(c.existing));
+    const std::string source = Make("private", "secret");
+    ::chmod(source.c_str(), c.source);
+    for (const bool older : {false, true}) {
+      const std::string copy = Path(older ? "old-copy" : "copy");
+      ::unlink(copy.c_str());
+      if (c.existing >= 0) ::chmod(Make(older ? "old-copy" : "copy", "old").c_str(), c.existing);
+      EXPECT_EQ(older ? FileCopy(copy.c_str(), source.c_str(), 0, 0)
+                      : FILE_Copy(copy.c_str(), source.c_str(), 0, 0, 0, nullptr),
+                1);
+      EXPECT_EQ(mode(copy), c.copy) << (older ? "FileCopy" : "FILE_Copy");
+      EXPECT_EQ(ReadFile(copy), "secret");
+    }
+  }
+  ::umask(previousMask);
+
+  // A folder that hands another group to its files: that group gets what everybody gets.
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a folder another group needs the superuser";
+  const std::string shared = Folder("shared") + "/";
+  ASSERT_EQ(::chown(shared.c_str(), static_cast<uid_t>(-1), 4242), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+  for (const auto& [source, copy] : {std::pair<mode_t, mode_t>{0640, 0600}, {0664, 0644}}) {
+    const std::string from = Make("grouped", "secret");
+    ::chmod(from.c_str(), source);
+    ::unlink((shared + "copy").c_str());
+    EXPECT_EQ(FILE_Copy((shared + "copy").c_str(), from.c_str(), 0, 0, 0, nullptr), 1);
+    EXPECT_EQ(mode(shared + "copy"), copy) << source;
+  }
+}
+
 TEST_F(FilesTest, CopyFailuresLeaveTheDestinationAlone) {
   const std::string source = Make("source", "new");
   const std::string destination = Make("destination", "old");

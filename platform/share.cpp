@@ -308,6 +308,7 @@ int OpenFlags(const OpenRequest& request, bool readWriteDescriptor) {
     flags |= readWriteDescriptor ? O_RDWR : O_WRONLY;
   }
   if (request.disposition != Disposition::kOpenExisting) flags |= O_CREAT;
+  if (request.disposition == Disposition::kCreateNew) flags |= O_EXCL;
   if (request.append) flags |= O_APPEND;
   return flags;
 }

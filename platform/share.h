@@ -59,6 +59,7 @@ enum class Disposition {
   kOpenExisting,    // fail with ENOENT when the file is missing
   kOpenAlways,      // create when missing, keep existing contents
   kCreateTruncate,  // create when missing, truncate (after the sharing check) when present
+  kCreateNew,       // create; fail with EEXIST when anything is there, a symbolic link too
 };
 
 struct OpenRequest {

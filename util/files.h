@@ -74,8 +74,9 @@ LV_API int32_t FILE_Copy(const char* destination, const char* source, uint8_t mo
 /* Cuts the file to its first `length` bytes (a shorter file stays whole), keeping its
  * last-write time and permissions: the bytes go to a temporary file in the same folder (the
  * file name with the text after its last dot replaced by "TRU", or "TRU" when the name has no
- * dot), which then replaces the file in one step. 1 on success; 0 with the file unchanged and
- * no temporary file left. */
+ * dot; when anything of that name exists already, that name with a random suffix: an existing
+ * file is never touched), created anew and exclusively, which then replaces the file in one
+ * step. 1 on success; 0 with the file unchanged and no temporary file left. */
 LV_API uint8_t FILE_Truncate(const char* path, uint32_t length);
 
 /* Appends the whole `source` (as large as it is when the call starts) to `destination`,

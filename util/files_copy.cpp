@@ -80,8 +80,8 @@ CopyResult Copy(const std::string& destination, const std::string& source,
   return CopyResult::kCopied;
 }
 
-// The temporary file of a truncation, beside the file: its name with the text after its last
-// dot replaced by "TRU", or "TRU" for a name without a dot; never the file's own name.
+// The name of a truncation's temporary file, beside the file: its name with the text after its
+// last dot replaced by "TRU", or "TRU" for a name without a dot; never the file's own name.
 std::string TruncationTemporary(const std::string& path) {
   const std::string folder = platform::DirectoryOf(path);
   const std::string name = platform::BaseName(path);
@@ -91,30 +91,20 @@ std::string TruncationTemporary(const std::string& path) {
   return folder + temporary;
 }
 
-// The file a path names: the target of a symbolic link, so that a truncation changes the file
-// and does not put a new file in the link's place. "" when the link cannot be resolved.
-std::string RealFile(const std::string& path) {
-  struct stat status;
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
-// Writes the first `length` bytes of `in` to `out`, with the file's permissions and time.
+// Writes the first `length` bytes of `in` to `out`, with the file's owner, permissions and
+// time.
 bool WriteTruncated(const SharedFile& in, const struct stat& status, uint32_t length,
                     const SharedFile& out) {
   off_t written = 0;
-  return CopyBlocks(in, 0, static_cast<off_t>(length), out, &written, kCopyBlock) &&
-         ::fchmod(out.fd(), status.st_mode & 07777) == 0 &&
+  return TakeOverOwnerAndMode(out, status) == 0 &&
+         CopyBlocks(in, 0, static_cast<off_t>(length), out, &written, kCopyBlock) &&
          platform::SetFileTime(out.fd(), out.path(), status.st_mtim.tv_sec,
                                static_cast<int32_t>(status.st_mtim.tv_nsec)) == 0;
 }
 
 bool Truncate(const std::string& path, uint32_t length) {
   const std::string file = RealFile(path);
-  const std::string temporary = TruncationTemporary(file);
-  if (file.empty() || !FitsPath(file) || !FitsPath(temporary)) return false;
+  if (file.empty() || !FitsPath(file) || !FitsPath(TruncationTemporary(file))) return false;
   SharedFile in;
   struct stat status;
   if (OpenAsFopen(file, "rb", false, &in) != 0 ||
@@ -122,7 +112,8 @@ bool Truncate(const std::string& path, uint32_t length) {
     return false;
   }
   SharedFile out;
-  if (OpenAsFopen(temporary, "wb", false, &out) != 0) return false;
+  std::string temporary;
+  if (CreateExclusively(TruncationTemporary(file), &out, &temporary) != 0) return false;
   bool ok = WriteTruncated(in, status, length, out);
   in.Close();
   ok = out.Close() == 0 && ok && platform::ReplaceShared(temporary, file) == 0;

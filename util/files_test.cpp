@@ -354,6 +354,21 @@ TEST_F(FilesTest, TruncateKeepsTimePermissionsAndNothingElse) {
   EXPECT_EQ(ReadFile(target), "01");
   struct stat link {};
   EXPECT_TRUE(::lstat(Path("link.txt").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+
+  // Whatever lies at the temporary file's name is never touched: the temporary file is created
+  // anew under another name (and gone afterwards).
+  const std::string ten = Make("ten.dat");
+  WriteFile(Path("ten.TRU"), "unrelated");
+  const std::string victim = Make("victim", "victim");
+  ASSERT_EQ(::symlink(victim.c_str(), Path("nine.TRU").c_str()), 0);
+  const std::string nine = Make("nine.dat");
+  EXPECT_EQ(FILE_Truncate(ten.c_str(), 4), 1);
+  EXPECT_EQ(FILE_Truncate(nine.c_str(), 3), 1);
+  EXPECT_EQ(ReadFile(ten), "0123");
+  EXPECT_EQ(ReadFile(nine), "012");
+  EXPECT_EQ(ReadFile(Path("ten.TRU")), "unrelated");
+  EXPECT_EQ(ReadFile(victim), "victim");
+  EXPECT_EQ(FILE_Exist(Dir().c_str(), "*.TRU.*", nullptr), 0);
 }
 
 TEST_F(FilesTest, FailedTruncationChangesNothing) {

@@ -304,13 +304,8 @@ TEST_F(FileEditTest, AFailedMoveKeepsWhatLiesAtTheWorkPath) {
     }
   }
   // A work path on another file system.
-  struct stat here {
-  }, shm{};
-  if (::stat(Dir().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
-      here.st_dev == shm.st_dev) {
-    GTEST_SKIP() << "no second file system at /dev/shm";
-  }
-  const std::string elsewhere = "/dev/shm/lindavox-edit-" + std::to_string(::getpid());
+  const std::string elsewhere = OnAnotherFileSystem("lindavox-edit");
+  if (elsewhere.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
   for (const auto& [name, edit] : kEditors) {
     SCOPED_TRACE(name);
     WriteFile(file_, original);

@@ -212,10 +212,16 @@ uint32_t CopyText(std::string_view text, char* buffer, uint32_t size) {
   return static_cast<uint32_t>(count);
 }
 
+// How much room a list of names needs. Windows keeps one byte of the buffer in reserve for the
+// section names: a list that fills the buffer exactly counts as cut there (size - 2 is
+// returned, the bytes are the same), while the key names may fill it.
+enum class ListRoom { kWholeBuffer, kOneByteSpare };
+
 // `list` holds the names, each terminated, and the final terminator. On overflow the list is
 // cut at size - 2 and closed with two terminators, so the caller still finds its end.
-uint32_t CopyList(std::string_view list, char* buffer, uint32_t size) {
-  if (list.size() <= size) {
+uint32_t CopyList(std::string_view list, char* buffer, uint32_t size, ListRoom room) {
+  const size_t usable = room == ListRoom::kOneByteSpare ? size - 1 : size;
+  if (list.size() <= usable) {
     std::memcpy(buffer, list.data(), list.size());
     return static_cast<uint32_t>(list.size() - 1);
   }
@@ -535,10 +541,10 @@ uint32_t ReadIntoBuffer(const char* section, const char* key, std::string_view f
   std::string text;
   if (!LoadProfile(file, &text)) return CopyText(fallback, buffer, size);
   IniDocument doc(text);
-  if (!section) return CopyList(doc.SectionNames(), buffer, size);
+  if (!section) return CopyList(doc.SectionNames(), buffer, size, ListRoom::kOneByteSpare);
   std::optional<SectionRange> range = doc.FindSection(StripSpaces(section));
   if (!range) return CopyText(fallback, buffer, size);
-  if (!key) return CopyList(doc.KeyNames(*range), buffer, size);
+  if (!key) return CopyList(doc.KeyNames(*range), buffer, size, ListRoom::kWholeBuffer);
   std::optional<size_t> index = doc.FindKey(*range, StripSpaces(key));
   if (!index) return CopyText(fallback, buffer, size);
   return CopyText(Unquote(doc.line(*index).value), buffer, size);

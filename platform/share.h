@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/sole_open.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -59,6 +60,7 @@ enum class Disposition {
   kOpenExisting,    // fail with ENOENT when the file is missing
   kOpenAlways,      // create when missing, keep existing contents
   kCreateTruncate,  // create when missing, truncate (after the sharing check) when present
+  kCreateNew,       // create; fail with EEXIST when anything is there, a symbolic link too
 };
 
 struct OpenRequest {
@@ -144,7 +146,14 @@ int ReplaceShared(const std::string& from, const std::string& to);
 // the process may give them away, so the replacement is as accessible as the file it replaces.
 // Once renamed, the folder is synced, so the replacement survives a crash. Fault hook: kRename
 // (on `from`), kLock, kStat.
-int ReplaceHeldShared(const std::string& from, const SharedFile& held);
+// `others` says which other opens refuse it: with OthersMay::kNothing every other open, in any
+// process, also of programs that do not use these libraries (a writer that kept the old file
+// open would write into a file no longer named); with OthersMay::kRead only opens that write or
+// deny writing (a reader goes on reading the old file undisturbed), and `held` must be open for
+// reading only. Those that do not use the libraries are found as sole_open.h says; one that
+// keeps the file open for about a second refuses it too.
+int ReplaceHeldShared(const std::string& from, const SharedFile& held,
+                      OthersMay others = OthersMay::kNothing);
 
 // Removes the file `held` has open. Fault hook: kRemove (on the held path), kLock, kStat.
 int RemoveHeldShared(const SharedFile& held);

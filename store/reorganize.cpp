@@ -4,7 +4,9 @@
 // process writes meanwhile can be lost: its open fails, and it tries again later, as with any
 // sharing conflict (readers may go on reading). The cards with units are copied, unchanged and
 // in their order, to PREPAID.NEW, which is synced and then renamed over PREPAID.DAT in one step
-// while the compaction's own open is the card file's only one (platform::ReplaceHeldShared).
+// while the compaction's own open is the card file's only one, in every process, those of
+// programs that do not use these libraries included (platform::ReplaceHeldShared): a program
+// that kept the old file open would go on writing balances into a file no longer named.
 // On any failure, and when another process has PREPAID.DAT open at that moment, PREPAID.DAT stays
 // exactly as it was, PREPAID.NEW is removed and the result is 0. Killed at any point, the
 // compaction leaves PREPAID.DAT as it was or compacted, whole; a PREPAID.NEW left behind by a

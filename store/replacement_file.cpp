@@ -34,8 +34,8 @@ bool ReplacementFile::Finish() {
   return file_.isOpen() && platform::SyncFile(file_.fd(), path_) == 0 && file_.Close() == 0;
 }
 
-bool ReplacementFile::Replace(const platform::SharedFile& held) {
-  if (!Finish() || platform::ReplaceHeldShared(path_, held) != 0) return false;
+bool ReplacementFile::Replace(const platform::SharedFile& held, platform::OthersMay others) {
+  if (!Finish() || platform::ReplaceHeldShared(path_, held, others) != 0) return false;
   owned_ = false;
   return true;
 }

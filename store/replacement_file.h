@@ -30,8 +30,10 @@ class ReplacementFile {
   // Appends `size` bytes. False when not all of them were written.
   bool Append(const void* data, size_t size);
   // Syncs and closes the file, then renames it over the file that `held` holds open, while that
-  // open is the file's only one (platform::ReplaceHeldShared).
-  bool Replace(const platform::SharedFile& held);
+  // open is the file's only one, or with OthersMay::kRead the only one besides readers
+  // (platform::ReplaceHeldShared).
+  bool Replace(const platform::SharedFile& held,
+               platform::OthersMay others = platform::OthersMay::kNothing);
   // Syncs and closes the file, then renames it to `target`, where no file may be yet; the
   // folder is synced too.
   bool RenameTo(const std::string& target);

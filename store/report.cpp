@@ -197,15 +197,17 @@ bool Report::WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
   });
 }
 
-// Renames the finished report over PREPAID.TXT, held so that nobody has it open meanwhile, or
-// to PREPAID.TXT when there is none yet; either way the new name is on the disk before the
-// markers are removed.
+// Renames the finished report over PREPAID.TXT, or to PREPAID.TXT when there is none yet;
+// either way the new name is on the disk before the markers are removed. A program that is
+// reading the previous report goes on reading it whole (the rename does not touch the file it
+// has open), so readers do not stop the export; one that writes the report, or reads it denying
+// writers, does (platform::ReplaceHeldShared with OthersMay::kRead).
 bool Report::PutInPlace(ReplacementFile& report) const {
   platform::SharedFile previous;
-  const platform::OpenRequest alone{platform::kAccessRead, platform::kShareNone,
-                                    platform::Disposition::kOpenExisting};
-  const int opened = platform::SharedFile::Open(reportPath_, alone, &previous);
-  if (opened == 0) return report.Replace(previous);
+  const platform::OpenRequest look{platform::kAccessRead, platform::kShareReadWrite,
+                                   platform::Disposition::kOpenExisting};
+  const int opened = platform::SharedFile::Open(reportPath_, look, &previous);
+  if (opened == 0) return report.Replace(previous, platform::OthersMay::kRead);
   return opened == ENOENT && report.RenameTo(reportPath_);
 }
 

@@ -95,14 +95,20 @@ case "$out" in *000042*) ;; *) fail "lindavox-prepaid shows: $out" ;; esac
 # The unpacked balance query, started from a folder of links as the menu starts it.
 ln -s "$root/usr/libexec/lindavox/quillet" "$work/data/quillet"
 LINDAVOX_CONFIG_DIR="$work/config" "$xvfb" sh -c '
+  . "$2"
+  fail() {
+    echo "package_test: $*" >&2
+    kill "$pid" 2>/dev/null
+    exit 1
+  }
   "$1" &
   pid=$!
-  window=$(timeout 30 xdotool search --sync --onlyvisible --name "^Prepaid Guthabenabfrage\$" | head -n 1)
-  if [ -z "$window" ]; then
-    kill "$pid"
-    exit 1
-  fi
-  xdotool windowactivate --sync "$window" key alt+F4
+  x_window "Prepaid Guthabenabfrage"
+  x_activate "$window"
+  xdotool key alt+F4
+  ended() { ! kill -0 "$pid" 2>/dev/null; }
+  x_until "quillet to end after Alt+F4" ended
   wait "$pid"
-' start "$work/data/quillet" || fail "the unpacked quillet does not start and close under Xvfb"
+' start "$work/data/quillet" "$(dirname "$xvfb")/x_wait.sh" ||
+  fail "the unpacked quillet does not start and close under Xvfb"
 echo "packages: $(basename "$runtime") $(basename "$dev")"

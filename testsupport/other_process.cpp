@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -103,21 +104,32 @@ bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()
   return WIFSIGNALED(status);
 }
 
-void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation) {
-  Pipe started = MakePipe();
+std::chrono::nanoseconds ProcessorTime() {
+  struct timespec used {};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+  return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+}
+
+void KilledAfter(std::chrono::nanoseconds work, const std::function<void()>& operation) {
   const pid_t pid = fork();
+  if (pid < 0) std::abort();
   if (pid == 0) {
-    (void)!write(started.write.get(), "s", 1);
+    const std::chrono::nanoseconds at = std::max(work, std::chrono::nanoseconds(1));  // 0 disarms
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(at);
+    struct sigevent kill {};
+    kill.sigev_notify = SIGEV_SIGNAL;
+    kill.sigev_signo = SIGKILL;
+    struct itimerspec when {};
+    when.it_value = {static_cast<time_t>(seconds.count()),
+                     static_cast<long>((at - seconds).count())};
+    timer_t timer{};
+    if (timer_create(CLOCK_PROCESS_CPUTIME_ID, &kill, &timer) != 0 ||
+        timer_settime(timer, 0, &when, nullptr) != 0) {
+      _exit(127);
+    }
     operation();
     _exit(0);
   }
-  ReadByte(started.read);
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(delay);
-  const struct timespec pause {
-    static_cast<time_t>(seconds.count()), static_cast<long>((delay - seconds).count())
-  };
-  nanosleep(&pause, nullptr);
-  kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
 }
 

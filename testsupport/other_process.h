@@ -50,9 +50,14 @@ using StepFilter = std::function<bool(platform::FileOp op, std::string_view path
 // was killed, false when it finished first.
 bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()>& operation);
 
-// Runs `operation` in a child process and kills it with SIGKILL `delay` after it began, if it
-// is still running then.
-void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation);
+// The processor time this process has used so far.
+std::chrono::nanoseconds ProcessorTime();
+
+// Runs `operation` in a child process that is killed with SIGKILL once it has used `work` of
+// processor time, if it is still running then. Processor time, unlike the clock, is not
+// stretched by other work on the machine: measured with ProcessorTime around the same
+// operation, the kills fall at the same points of the work however busy the machine is.
+void KilledAfter(std::chrono::nanoseconds work, const std::function<void()>& operation);
 
 }  // namespace testsupport
 

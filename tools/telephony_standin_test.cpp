@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "testsupport/card_files.h"
@@ -92,6 +95,24 @@ class StandinTest : public testsupport::FileTest {
     waitpid(pid, &status, 0);
     return status;
   }
+  // The charges a running server's journal holds so far (whole lines only).
+  int Charges(const std::string& journal) const {
+    const std::string text = ReadFile(Path(journal));
+    int charges = 0;
+    for (size_t at = 0; (at = text.find("charge ", at)) != std::string::npos; ++at) {
+      charges += text.find('\n', at) != std::string::npos;
+    }
+    return charges;
+  }
+  // Waits until `done` holds, at most a minute; whether it held.
+  static bool Within(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
   int64_t Journalled(const std::string& journal, int32_t card) {
     std::map<int32_t, int64_t> units;
     int64_t unresolved = 0;
@@ -109,16 +130,28 @@ TEST_F(StandinTest, TwoServersOnOneCardLoseNoUnitAcrossAKill) {
   WriteCardFile(Path("PREPAID.DAT"),
                 {CardBuilder(4).Balance(5).Build(),
                  CardBuilder(5).Balance(initial).Telefon("0301234567").Build()});
-  const auto server = [&](const char* journal, const char* seed) {
-    return Start({"--cards", "5-5", "--rate", "400", "--charges", "2-5", "--interval", "0",
-                  "--seconds", "1.5", "--journal", Path(journal), "--seed", seed});
+  // Both run until they are stopped; whatever happens, they are gone at the end.
+  struct Server {
+    pid_t pid;
+    ~Server() {
+      if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
   };
-  const pid_t steady = server("a.journal", "1");
-  const pid_t killed = server("b.journal", "2");
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  kill(killed, SIGKILL);
-  EXPECT_TRUE(WIFSIGNALED(Wait(killed)));
-  const int status = Wait(steady);
+  const auto server = [&](const char* journal, const char* seed) {
+    return Server{Start({"--cards", "5-5", "--rate", "400", "--charges", "2-5", "--interval", "0",
+                         "--journal", Path(journal), "--seed", seed})};
+  };
+  Server steady = server("a.journal", "1");
+  Server killed = server("b.journal", "2");
+  ASSERT_TRUE(Within([&] { return Charges("a.journal") > 0 && Charges("b.journal") > 0; }))
+      << "both servers charging the card";
+  kill(killed.pid, SIGKILL);
+  EXPECT_TRUE(WIFSIGNALED(Wait(std::exchange(killed.pid, -1))));
+  const int before = Charges("a.journal");
+  ASSERT_TRUE(Within([&] { return Charges("a.journal") >= std::max(before + 20, 120); }))
+      << "the other server going on after the kill";
+  kill(steady.pid, SIGTERM);
+  const int status = Wait(std::exchange(steady.pid, -1));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(Wait(Start({"--settle", "--journal", Path("b.journal")})), 0);
 

@@ -7,6 +7,11 @@
  * it returns, on every path; nothing is cached. Functions return 1 for success and 0 for
  * failure and show no messages. Null pointer arguments give the failure result.
  *
+ * Data and exchange directories may be shared by a group: a symbolic link there is followed
+ * only when root, the owner of its folder or the caller made it (otherwise the call fails and
+ * changes nothing), files are created exclusively, and a file created in a folder its group may
+ * write takes the folder's group and is group-writable, whatever the umask.
+ *
  * PREPAID.DAT is a headerless sequence of 32-byte little-endian records (PrepaidCard); record i
  * lies at offset 32 * i, and i is the record index that the searches give out and
  * Prepaid_Write takes. A trailing piece of fewer than 32 bytes is ignored. */

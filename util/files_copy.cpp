@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <memory>
-
 #include "platform/ansi_case.h"
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
@@ -17,6 +14,7 @@
 #include "platform/message_box.h"
 #include "platform/path.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 #include "util/block_copy.h"
 #include "util/file_open_internal.h"
 #include "util/files.h"
@@ -75,13 +73,11 @@ std::string TruncationTemporary(const std::string& path) {
 }
 
 // The file a path names: the target of a symbolic link, so that a truncation changes the file
-// and does not put a new file in the link's place. "" when the link cannot be resolved.
+// and does not put a new file in the link's place. "" when the link cannot be resolved, or may
+// not be followed (platform/shared_folder.h).
 std::string RealFile(const std::string& path) {
-  struct stat status;
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
+  std::string file;
+  return platform::FollowTrustedLinks(path, &file) == 0 ? file : std::string();
 }
 
 // Writes the first `length` bytes of `in` to `out`, with the file's permissions and time.

@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "platform/shared_folder.h"
 #include "store/telefon.h"
 
 namespace cli {
@@ -262,7 +263,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   if (!session.SetDirectories(dataDir, exchangeDir)) return kExitFileError;
   try {
-    return command ? command() : kExitUsage;
+    if (!command) return kExitUsage;
+    platform::TakeRefusal();  // only this command's refusals are told
+    const int code = command();
+    session.SayRefusal();
+    return code;
   } catch (const std::exception& e) {  // only memory can run out here
     return session.Fail(kExitFileError, e.what());
   }

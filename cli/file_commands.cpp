@@ -1,14 +1,17 @@
 // The commands on whole files: the import of card orders, the report, the compaction.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "platform/file_io.h"
+#include "platform/share.h"
 #include "store/import.h"
 #include "store/reorganize.h"
 #include "store/report.h"
+#include "util/file_open_internal.h"
 
 namespace cli {
 namespace {
@@ -24,9 +27,15 @@ std::string Line(std::string text) {
 int Import(Session& session) {
   const std::string orders = session.ExchangePath("PREPAID.INC");
   if (!platform::IsRegularFile(orders)) {
+    // Something else is there (a folder, a pipe, a link not followed): the open tells what.
     struct stat st;
-    if (::stat(orders.c_str(), &st) == 0)
-      return session.FileError(orders, platform::kNotRegularFile);
+    if (::lstat(orders.c_str(), &st) == 0) {
+      platform::SharedFile file;
+      const int error = util::OpenAsFopen(orders, "rb", false, &file);
+      if (error != ENOENT) {
+        return session.FileError(orders, error != 0 ? error : platform::kNotRegularFile);
+      }
+    }
     session.out << "nothing to import: there is no " << orders << '\n';
     return kExitOk;
   }

@@ -355,7 +355,10 @@ int SharedFile::Open(const std::string& path, const OpenRequest& request, Shared
       Gate gate(fd.get(), path);
       if (int error = gate.Take(backoff)) return error;
       if (!PathNamesFile(path, status, fd.get())) {
-        if (backoff.Expired()) return kPathKeptChanging;
+        // A new file that was renamed or removed at once cannot be made again under its name.
+        if (backoff.Expired() || request.disposition == Disposition::kCreateNew) {
+          return kPathKeptChanging;
+        }
         continue;
       }
       const LockTarget target{fd.get(), path, status.st_ino};
@@ -501,15 +504,12 @@ int StillNamesHeldFile(const std::string& path, const struct stat& held) {
   return byPath.st_dev == held.st_dev && byPath.st_ino == held.st_ino ? 0 : ESTALE;
 }
 
-// Gives `path` the permission bits of `model`, and its owner and group where this process may.
-int TakeOverAccess(const std::string& path, const struct stat& model) {
-  struct stat own;
-  if (::lstat(path.c_str(), &own) != 0) return Errno();
-  if (own.st_uid != model.st_uid || own.st_gid != model.st_gid) {
-    // Only a privileged process may give a file away; the permission bits matter most.
-    if (::chown(path.c_str(), model.st_uid, model.st_gid) != 0) errno = 0;
-  }
-  return ::chmod(path.c_str(), model.st_mode & 07777) == 0 ? 0 : Errno();
+// 0 when `path` names an ordinary file itself, not through a link.
+int IsOrdinaryFileItself(const std::string& path) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) return Errno();
+  if (S_ISLNK(status.st_mode)) return ELOOP;
+  return KindOf(status) == FileKind::kRegular ? 0 : kNotRegularFile;
 }
 
 }  // namespace
@@ -533,7 +533,7 @@ int ReplaceHeldShared(const std::string& from, const SharedFile& held, OthersMay
     SoleOpen sole;
     const int error = ReplaceUnderGates(from, {held.fd(), held.path(), status.st_ino}, others, [&] {
       if (int stale = StillNamesHeldFile(held.path(), status)) return stale;
-      if (int access = TakeOverAccess(from, status)) return access;
+      if (int own = IsOrdinaryFileItself(from)) return own;
       const int claim = sole.Claim(held.fd(), held.path(), others);
       return claim == kSharingViolation ? kOpenUnannounced : claim;
     });

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "platform/shared_folder.h"
 #include "store/batch_markers.h"
 #include "store/card_record.h"
 #include "store/import_journal.h"
@@ -74,9 +75,14 @@ int64_t NonBlankLines(const std::string& bytes) {
   return count;
 }
 
+// Looked at only through links the rules for shared folders follow, so the journal never
+// records the size of a file that a planted link leads to.
 off_t FileSize(const std::string& path) {
+  std::string file;
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+  return platform::FollowTrustedLinks(path, &file) == 0 && ::stat(file.c_str(), &st) == 0
+             ? st.st_size
+             : 0;
 }
 
 class Importer {

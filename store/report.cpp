@@ -40,6 +40,11 @@ std::string MarkerLines(std::string_view bytes) {
   return lines;
 }
 
+// A 32-bit card number has at most ten digits: a wider configured width (the digit count of a
+// damaged PREPAID.BIN, which wraps to 65535 when its check digits outnumber its code length)
+// pads no further, or every line of the report would carry that many zeros.
+constexpr unsigned kWidestCardNumber = 10;
+
 // Room a card line needs beside the zeros of its card number: "-2147483648" twice, two commas,
 // the lock mark and CR LF (27 bytes), and 16 bytes more that the fixed-size copies below may
 // write beyond the line's end.
@@ -122,7 +127,7 @@ class Report {
         markersPath_(StorePath(exchangeDir, "PREPAID.TRR")),
         reportPath_(StorePath(exchangeDir, "PREPAID.TXT")),
         tempPath_(StorePath(exchangeDir, ".PREPAID.TXT.new")),
-        cardDigits_(cardDigits),
+        cardDigits_(std::min(cardDigits, kWidestCardNumber)),
         date_(date),
         counts_(counts) {}
 

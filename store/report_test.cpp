@@ -78,13 +78,13 @@ TEST_F(WholeFileTest, ReportHoldsTheDateTheMarkersAndEveryCardWithUnits) {
        12,
        ReportDate::kWithSeconds,
        std::string(kDateLine) + "E1\r\r\nE2\r\n"},
-      {"an empty marker list, wide card numbers",
+      {"an empty marker list, card numbers wider than 32 bits make them: padded to ten digits",
        {CardBuilder(42).Balance(1).Build()},
        "",
        "",
        12,
        ReportDate::kWithSeconds,
-       std::string(kDateLine) + "000000000042,1,\r\n"},
+       std::string(kDateLine) + "0000000042,1,\r\n"},
   };
   for (const ReportCase& c : cases) {
     SCOPED_TRACE(c.what);

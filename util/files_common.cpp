@@ -14,6 +14,7 @@
 #include "platform/file_time.h"
 #include "platform/packed_time.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 #include "util/file_open_internal.h"
 #include "util/files_internal.h"
 
@@ -40,11 +41,8 @@ std::string WithoutTrailingSeparator(std::string_view path) {
 }
 
 std::string RealFile(const std::string& path) {
-  struct stat status;
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
+  std::string file;
+  return platform::FollowTrustedLinks(path, &file) == 0 ? file : std::string();
 }
 
 int CreateExclusively(const std::string& preferred, platform::SharedFile* file, std::string* path) {

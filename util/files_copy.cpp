@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <memory>
-
 #include "platform/ansi_case.h"
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"

@@ -32,7 +32,7 @@ std::string WithoutTrailingSeparator(std::string_view path);
 
 // The file a path names: the target of a symbolic link, so that a change of the file (a
 // truncation, an edit) reaches it and does not put a new file in the link's place. "" when the
-// link cannot be resolved.
+// link cannot be resolved, or may not be followed (platform/shared_folder.h).
 std::string RealFile(const std::string& path);
 
 // Creates a new file for writing, every other open denied, under `preferred`, or, when anything

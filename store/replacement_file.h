@@ -29,6 +29,8 @@ class ReplacementFile {
   bool Create();
   // Appends `size` bytes. False when not all of them were written.
   bool Append(const void* data, size_t size);
+  // The open file, until it is put in place.
+  int fd() const { return file_.fd(); }
   // Syncs and closes the file, then renames it over the file that `held` holds open, while that
   // open is the file's only one (platform::ReplaceHeldShared).
   bool Replace(const platform::SharedFile& held);

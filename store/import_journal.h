@@ -48,20 +48,23 @@
 //   kRejectPending    goes on after the lines when PREPAID.REJ holds them whole (its size is
 //                     the size before plus their block), else cuts PREPAID.REJ back to the size
 //                     before and adds them (again)
-//   kRecordPending    looks for the card by its number wherever it is now (a compaction may
-//                     have moved or dropped it): the card's first record as it was to be
-//                     written means written; for a card that was appended, no record of it in
-//                     the same card file, or in one nobody has written since, means not
-//                     written; for a changed card, its record as
-//                     it was read, in a card file that nobody has written since (the same
-//                     modification time; a compaction keeps it, as it changes no card), means
-//                     not written. Anything else (the server charged the card, an operator
-//                     changed it, a compaction dropped it after it was emptied) cannot be told,
-//                     and the order goes to PREPAID.REJ with that reason instead of being
-//                     applied a second time. A write stamps the file with a time that differs
-//                     from the one read right before it (file systems with fine-grained
-//                     timestamps guarantee it; with coarse ones a write within the same clock
-//                     tick as the previous one may leave the time as it was).
+//   kRecordPending    looks for the card's first record by its number, wherever it is now (a
+//                     compaction may have moved it or dropped it), and compares its 32 bytes:
+//                     - as it was to be written: written, go on after the line;
+//                     - a new card: no record of it, in the same card file or in one nobody
+//                       has written since: not written, go on at the line;
+//                     - a changed card: as it was read, in a card file nobody has written
+//                       since (the same modification time; a compaction keeps it, as it
+//                       changes no card): not written, go on at the line;
+//                     - anything else (the server charged the card, an operator changed it, a
+//                       compaction dropped it after it was emptied, another card was written):
+//                       it cannot be told; the line goes to PREPAID.REJ with that reason, and
+//                       the import goes on after it. Never applied a second time.
+//                     A write stamps the card file with a modification time other than the one
+//                     read right before it on file systems with fine-grained timestamps; with
+//                     coarse ones a write within the clock tick of the one before may leave the
+//                     time as it was. A record that somebody else brought to exactly the state
+//                     the order would have given counts as written.
 //   damaged entry     the whole order file goes to PREPAID.REJ
 #ifndef LINDAVOX_STORE_IMPORT_JOURNAL_H
 #define LINDAVOX_STORE_IMPORT_JOURNAL_H

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "store/card_record.h"
 #include "store/record_update.h"
 #include "store/store_internal.h"
 #include "util/file_open_internal.h"
@@ -53,6 +54,7 @@ bool DoesSomething(const Order& order) {
 OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWrite) {
   lastIndex_ = -1;
   if (!DoesSomething(order)) return OrderResult::kIgnored;
+  if (dryRun_) return ApplyInMemory(order);
   // Each round either applies the order or has learnt that the file changed under it; a few
   // rounds cover any sensible amount of concurrent change.
   for (int round = 0; round < 4; ++round) {
@@ -103,6 +105,39 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
     }
   }
   return OrderResult::kFailed;
+}
+
+OrderResult OrderApplier::ApplyInMemory(const Order& order) {
+  int32_t at = index_.Find(order.card);
+  if (at < 0) {
+    if (order.command != 'A') return OrderResult::kNoCard;
+    at = index_.recordCount();
+    PrepaidCard& card = written_[at];
+    card = PrepaidCard{};
+    card.cardNumber = order.card;
+    card.balance = order.amount;
+    index_.AddAppended(order.card);
+    lastIndex_ = at;
+    return OrderResult::kChanged;
+  }
+  lastIndex_ = at;
+  PrepaidCard before{};
+  if (const auto found = written_.find(at); found != written_.end()) {
+    before = found->second;
+  } else {
+    unsigned char bytes[kRecordSize];
+    if (cards_.ReadAt(bytes, sizeof bytes, static_cast<off_t>(at) * kRecordSize) !=
+        static_cast<ssize_t>(kRecordSize)) {
+      return OrderResult::kFailed;
+    }
+    DecodeCard(bytes, &before);
+  }
+  PrepaidCard after = before;
+  bool overflow = false;
+  if (!ApplyCommand(order, &after, &overflow)) return OrderResult::kOverflow;
+  if (SameCardBytes(before, after)) return OrderResult::kUnchanged;
+  written_[at] = after;
+  return OrderResult::kChanged;
 }
 
 OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order) {

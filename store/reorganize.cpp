@@ -13,12 +13,15 @@
 // kill is emptied by the next compaction.
 #include "store/reorganize.h"
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "platform/share.h"
 #include "store/card_blocks.h"
@@ -44,6 +47,15 @@ bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned c
   return compacted->Append(block, static_cast<size_t>(out - block));
 }
 
+// The compacted file keeps the card file's modification time, since no card changed: an
+// interrupted import tells by it that nobody has written a card since (store/import_journal.h).
+void KeepModificationTime(const platform::SharedFile& cards, const ReplacementFile& compacted) {
+  struct stat st;
+  if (platform::StatOpenFile(cards.fd(), cards.path(), &st) != 0) return;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  futimens(compacted.fd(), times);
+}
+
 int32_t Compact(const char* dataDir, ReorganizeReport* report) {
   const std::string cardsPath = StorePath(dataDir, "PREPAID.DAT");
   if (!StoreFileExists(cardsPath)) return 0;
@@ -60,6 +72,7 @@ int32_t Compact(const char* dataDir, ReorganizeReport* report) {
   // Holes in the file are stepped over unread; the file's size counts their records too.
   const off_t size = cards.Size();
   if (size >= 0) report->dropped = size / static_cast<off_t>(kRecordSize) - report->kept;
+  KeepModificationTime(cards, compacted);
   return copied && compacted.Replace(cards) ? 1 : 0;
 }
 

@@ -31,6 +31,8 @@ class ReplacementFile {
   bool Create();
   // Appends `size` bytes. False when not all of them were written.
   bool Append(const void* data, size_t size);
+  // The open file, until it is put in place.
+  int fd() const { return file_.fd(); }
   // Gives the file the access of the file that `held` holds open (permissions, and owner and
   // group where this process may), syncs and closes it, then renames it over that file while
   // `held` is its only open, or with OthersMay::kRead the only one besides readers

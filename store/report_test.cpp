@@ -255,5 +255,32 @@ TEST_F(WholeFileTest, AMarkerRecordedDuringTheExportWaitsForTheNextReport) {
   EXPECT_EQ(status.st_mode & 0777, 0640u) << "a new report keeps the access of the one it replaces";
 }
 
+// A report in place whose marker list could not be removed: the next report lists only the
+// markers recorded since, unless the report was collected meanwhile, when it cannot be known
+// that the markers were handed over.
+TEST_F(WholeFileTest, MarkersAppearAgainOnlyWhenTheirReportIsNotKnownToBeInPlace) {
+  WriteCardFile(Dat(), {CardBuilder(1).Balance(10).Build()});
+  const auto exportKeepingTheList = [&] {
+    platform::ScopedFaultHook keep([&](FileOp op, std::string_view path) {
+      return op == FileOp::kRemove && path == Trr() ? EACCES : 0;
+    });
+    EXPECT_EQ(ExportReport(), 0);
+  };
+  WriteFile(Trr(), "E1\r\n");
+  exportKeepingTheList();
+  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E1\r\n00001,10,\r\n");
+  WriteFile(exchange_ + "PREPAID.INC", "E2\r\nA,1,5\r\n");
+  EXPECT_EQ(Include(exchange_.c_str(), Dir().c_str(), util::SplitGeneration::kCurrent), 1);
+  EXPECT_EQ(ReadFile(Trr()), "E1\r\nE2\r\n");
+  EXPECT_EQ(ExportReport(), 1);
+  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E2\r\n00001,15,\r\n");
+
+  WriteFile(Trr(), "E3\r\n");
+  exportKeepingTheList();
+  ASSERT_EQ(::rename(Txt().c_str(), (exchange_ + "collected.txt").c_str()), 0);
+  EXPECT_EQ(ExportReport(), 1);
+  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E3\r\n00001,15,\r\n");
+}
+
 }  // namespace
 }  // namespace store

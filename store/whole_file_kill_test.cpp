@@ -113,6 +113,8 @@ TEST_F(WholeFileKillTest, AKilledReportLosesNoMarkerAndIsNeverLeftHalfWritten) {
     EXPECT_TRUE(markersKept || now == full);
     EXPECT_EQ(ReadFile(Dat()), original_);
     EXPECT_EQ(ExportReport(), 1) << "exporting again after the kill";
+    EXPECT_EQ(ReadFile(Txt()) == full, now != full) << "markers in the next report only when "
+                                                       "the first one was not put in place";
     EXPECT_FALSE(FileExists(TxtTemp()));
     EXPECT_FALSE(FileExists(Trr()));
   };

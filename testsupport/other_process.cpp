@@ -1,16 +1,21 @@
 #include "testsupport/other_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "platform/unique_fd.h"
+
+extern char** environ;
 
 namespace testsupport {
 namespace {
@@ -86,6 +91,34 @@ std::optional<bool> RunWithin(std::chrono::milliseconds limit,
   waitpid(pid, nullptr, 0);
   if (!finished) return std::nullopt;
   return answer == 'y';
+}
+
+pid_t StartProgram(const std::vector<std::string>& argv) {
+  std::vector<std::string> arguments = argv;
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::optional<int> WaitForProgram(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return status;
 }
 
 bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()>& operation) {

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/fault.h"
 #include "platform/unique_fd.h"
@@ -41,6 +43,14 @@ class OtherProcess {
 // or nullopt when it did not finish in time (the child is then killed), so a test of something
 // that must not hang fails instead of hanging the suite.
 std::optional<bool> RunWithin(std::chrono::milliseconds limit, const std::function<bool()>& action);
+
+// Starts the program `argv[0]` with the arguments `argv`, its standard output going nowhere.
+// Returns its process id, or -1 when it could not be started.
+pid_t StartProgram(const std::vector<std::string>& argv);
+
+// Waits at most `limit` for a started program to end and returns its wait status; nullopt when
+// it did not end in time (it is then killed and reaped).
+std::optional<int> WaitForProgram(pid_t pid, std::chrono::milliseconds limit);
 
 // Which file operations (platform/fault.h) count as steps for KilledAtStep.
 using StepFilter = std::function<bool(platform::FileOp op, std::string_view path)>;

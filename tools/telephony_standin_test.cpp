@@ -1,14 +1,12 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,9 +14,8 @@
 
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 #include "tools/charge_journal.h"
-
-extern char** environ;
 
 namespace {
 
@@ -79,21 +76,14 @@ class StandinTest : public testsupport::FileTest {
   pid_t Start(const std::vector<std::string>& options) {
     std::vector<std::string> arguments = {LV_TELEPHONY_STANDIN, Dir()};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = testsupport::StartProgram(arguments);
+    EXPECT_GT(pid, 0);
     return pid;
   }
   static int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
+    const std::optional<int> status = testsupport::WaitForProgram(pid, std::chrono::seconds(60));
+    EXPECT_TRUE(status) << "the stand-in did not end within 60 s";
+    return status.value_or(-1);
   }
   // The charges a running server's journal holds so far (whole lines only).
   int Charges(const std::string& journal) const {

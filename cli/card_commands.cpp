@@ -203,6 +203,12 @@ int Decode(Session& session, std::string code) {
     session.out << session.Card(check.cardNumber) << '\n';
     return kExitOk;
   }
+  if (check.verdict == store::CodeVerdict::kCardDigitsOutOfRange) {
+    return session.Fail(kExitFileError, "cannot use " + session.DataPath("PREPAID.BIN") +
+                                            ": its card numbers of " +
+                                            std::to_string(session.config().cardDigits) +
+                                            " digits do not fit in 32 bits, so no code is valid");
+  }
   if (check.verdict == store::CodeVerdict::kNoCodeFile) {
     const std::string path = session.DataPath("PREPAID.BIN");
     platform::SharedFile file;

@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "platform/shared_folder.h"
 #include "store/telefon.h"
 
 namespace cli {
@@ -21,8 +22,9 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Card numbers are written zero-padded to the width PREPAID.BIN configures.\n"
-    "Exit codes: 0 done; 1 the card is missing or locked, or the check found problems;\n"
-    "2 the command line is wrong; 3 a file could not be used (the reason is said).";
+    "Exit codes: 0 done; 1 the card is missing or locked, the check found problems, or the\n"
+    "import rejected lines or met a batch imported before; 2 the command line is wrong;\n"
+    "3 a file could not be used or is still being written (the reason is said).";
 
 // A decimal number of 32 bits: digits (leading zeros allowed), with a sign when `sign` is set.
 // Numbers are read here rather than by the parser, which would take 010 for octal.
@@ -208,64 +210,77 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     });
   }
 
-  app.add_subcommand("import",
-                     "apply the card orders of PREPAID.INC to PREPAID.DAT; says how many lines\n"
-                     "were applied, skipped and rejected (to PREPAID.REJ), and the batch markers")
-      ->callback([&] { command = [&] { return Import(session); }; });
+  CLI::App* import = app.add_subcommand(
+      "import",
+      "apply the card orders of PREPAID.INC to PREPAID.DAT; says how many lines\n"
+      "were applied, skipped and rejected (to PREPAID.REJ), and the batch markers\n"
+      "(exit 1 when lines were rejected or a batch was imported before)");
+  bool dryRun = false;
+  import->add_flag("--dry-run", dryRun,
+                   "say what the import would do, the rejected lines with their reasons,\n"
+                   "and change nothing");
+  import->callback([&] { command = [&] { return Import(session, dryRun);
+};
+}  // namespace cli
+);
 
-  app.add_subcommand("export",
-                     "write the card report PREPAID.TXT (the batch markers imported since the\n"
-                     "last report, every card with units); says its path and what it holds")
-      ->callback([&] { command = [&] { return Export(session); }; });
+app.add_subcommand("export",
+                   "write the card report PREPAID.TXT (the batch markers imported since the\n"
+                   "last report, every card with units); says its path and what it holds")
+    ->callback([&] { command = [&] { return Export(session); }; });
 
-  app.add_subcommand("reorganize",
-                     "compact PREPAID.DAT: drop the cards without units; says how many cards\n"
-                     "were kept and dropped (exit 3 while another program has the file open)")
-      ->callback([&] { command = [&] { return Reorganize(session); }; });
+app.add_subcommand("reorganize",
+                   "compact PREPAID.DAT: drop the cards without units; says how many cards\n"
+                   "were kept and dropped (exit 3 while another program has the file open)")
+    ->callback([&] { command = [&] { return Reorganize(session); }; });
 
-  CLI::App* decode = app.add_subcommand(
-      "decode", "the card number of a card code, or why the code is not valid (exit 1)");
-  std::string code;
-  decode->add_option("CODE", code, "the card code")->required()->type_name("");
-  decode->callback([&] { command = [&] { return Decode(session, code); }; });
+CLI::App* decode = app.add_subcommand(
+    "decode", "the card number of a card code, or why the code is not valid (exit 1)");
+std::string code;
+decode->add_option("CODE", code, "the card code")->required()->type_name("");
+decode->callback([&] { command = [&] { return Decode(session, code); }; });
 
-  CLI::App* list =
-      app.add_subcommand("list", "every card in file order, read as it is written out");
-  bool lockedOnly = false, emptyOnly = false;
-  list->add_flag("--locked", lockedOnly, "only locked cards");
-  list->add_flag("--empty", emptyOnly, "only cards without units");
-  AddFormat(list, &format);
-  list->callback(
-      [&] { command = [&] { return List(session, lockedOnly, emptyOnly, FormatOf(format)); }; });
+CLI::App* list = app.add_subcommand("list", "every card in file order, read as it is written out");
+bool lockedOnly = false, emptyOnly = false;
+list->add_flag("--locked", lockedOnly, "only locked cards");
+list->add_flag("--empty", emptyOnly, "only cards without units");
+AddFormat(list, &format);
+list->callback([&] {
+  command = [&] { return List(session, lockedOnly, emptyOnly, FormatOf(format)); };
+});
 
-  app.add_subcommand("stats",
-                     "cards, total units, locked and empty cards, trailing bytes,\n"
-                     "duplicate card numbers")
-      ->callback([&] { command = [&] { return Stats(session); }; });
+app.add_subcommand("stats",
+                   "cards, total units, locked and empty cards, trailing bytes,\n"
+                   "duplicate card numbers")
+    ->callback([&] { command = [&] { return Stats(session); }; });
 
-  app.add_subcommand("check",
-                     "the card files' health: a length no multiple of 32, duplicate card numbers\n"
-                     "(and which record wins), digit counts that do not fit their numbers, a\n"
-                     "PREPAID.BIN that does not fit; exit 0 only when all is well")
-      ->callback([&] { command = [&] { return Check(session); }; });
+app.add_subcommand("check",
+                   "the card files' health: a length no multiple of 32, duplicate card numbers\n"
+                   "(and which record wins), digit counts that do not fit their numbers, a\n"
+                   "PREPAID.BIN that does not fit; exit 0 only when all is well")
+    ->callback([&] { command = [&] { return Check(session); }; });
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
-  try {
-    app.parse(reversed);
-  } catch (const CLI::ParseError& e) {
-    if (app.get_subcommands().empty() && !app.remaining().empty()) {
-      return session.Fail(kExitUsage, "unknown command '" + app.remaining().front() +
-                                          "' (see lindavox-prepaid --help)");
-    }
-    const int code = app.exit(e, out, err);
-    return code == 0 ? kExitOk : kExitUsage;
+std::vector<std::string> reversed(args.rbegin(), args.rend());
+try {
+  app.parse(reversed);
+} catch (const CLI::ParseError& e) {
+  if (app.get_subcommands().empty() && !app.remaining().empty()) {
+    return session.Fail(kExitUsage, "unknown command '" + app.remaining().front() +
+                                        "' (see lindavox-prepaid --help)");
   }
-  if (!session.SetDirectories(dataDir, exchangeDir)) return kExitFileError;
-  try {
-    return command ? command() : kExitUsage;
-  } catch (const std::exception& e) {  // only memory can run out here
-    return session.Fail(kExitFileError, e.what());
-  }
+  const int code = app.exit(e, out, err);
+  return code == 0 ? kExitOk : kExitUsage;
+}
+if (!session.SetDirectories(dataDir, exchangeDir)) return kExitFileError;
+try {
+  if (!command) return kExitUsage;
+  platform::TakeRefusal();  // only this command's refusals are told
+  const int code = command();
+  session.SayRefusal();
+  return code;
+} catch (const std::exception& e) {  // only memory can run out here
+  return session.Fail(kExitFileError, e.what());
+}
 }
 
 }  // namespace cli

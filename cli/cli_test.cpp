@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -170,24 +171,66 @@ TEST_F(CliTest, OrdersChangeTheCardFileAsImportLinesDo) {
   }
 }
 
-TEST_F(CliTest, ImportSaysWhatBecameOfEveryLine) {
-  WriteFile(Path("PREPAID.INC"),
-            "E17\r\nA,42,5\r\nA,300,1\r\nX,42\r\nL,999\r\nA,10,100\r\nL,42\r\n\r\nA,1,1\r\n");
-  Outcome result = Run({"import"});
-  EXPECT_EQ(result.code, 0) << result.err;
-  EXPECT_EQ(result.out,
-            "applied:  3 order lines\n"
-            "skipped:  2 order lines that change nothing\n"
-            "rejected: 2 lines, see " +
-                Path("PREPAID.REJ") +
-                "\n"
-                "markers:  1 recorded\n");
+// The import says what became of every line, exits 0 only when every line was applied, 1 when
+// lines were rejected or a batch was imported before, 3 when the order file is still being
+// written; a dry run says the same beforehand, with the lines it would reject, and changes
+// nothing.
+TEST_F(CliTest, ImportSaysWhatBecameOfEveryLineAndExitsZeroOnlyWhenAllWereApplied) {
+  const std::string orders =
+      "E17\r\nA,42,5\r\nA,300,1\r\nX,42\r\nL,999\r\nA,10,100\r\nL,42\r\n\r\nA,1,1\r\n";
+  const std::string rejects = Path("PREPAID.REJ");
+  const std::string counts =
+      "applied:  3 order lines\n"
+      "skipped:  2 order lines that change nothing\n"
+      "rejected: 2 lines, ";
+  WriteFile(Path("PREPAID.INC"), orders);
+  const std::string before = ReadFile(Dat());
+  Outcome result = Run({"import", "--dry-run"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_EQ(result.out, "dry run: nothing was changed; the import would do this\n" + counts +
+                            "to " + rejects +
+                            "\nmarkers:  1 recorded\n"
+                            "  the new balance of the card would not fit in 32 bits:\n"
+                            "    A,10,100\n"
+                            "  this line has fewer than two fields; it and the lines after it were "
+                            "not imported:\n"
+                            "    A,1,1\n");
+  EXPECT_EQ(result.err,
+            "lindavox-prepaid: 2 lines would not be applied and would go to " + rejects + "\n");
+  EXPECT_EQ(ReadFile(Path("PREPAID.INC")), orders);
+  EXPECT_EQ(ReadFile(Dat()), before);
+  EXPECT_FALSE(testsupport::FileExists(rejects));
+
+  result = Run({"import"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_EQ(result.out, counts + "see " + rejects + "\nmarkers:  1 recorded\n");
+  EXPECT_EQ(result.err, "lindavox-prepaid: 2 lines were not applied, see " + rejects + "\n");
   EXPECT_EQ(Card(0).balance, 155);
 
   WriteFile(Path("PREPAID.INC"), "E17\r\nA,42,5\r\n");
   result = Run({"import"});
+  EXPECT_EQ(result.code, 1);
   EXPECT_NE(result.out.find("repeated: batch E17 was imported before"), std::string::npos);
+  EXPECT_EQ(result.err,
+            "lindavox-prepaid: batch E17 was imported before, the rest of its order file was "
+            "dropped\n");
   EXPECT_EQ(Card(0).balance, 155);
+
+  WriteFile(Path("PREPAID.INC"), "A,42,1\r\n");
+  {
+    testsupport::OtherProcess writer(
+        [&] { return ::open(Path("PREPAID.INC").c_str(), O_WRONLY | O_APPEND) >= 0; });
+    result = Run({"import"});
+    EXPECT_EQ(result.code, 3);
+    EXPECT_NE(
+        result.err.find(Path("PREPAID.INC") + " is still open for writing by another program"),
+        std::string::npos)
+        << result.err;
+  }
+  result = Run({"import"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(Card(0).balance, 156);
 
   result = Run({"import"});
   EXPECT_EQ(result.code, 0);

@@ -25,7 +25,9 @@ int ApplyOrder(Session& session, char command, int32_t card, int32_t amount = 0)
 int Decode(Session& session, std::string code);
 
 // Whole files (file_commands.cpp).
-int Import(Session& session);
+// With `dryRun` the import reads and decides everything and says what it would do, writing
+// nothing.
+int Import(Session& session, bool dryRun);
 int Export(Session& session);
 int Reorganize(Session& session);
 

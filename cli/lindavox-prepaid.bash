@@ -37,6 +37,7 @@ _lindavox_prepaid() {
     find-phone) words="--any-balance --format" ;;
     set) words="--balance --phone" ;;
     list) words="--locked --empty --format" ;;
+    import) words="--dry-run" ;;
     *) words="" ;;
   esac
   [[ -n $command ]] && words="$words -h --help --help-all"

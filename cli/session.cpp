@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "platform/file_io.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 #include "util/file_open_internal.h"
 
 namespace cli {
@@ -36,6 +37,9 @@ constexpr int kWidestCardNumber = 10;
 std::string Reason(const std::string& path, int error) {
   if (error == platform::kSharingViolation) {
     return "in use by another program that does not share it (try again later)";
+  }
+  if (error == platform::kUntrustedLink) {
+    return "a symbolic link that neither root nor the owner of its folder made, not followed";
   }
   if (error == platform::kNotRegularFile || error == EISDIR) {
     struct stat st;
@@ -82,7 +86,19 @@ int Session::ProbeCardFile() {
 }
 
 int Session::FileError(const std::string& path, int error) {
+  named_ = path;
   return Fail(kExitFileError, "cannot use " + path + ": " + Reason(path, error));
+}
+
+void Session::SayRefusal() {
+  const std::optional<platform::Refusal> refusal = platform::TakeRefusal();
+  if (!refusal || refusal->path == named_) return;
+  const std::string why =
+      refusal->error == platform::kFileInTheWay
+          ? "left by an earlier run, but not ours to remove (a link or another user's file); "
+            "nothing was changed, remove it and run again"
+          : Reason(refusal->path, refusal->error);
+  Fail(kExitFileError, refusal->path + ": " + why);
 }
 
 int Session::Fail(int code, const std::string& message) {

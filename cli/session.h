@@ -41,6 +41,10 @@ class Session {
 
   // Says "cannot use PATH: REASON" and returns kExitFileError.
   int FileError(const std::string& path, int error);
+  // Says which file the rules for shared folders refused during the command, and why
+  // (platform::TakeRefusal), unless FileError named it already; also after a command that went
+  // on without that file (a batch marker list left for the next report).
+  void SayRefusal();
   // Says `message` on the error stream, prefixed with the program's name, and returns `code`.
   int Fail(int code, const std::string& message);
 
@@ -50,6 +54,7 @@ class Session {
 
  private:
   std::string dataDir_, exchangeDir_;
+  std::string named_;  // the file FileError named last
   std::optional<PrepaidConfig> config_;
 };
 

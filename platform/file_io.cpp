@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/backoff.h"
 #include "platform/change_recorder.h"
 #include "platform/fault.h"
 
@@ -11,18 +10,6 @@ namespace platform {
 namespace {
 
 int Errno() { return errno ? errno : EIO; }
-
-// open(2) that neither blocks on a pipe or device nor makes a terminal the controlling one.
-int OpenNonBlocking(const std::string& path, int flags, mode_t mode) {
-  const int all = flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  Backoff lease;
-  for (;;) {
-    const int fd = (flags & O_CREAT) ? ::open(path.c_str(), all, mode) : ::open(path.c_str(), all);
-    if (fd >= 0) ReportOpen(fd, path, flags);
-    if (fd >= 0 || (errno != EWOULDBLOCK && errno != EINTR)) return fd;
-    if (errno == EWOULDBLOCK && !lease.Wait()) return -1;
-  }
-}
 
 }  // namespace
 
@@ -51,8 +38,9 @@ int OpenRegularFile(const std::string& path, int flags, mode_t mode, UniqueFd* f
                     struct stat* status) {
   fd->reset();
   if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
-  UniqueFd opened(OpenNonBlocking(path, flags, mode));
-  if (!opened) return Errno();
+  UniqueFd opened;
+  if (int error = OpenInFolder(path, flags, mode, &opened)) return error;
+  ReportOpen(opened.get(), path, flags);
   struct stat own;
   if (int error = StatOpenFile(opened.get(), path, &own)) return error;
   if (KindOf(own) != FileKind::kRegular) return kNotRegularFile;

@@ -7,38 +7,46 @@
 #include "platform/file_io.h"
 #include "platform/path.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 #include "store/store_internal.h"
 #include "store/text_lines.h"
 
 namespace store {
 
 off_t SizeBeforeAppending(const std::string& path) {
+  std::string file;
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+  return platform::FollowTrustedLinks(path, &file) == 0 && ::stat(file.c_str(), &st) == 0
+             ? st.st_size
+             : 0;
 }
 
-bool AppendDurably(const std::string& path, off_t size, std::string_view bytes, bool* added) {
+bool AppendDurably(const std::string& path, off_t size, std::string_view bytes, AppendAs as,
+                   bool* added) {
   const bool existed = StoreFileExists(path);
   platform::SharedFile file;
-  const platform::OpenRequest request{platform::kAccessReadWrite, platform::kShareReadWrite,
+  const platform::OpenRequest request{platform::kAccessReadWrite, platform::kShareRead,
                                       platform::Disposition::kOpenAlways};
   if (platform::SharedFile::Open(path, request, &file) != 0) return false;
   const off_t now = file.Size();
   if (now < 0) return false;
-  std::string there;
-  if (now >= size + static_cast<off_t>(bytes.size()) &&
-      !ReadRange(file, size, size + static_cast<off_t>(bytes.size()), &there)) {
-    return false;
+  const off_t at = now < size ? now : size;
+  std::string text(bytes);
+  if (as == AppendAs::kOwnLine && at > 0) {
+    char last = '\n';
+    if (file.ReadAt(&last, 1, at - 1) != 1) return false;
+    if (last != '\n' && last != '\r') text.insert(0, "\r\n");
   }
-  *added = there != bytes;
+  const off_t end = at + static_cast<off_t>(text.size());
+  std::string there;
+  if (now >= end && !ReadRange(file, at, end, &there)) return false;
+  *added = there != text;
   if (*added) {
-    const off_t at = now < size ? now : size;
-    if (!file.WriteAt(bytes.data(), bytes.size(), at)) return false;
+    if (!file.WriteAt(text.data(), text.size(), at)) return false;
     // Whatever an interrupted addition left beyond it goes.
-    const off_t end = at + static_cast<off_t>(bytes.size());
     if (now > end && platform::TruncateFile(file.fd(), end, path) != 0) return false;
   }
-  // On the disk before the journal moves past this step; a new file's name too.
+  // Sync: on the disk before the journal moves past this step; a new file's name too.
   if (platform::SyncFileData(file.fd(), path) != 0 || file.Close() != 0) return false;
   if (!existed) platform::SyncDirectory(platform::DirectoryOf(path));
   return true;

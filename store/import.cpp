@@ -6,69 +6,64 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "platform/boot_id.h"
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
+#include "platform/open_writers.h"
 #include "platform/path.h"
 #include "store/batch_markers.h"
+#include "store/card_blocks.h"
 #include "store/card_record.h"
 #include "store/durable_append.h"
 #include "store/import_journal.h"
 #include "store/order.h"
+#include "store/order_line.h"
 #include "store/record_update.h"
 #include "store/replacement_file.h"
 #include "store/store_internal.h"
 #include "store/text_lines.h"
-#include "util/decimal.h"
 #include "util/file_open_internal.h"
 
 namespace store {
 namespace {
 
-// Why lines go to PREPAID.REJ; stored in the journal, so an interrupted rejection is written
-// with the same words.
-enum Reason : uint8_t { kTooFewFields = 1, kBalanceOverflow, kUndecidable, kJournalDamaged };
-
-const char* ReasonText(uint8_t reason) {
-  switch (reason) {
-    case kTooFewFields:
-      return "this line has fewer than two fields; it and the lines after it were not imported";
-    case kBalanceOverflow:
-      return "the new balance of the card would not fit in 32 bits";
-    case kUndecidable:
-      return "the import was interrupted here and the card was changed since; "
-             "it cannot be told whether this order was applied";
-    default:
-      return "the import journal PREPAID.INJ is damaged; "
-             "it cannot be told which of these orders were applied";
-  }
-}
-
-// False when the line has fewer than two fields.
-bool ParseOrder(const std::string& text, util::SplitGeneration generation, Order* order) {
-  char line[kLineRoom + 1];
-  const size_t length = std::min(text.size(), kLineRoom);
-  std::memcpy(line, text.data(), length);
-  line[length] = '\0';
-  char f1[util::kSplitField], f2[util::kSplitField], f3[util::kSplitField];
-  if (util::SplitThreeFields(line, generation, f1, f2, f3) < 2) return false;
-  *order = {f1[0], util::ParseDecimal32(f2), util::ParseDecimal32(f3)};
-  return true;
-}
+// How much of the lines of one rejection the report keeps for the operator.
+constexpr size_t kRejectionTextRoom = 4096;
 
 bool OnlyBlank(const std::string& bytes) {
   return bytes.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
+// The lines of `bytes` that are not blank; a line ends at LF, CR LF or a lone CR.
 int64_t NonBlankLines(const std::string& bytes) {
   int64_t count = 0;
-  for (size_t start = 0; start < bytes.size();) {
-    const size_t end = std::min(bytes.find('\n', start), bytes.size());
-    if (!OnlyBlank(bytes.substr(start, end - start))) ++count;
-    start = end + 1;
+  bool blank = true;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\n' || c == '\r') {
+      count += !blank;
+      blank = true;
+      if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    } else if (c != ' ' && c != '\t') {
+      blank = false;
+    }
   }
-  return count;
+  return count + !blank;
+}
+
+// What PREPAID.REJ receives for `lines`: a line that says why, then the lines as they stood in
+// the order file, ended by a line end.
+std::string RejectionBlock(const std::string& lines, LineFault fault) {
+  std::string block = std::string("; not applied: ") + LineFaultText(fault) + "\r\n" + lines;
+  if (block.back() == '\r') {
+    block += '\n';
+  } else if (block.back() != '\n') {
+    block += "\r\n";
+  }
+  return block;
 }
 
 static_assert(kOrdersPerSync <= static_cast<int>(kJournalGroupRecords));
@@ -93,7 +88,7 @@ JournalRecord RecordOf(const TextLine& line, const PlannedWrite& write) {
 class Importer {
  public:
   Importer(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation,
-           ImportReport* report)
+           ImportReport* report, bool dryRun)
       : ordersPath_(StorePath(exchangeDir, "PREPAID.INC")),
         rejectsPath_(StorePath(exchangeDir, "PREPAID.REJ")),
         journalPath_(StorePath(exchangeDir, "PREPAID.INJ")),
@@ -101,7 +96,9 @@ class Importer {
         cardsPath_(StorePath(dataDir, "PREPAID.DAT")),
         markers_(StorePath(exchangeDir, "PREPAID.TRR")),
         generation_(generation),
-        report_(report) {}
+        report_(report),
+        dryRun_(dryRun),
+        applier_(cards_, dryRun) {}
 
   int32_t Run();
 
@@ -116,10 +113,18 @@ class Importer {
   };
   // What became of a group.
   enum class Written { kAll, kMoved, kFailed, kUnsettled };
+  enum class Found { kYes, kNo, kError };
 
   bool OpenFiles();
+  bool OpenCardFile();
+  bool OpenJournal();
   Resume Recover(JournalEntry& entry);
   Resume RecoverMarker(const JournalEntry& entry);
+  Resume RecoverRejection(const JournalEntry& entry);
+  Resume RecoverKilledGroup(const JournalEntry& entry);
+  Resume RecoverRecord(const JournalRecord& record, const CardFileStamp& cardFile);
+  Found FindFirstRecord(int32_t card, PrepaidCard* record);
+  bool ReadCard(int32_t index, PrepaidCard* card);
   Resume RecoverGroup(JournalEntry& entry);
   bool RejectUndecidable(const JournalEntry& entry);
   int32_t ApplyFrom(off_t start);
@@ -128,10 +133,11 @@ class Importer {
   void CountLines(off_t before);
   Step ApplyLine(const TextLine& line);
   Step ApplyMarker(const TextLine& line);
-  Step RejectLine(const TextLine& line, uint8_t reason);
-  Step RejectRest(off_t from, uint8_t reason);
-  bool Reject(off_t from, off_t to, uint8_t reason, bool endsImport);
-  bool AddRejected(const std::string& lines, uint8_t reason, off_t size);
+  Step RejectLine(const TextLine& line, LineFault fault);
+  Step RejectRest(off_t from, LineFault fault);
+  bool Reject(off_t from, off_t to, LineFault fault, bool endsImport);
+  bool AddRejected(const std::string& lines, LineFault fault, off_t size);
+  void CountRejected(const std::string& lines, LineFault fault);
   bool WriteJournal(JournalState state, off_t line, off_t next);
   bool SyncCards();
   bool Failed(const std::string& path, int error);
@@ -145,11 +151,14 @@ class Importer {
   BatchMarkers markers_;
   const util::SplitGeneration generation_;
   ImportReport* const report_;
+  const bool dryRun_;
   platform::SharedFile orders_, cards_;
   ImportJournal journal_;
   OrderFileId orderId_;
-  OrderApplier applier_{cards_};
+  OrderApplier applier_;
   Group group_;
+  // Dry run: records as the recovery of an interrupted group would finish them.
+  std::vector<std::pair<int32_t, PrepaidCard>> assumed_;
 };
 
 bool Importer::Failed(const std::string& path, int error) {
@@ -158,12 +167,30 @@ bool Importer::Failed(const std::string& path, int error) {
   return false;
 }
 
+// The order file first, and nothing else while another program may still be writing it.
 bool Importer::OpenFiles() {
   if (!StoreFileExists(ordersPath_)) return false;
-  if (const int error = util::OpenAsFopen(ordersPath_, "rt", false, &orders_); error != 0) {
+  if (const int error = util::OpenAsFopen(ordersPath_, "rb", false, &orders_); error != 0) {
     return Failed(ordersPath_, error);
   }
+  switch (platform::CheckOpenWriters(orders_.fd())) {
+    case platform::WriterCheck::kWriting:
+      report_->writer = OrderFileWriter::kWriting;
+      return false;
+    case platform::WriterCheck::kUnknown:
+      report_->writer = OrderFileWriter::kUnknown;
+      return false;
+    case platform::WriterCheck::kNone:
+      break;
+  }
+  if (!IdentifyOrderFile(orders_, &orderId_)) return Failed(ordersPath_, errno);
+  return OpenCardFile() && OpenJournal();
+}
+
+// A missing card file is created empty; a dry run reads it as empty instead.
+bool Importer::OpenCardFile() {
   if (!StoreFileExists(cardsPath_)) {
+    if (dryRun_) return true;
     platform::SharedFile created;
     if (const int error = util::OpenAsFopen(cardsPath_, "ab", false, &created); error != 0) {
       return Failed(cardsPath_, error);
@@ -172,28 +199,38 @@ bool Importer::OpenFiles() {
     // power cut after the import could take the file, and every card in it, along.
     platform::SyncDirectory(platform::DirectoryOf(cardsPath_));
   }
-  if (const int error = util::OpenAsFopen(cardsPath_, "rb+", false, &cards_); error != 0) {
+  const char* mode = dryRun_ ? "rb" : "rb+";
+  if (const int error = util::OpenAsFopen(cardsPath_, mode, false, &cards_); error != 0) {
     return Failed(cardsPath_, error);
   }
-  if (const int error = journal_.Open(journalPath_); error != 0) {
-    return Failed(journalPath_, error);
-  }
-  return IdentifyOrderFile(orders_, &orderId_) || Failed(ordersPath_, errno);
+  return true;
+}
+
+// The journal is held without sharing for the whole import; a dry run only reads one that an
+// interrupted import left, and meets a running import's the same way.
+bool Importer::OpenJournal() {
+  if (dryRun_ && !StoreFileExists(journalPath_)) return true;
+  const int error = dryRun_ ? journal_.OpenToRead(journalPath_) : journal_.Open(journalPath_);
+  return error == 0 || Failed(journalPath_, error);
 }
 
 int32_t Importer::Run() {
   if (!OpenFiles()) return 0;
   JournalEntry entry;
   Resume resume{Step::kNext, 0};
-  switch (journal_.Read(orderId_, &entry)) {
-    case ImportJournal::ReadResult::kEntry:
-      resume = Recover(entry);
-      break;
-    case ImportJournal::ReadResult::kDamaged:
-      resume = {RejectRest(0, kJournalDamaged), 0};
-      break;
-    case ImportJournal::ReadResult::kNone:
-      break;
+  if (journal_.isOpen()) {
+    switch (journal_.Read(orderId_, &entry)) {
+      case ImportJournal::ReadResult::kEntry:
+        report_->resumed = true;
+        resume = Recover(entry);
+        break;
+      case ImportJournal::ReadResult::kDamaged:
+        report_->resumed = true;
+        resume = {RejectRest(0, LineFault::kJournalDamaged), 0};
+        break;
+      case ImportJournal::ReadResult::kNone:
+        break;
+    }
   }
   switch (resume.step) {
     case Step::kStop:
@@ -214,13 +251,12 @@ int32_t Importer::Run() {
 int32_t Importer::ApplyFrom(off_t start) {
   errno = 0;
   if (!applier_.Start()) return StopAt(start);
+  for (const auto& [index, card] : assumed_) applier_.Assume(index, card);
   group_ = Group{start, start, {}, {}};
   auto reader = std::make_unique<TextLineReader>(orders_, start);
   TextLine line;
   for (;;) {
     const TextLineReader::Result read = reader->Next(&line);
-    // Lines are C strings to the rules of the import: a zero byte ends the text.
-    if (read == TextLineReader::Result::kLine) line.text.resize(std::strlen(line.text.c_str()));
     const bool planned = read == TextLineReader::Result::kLine && PlanLine(line);
     if (planned && group_.records.size() < static_cast<size_t>(kOrdersPerSync)) continue;
     off_t at = 0;
@@ -262,11 +298,10 @@ int32_t Importer::ApplyFrom(off_t start) {
 // rejection, a failure), which is then looked at with the group written.
 bool Importer::PlanLine(const TextLine& line) {
   errno = 0;
-  if (!line.text.empty() && line.text[0] == 'E') return false;
-  Order order;
-  if (!ParseOrder(line.text, generation_, &order)) return false;
+  const OrderLine read = ReadOrderLine(line, generation_);
+  if (read.marker || read.fault != LineFault::kNone) return false;
   PlannedWrite write;
-  const OrderResult result = applier_.Plan(order, &write);
+  const OrderResult result = applier_.Plan(read.order, &write);
   switch (result) {
     case OrderResult::kChanged:
       group_.records.push_back(RecordOf(line, write));
@@ -286,12 +321,14 @@ bool Importer::PlanLine(const TextLine& line) {
 }
 
 // Writes the group's cards: the journal names them and is synced first, the records are written
-// in line order, then the card file is synced. `*at`: where to go on (kMoved: the line whose
-// record had changed since it was planned; kFailed: the line to stop at).
+// in line order, each noted in the journal right before its write, then the card file is
+// synced. `*at`: where to go on (kMoved: the line whose record had changed since it was
+// planned; kFailed: the line to stop at).
 Importer::Written Importer::WriteGroup(off_t* at) {
-  if (group_.records.empty()) {
+  if (group_.records.empty() || dryRun_) {
     CountLines(group_.end);
     applier_.Settle(true);
+    *at = group_.end;
     group_ = Group{group_.end, group_.end, {}, {}};
     return Written::kAll;
   }
@@ -301,6 +338,7 @@ Importer::Written Importer::WriteGroup(off_t* at) {
   entry.line = group_.start;
   entry.next = group_.end;
   entry.records = group_.records;
+  entry.bootId = platform::BootId();
   // Sync: the journal is on the disk before any of the writes it announces.
   if (!journal_.Write(entry) || !journal_.Sync()) {
     *at = group_.start;
@@ -310,7 +348,14 @@ Importer::Written Importer::WriteGroup(off_t* at) {
   *at = group_.end;
   for (size_t i = 0; i < group_.records.size() && result == Written::kAll; ++i) {
     const JournalRecord& record = group_.records[i];
-    switch (applier_.Write({record.index, record.append, record.before, record.after})) {
+    // Under the record's lock right before its write: which record, and how the card file
+    // stood, for an import that finds the journal after a kill.
+    const auto note = [&](int32_t, bool, const PrepaidCard&, const PrepaidCard&) {
+      CardFileStamp stamp;
+      return StampCardFile(cards_, &stamp) &&
+             journal_.NoteProgress(static_cast<uint32_t>(i), stamp);
+    };
+    switch (applier_.Write({record.index, record.append, record.before, record.after}, note)) {
       case OrderApplier::WriteResult::kWritten:
         continue;
       case OrderApplier::WriteResult::kMoved:
@@ -335,7 +380,7 @@ Importer::Written Importer::WriteGroup(off_t* at) {
   } else if (result == Written::kAll) {
     // The group is done. Not synced: after a kill the next import finds this, and does not
     // take a card of the group that a call charged since for one it cannot decide; after a
-    // power cut that lost it, the group's records are looked at again, which is sound.
+    // power cut that lost it, the group's records are looked at again.
     WriteJournal(JournalState::kResume, *at, *at);
   }
   if (!applier_.Settle(result == Written::kAll)) {
@@ -361,11 +406,14 @@ bool Importer::SyncCards() { return platform::SyncFileData(cards_.fd(), cardsPat
 // A line that needs more than a card write, with nothing planned.
 Importer::Step Importer::ApplyLine(const TextLine& line) {
   errno = 0;  // so a line that stops the import reports its own failure
-  if (!line.text.empty() && line.text[0] == 'E') return ApplyMarker(line);
-  Order order;
-  if (!ParseOrder(line.text, generation_, &order)) return RejectRest(line.offset, kTooFewFields);
+  const OrderLine read = ReadOrderLine(line, generation_);
+  if (read.fault != LineFault::kNone) {
+    return EndsImport(read.fault) ? RejectRest(line.offset, read.fault)
+                                  : RejectLine(line, read.fault);
+  }
+  if (read.marker) return ApplyMarker(line);
   PlannedWrite write;
-  switch (applier_.Plan(order, &write)) {
+  switch (applier_.Plan(read.order, &write)) {
     case OrderResult::kChanged:
       // Planned now that the group before it is written (the file changed meanwhile).
       group_ = Group{
@@ -379,7 +427,7 @@ Importer::Step Importer::ApplyLine(const TextLine& line) {
       ++report_->skipped;
       return Step::kNext;
     case OrderResult::kOverflow:
-      return RejectLine(line, kBalanceOverflow);
+      return RejectLine(line, LineFault::kBalanceOverflow);
     case OrderResult::kReplan:
     case OrderResult::kFailed:
       return Step::kStop;
@@ -405,14 +453,15 @@ Importer::Step Importer::ApplyMarker(const TextLine& line) {
   entry.markerSize = SizeBeforeAppending(markers_.path());
   // Sync: a marker that reached PREPAID.TRR while the journal did not say so would make the next
   // import take this batch for one imported before and drop it.
-  if (!journal_.Write(entry) || !journal_.Sync()) return Step::kStop;
+  if (!dryRun_ && (!journal_.Write(entry) || !journal_.Sync())) return Step::kStop;
   // Synced there (durable_append.h) before the journal moves past it.
-  if (!markers_.Record(line.text, entry.markerSize)) return Step::kStop;
+  if (!markers_.Record(line.text, entry.markerSize, dryRun_)) return Step::kStop;
   ++report_->markersRecorded;
   return Step::kNext;
 }
 
 bool Importer::WriteJournal(JournalState state, off_t line, off_t next) {
+  if (dryRun_) return true;
   JournalEntry entry;
   entry.orderFile = orderId_;
   entry.state = state;
@@ -421,21 +470,21 @@ bool Importer::WriteJournal(JournalState state, off_t line, off_t next) {
   return journal_.Write(entry);
 }
 
-Importer::Step Importer::RejectLine(const TextLine& line, uint8_t reason) {
-  if (!Reject(line.offset, line.next, reason, false)) return Step::kStop;
+Importer::Step Importer::RejectLine(const TextLine& line, LineFault fault) {
+  if (!Reject(line.offset, line.next, fault, false)) return Step::kStop;
   WriteJournal(JournalState::kResume, line.next, line.next);
   return Step::kNext;
 }
 
-Importer::Step Importer::RejectRest(off_t from, uint8_t reason) {
+Importer::Step Importer::RejectRest(off_t from, LineFault fault) {
   off_t end = 0;
-  if (!LogicalEnd(from, &end) || !Reject(from, end, reason, true)) return Step::kStop;
+  if (!LogicalEnd(from, &end) || !Reject(from, end, fault, true)) return Step::kStop;
   return Step::kEnd;
 }
 
 // Adds the order file's bytes [from, to) to PREPAID.REJ after a line that says why, unless they
 // are only blank lines. The journal says so first, so an interrupted import adds them once.
-bool Importer::Reject(off_t from, off_t to, uint8_t reason, bool endsImport) {
+bool Importer::Reject(off_t from, off_t to, LineFault fault, bool endsImport) {
   std::string lines;
   if (!ReadRange(orders_, from, to, &lines)) return false;
   if (OnlyBlank(lines)) return true;
@@ -443,27 +492,36 @@ bool Importer::Reject(off_t from, off_t to, uint8_t reason, bool endsImport) {
   entry.orderFile = orderId_;
   entry.state = JournalState::kRejectPending;
   entry.endsImport = endsImport;
-  entry.reason = reason;
+  entry.reason = static_cast<uint8_t>(fault);
   entry.line = from;
   entry.next = to;
   entry.rejectSize = SizeBeforeAppending(rejectsPath_);
   // Sync: the journal says where the lines go before they are there, so a rejection that a
   // power cut interrupted is finished in place, not added twice.
-  if (!journal_.Write(entry) || !journal_.Sync()) return false;
-  return AddRejected(lines, reason, entry.rejectSize);
+  if (!dryRun_ && (!journal_.Write(entry) || !journal_.Sync())) return false;
+  return AddRejected(lines, fault, entry.rejectSize);
 }
 
-// Puts `lines` (non-blank) into PREPAID.REJ at `size`, after the line that says why.
-bool Importer::AddRejected(const std::string& lines, uint8_t reason, off_t size) {
-  std::string text = std::string("; not applied: ") + ReasonText(reason) + "\r\n" + lines;
-  if (text.back() != '\n') text += "\r\n";
+// Puts `lines` (non-blank) into PREPAID.REJ at `size`, after the line that says why, and counts
+// them (a dry run only counts them).
+bool Importer::AddRejected(const std::string& lines, LineFault fault, off_t size) {
   bool added = false;
-  if (!AppendDurably(rejectsPath_, size, text, &added)) return false;
-  if (added) report_->rejected += NonBlankLines(lines);
+  if (!dryRun_ &&
+      !AppendDurably(rejectsPath_, size, RejectionBlock(lines, fault), AppendAs::kAsItIs, &added)) {
+    return false;
+  }
+  CountRejected(lines, fault);
   return true;
 }
 
-// Where the order file's text ends (its end or a Ctrl-Z), reading on from `from`.
+void Importer::CountRejected(const std::string& lines, LineFault fault) {
+  const int64_t count = NonBlankLines(lines);
+  report_->rejected += count;
+  report_->rejections.push_back(
+      {LineFaultText(fault), count, lines.substr(0, std::min(lines.size(), kRejectionTextRoom))});
+}
+
+// Where the order file's text ends (before a final Ctrl-Z), reading on from `from`.
 bool Importer::LogicalEnd(off_t from, off_t* end) {
   TextLineReader reader(orders_, from);
   TextLine line;
@@ -484,15 +542,16 @@ Importer::Resume Importer::Recover(JournalEntry& entry) {
       return {Step::kEnd, 0};
     case JournalState::kMarkerPending:
       return RecoverMarker(entry);
-    case JournalState::kRejectPending: {
-      std::string lines;
-      if (!ReadRange(orders_, entry.line, entry.next, &lines) ||
-          !AddRejected(lines, entry.reason, entry.rejectSize)) {
-        return {Step::kStop, entry.line};
-      }
-      return {entry.endsImport ? Step::kEnd : Step::kNext, entry.next};
-    }
+    case JournalState::kRejectPending:
+      return RecoverRejection(entry);
     case JournalState::kGroup:
+      // Within the same start of the system the killed import's every write is visible, and
+      // its progress note tells exactly how far it got; after a restart only what was synced
+      // is certain.
+      if (!entry.bootId.empty() && entry.bootId == platform::BootId()) {
+        return RecoverKilledGroup(entry);
+      }
+      return RecoverGroup(entry);
     case JournalState::kGroupRejecting:
       return RecoverGroup(entry);
   }
@@ -500,14 +559,92 @@ Importer::Resume Importer::Recover(JournalEntry& entry) {
 }
 
 // The marker was new when the interrupted import began to record it: it goes where the journal
-// says, unless it is there already.
+// says, unless it is there already. Where an export has taken the list into a report since,
+// it is listed again: it may then stand in two reports, but its batch is never applied twice.
 Importer::Resume Importer::RecoverMarker(const JournalEntry& entry) {
   TextLineReader reader(orders_, entry.line);
   TextLine marker;
   if (reader.Next(&marker) != TextLineReader::Result::kLine) return {Step::kStop, entry.line};
-  marker.text.resize(std::strlen(marker.text.c_str()));
-  if (!markers_.Record(marker.text, entry.markerSize)) return {Step::kStop, entry.line};
+  if (dryRun_ && markers_.Find(marker.text) == BatchMarkers::Check::kUnreadable) {
+    return {Step::kStop, entry.line};
+  }
+  if (!markers_.Record(marker.text, entry.markerSize, dryRun_)) return {Step::kStop, entry.line};
+  ++report_->markersRecorded;
   return {Step::kNext, entry.next};
+}
+
+// The lines go where the journal says, in place of whatever part of them an interrupted write
+// left there, unless they are there whole.
+Importer::Resume Importer::RecoverRejection(const JournalEntry& entry) {
+  std::string lines;
+  if (!ReadRange(orders_, entry.line, entry.next, &lines)) return {Step::kStop, entry.line};
+  if (!OnlyBlank(lines) &&
+      !AddRejected(lines, static_cast<LineFault>(entry.reason), entry.rejectSize)) {
+    return {Step::kStop, entry.line};
+  }
+  return {entry.endsImport ? Step::kEnd : Step::kNext, entry.next};
+}
+
+// The killed import was writing a group's records (see import_journal.h): those before the
+// one its progress note names were written; that one is told from its card.
+Importer::Resume Importer::RecoverKilledGroup(const JournalEntry& entry) {
+  if (!entry.progress) return {Step::kNext, entry.line};  // none of its writes began
+  return RecoverRecord(entry.records[entry.progress->record], entry.progress->cardFile);
+}
+
+// The killed import was about to write `record`: wherever the card's first record is now, it
+// tells whether the write happened, or that it cannot be told.
+Importer::Resume Importer::RecoverRecord(const JournalRecord& record,
+                                         const CardFileStamp& cardFile) {
+  PrepaidCard now{};
+  const Found found = FindFirstRecord(record.after.cardNumber, &now);
+  CardFileStamp stamp;
+  if (found == Found::kError || (cards_.isOpen() && !StampCardFile(cards_, &stamp))) {
+    return {Step::kStop, record.line};
+  }
+  if (found == Found::kYes && SameCardBytes(now, record.after)) {
+    ++report_->applied;
+    return {Step::kNext, record.next};
+  }
+  const bool unwritten = stamp.Unwritten(cardFile);
+  const bool notWritten =
+      record.append ? found == Found::kNo && (unwritten || stamp.SameFile(cardFile))
+                    : found == Found::kYes && SameCardBytes(now, record.before) && unwritten;
+  if (notWritten) return {Step::kNext, record.line};
+  if (!Reject(record.line, record.next, LineFault::kUndecidable, false)) {
+    return {Step::kStop, record.line};
+  }
+  return {Step::kNext, record.next};
+}
+
+// The first record of `card` in the card file, read again under its lock (a dry run reads
+// without one).
+Importer::Found Importer::FindFirstRecord(int32_t card, PrepaidCard* record) {
+  if (!cards_.isOpen()) return Found::kNo;
+  int64_t position = -1, passed = 0;
+  const bool read = ForEachRecordBlock(cards_, [&](const unsigned char* records, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      PrepaidCard candidate;
+      DecodeCard(records + i * kRecordSize, &candidate);
+      if (candidate.cardNumber == card) {
+        position = passed + static_cast<int64_t>(i);
+        *record = candidate;
+        return false;
+      }
+    }
+    passed += static_cast<int64_t>(count);
+    return true;
+  });
+  if (position < 0) return read ? Found::kNo : Found::kError;
+  if (position > kLastIndex) return Found::kError;
+  if (dryRun_) return Found::kYes;
+  if (!ReadCardLocked(cards_, static_cast<int32_t>(position), record)) return Found::kError;
+  return record->cardNumber == card ? Found::kYes : Found::kNo;
+}
+
+// Record `index`, read under its lock (a dry run reads without one).
+bool Importer::ReadCard(int32_t index, PrepaidCard* card) {
+  return dryRun_ ? ReadCardUnlocked(cards_, index, card) : ReadCardLocked(cards_, index, card);
 }
 
 // How far an interrupted group got with one record: the record holds the last value planned
@@ -526,10 +663,11 @@ Progress ProgressOf(const JournalEntry& entry, const std::vector<size_t>& chain,
   return Progress::kUnknown;
 }
 
-// The interrupted import was writing a group's records. Records whose progress is unknown have
-// their lines put into PREPAID.REJ first (the journal notes them before), then the unfinished
-// ones are finished, each only while its record still shows that progress; one that changed
-// meanwhile is looked at again.
+// The interrupted import was writing a group's records when the system stopped, so any of its
+// writes may be lost. Records whose progress is unknown have their lines put into PREPAID.REJ
+// first (the journal notes them before), then the unfinished ones are finished, each only
+// while its record still shows that progress; one that changed meanwhile is looked at again.
+// A dry run decides the same and keeps the finished records in memory.
 Importer::Resume Importer::RecoverGroup(JournalEntry& entry) {
   std::vector<int32_t> indexes;                             // as first named
   std::unordered_map<int32_t, std::vector<size_t>> chains;  // index -> its records, in order
@@ -544,11 +682,11 @@ Importer::Resume Importer::RecoverGroup(JournalEntry& entry) {
     for (int32_t index : indexes) {
       const std::vector<size_t>& chain = chains[index];
       if (entry.rejected[chain.front()]) continue;
-      const off_t size = cards_.Size();
+      const off_t size = cards_.isOpen() ? cards_.Size() : 0;
       if (size < 0) return {Step::kStop, entry.line};
       PrepaidCard now{};  // a missing appended record reads as the zeros it was planned over
       const bool present = index < size / static_cast<off_t>(kRecordSize);
-      if (present && !ReadCardLocked(cards_, index, &now)) return {Step::kStop, entry.line};
+      if (present && !ReadCard(index, &now)) return {Step::kStop, entry.line};
       // A record that is gone although it was there before: the file was compacted since.
       const bool gone = !present && !entry.records[chain.front()].append;
       const Progress progress = gone ? Progress::kUnknown : ProgressOf(entry, chain, now);
@@ -557,17 +695,23 @@ Importer::Resume Importer::RecoverGroup(JournalEntry& entry) {
       for (size_t i : chain) entry.rejected[i] = true;
       newlyRejected = true;
     }
-    if (newlyRejected) {
-      if (entry.state != JournalState::kGroupRejecting) {
-        entry.state = JournalState::kGroupRejecting;
-        entry.rejectSize = SizeBeforeAppending(rejectsPath_);
-      }
-      // Sync: the verdict is on the disk before its lines go to PREPAID.REJ and before any
-      // record is finished, so it is never made again on records that have moved on.
-      if (!journal_.Write(entry) || !journal_.Sync()) return {Step::kStop, entry.line};
+    if (newlyRejected && entry.state != JournalState::kGroupRejecting) {
+      entry.state = JournalState::kGroupRejecting;
+      entry.rejectSize = SizeBeforeAppending(rejectsPath_);
+    }
+    // Sync: the verdict is on the disk before its lines go to PREPAID.REJ and before any
+    // record is finished, so it is never made again on records that have moved on.
+    if (newlyRejected && !dryRun_ && (!journal_.Write(entry) || !journal_.Sync())) {
+      return {Step::kStop, entry.line};
     }
     if (entry.state == JournalState::kGroupRejecting && !RejectUndecidable(entry)) {
       return {Step::kStop, entry.line};
+    }
+    if (dryRun_) {
+      for (int32_t index : unfinished) {
+        assumed_.emplace_back(index, entry.records[chains[index].back()].after);
+      }
+      return {Step::kNext, entry.next};
     }
     bool moved = false;
     for (int32_t index : unfinished) {
@@ -603,7 +747,7 @@ bool Importer::RejectUndecidable(const JournalEntry& entry) {
     if (line.empty() || line.back() != '\n') line += "\r\n";
     lines += line;
   }
-  return AddRejected(lines, kUndecidable, entry.rejectSize);
+  return AddRejected(lines, LineFault::kUndecidable, entry.rejectSize);
 }
 
 // Stops the import at the line at `at`: PREPAID.INC is replaced by that line and the ones
@@ -615,7 +759,7 @@ int32_t Importer::StopAt(off_t at) {
   off_t end = 0;
   std::string rest;
   // Sync: every card written before `at` is on the disk before the order file forgets its line.
-  if (SyncCards() && LogicalEnd(at, &end) && ReadRange(orders_, at, end, &rest) &&
+  if (!dryRun_ && SyncCards() && LogicalEnd(at, &end) && ReadRange(orders_, at, end, &rest) &&
       ReplaceOrderFile(rest)) {
     journal_.Remove();
   }
@@ -645,6 +789,7 @@ bool Importer::ReplaceOrderFile(const std::string& content) {
 // order file cannot be deleted, the journal stays and says so, and the next import only
 // deletes it.
 int32_t Importer::Finish() {
+  if (dryRun_) return 1;
   WriteJournal(JournalState::kFinishing, 0, 0);
   orders_.Close();
   const int removed = platform::RemoveShared(ordersPath_);
@@ -660,13 +805,13 @@ int32_t Importer::Finish() {
 }  // namespace
 
 int32_t Include(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation,
-                ImportReport* report) {
+                ImportReport* report, const ImportOptions& options) {
   if (!exchangeDir || !dataDir) return 0;
   ImportReport ignored;
   if (!report) report = &ignored;
   *report = ImportReport{};
   return platform::CallNoThrow<int32_t>(0, [&] {
-    Importer importer(exchangeDir, dataDir, generation, report);
+    Importer importer(exchangeDir, dataDir, generation, report, options.dryRun);
     return importer.Run();
   });
 }

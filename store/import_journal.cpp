@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/file_io.h"
@@ -12,13 +13,17 @@
 namespace store {
 namespace {
 
-constexpr char kMagic[8] = {'L', 'V', 'I', 'N', 'J', '0', '0', '2'};
+constexpr char kMagic[8] = {'L', 'V', 'I', 'N', 'J', '0', '0', '3'};
 constexpr size_t kHeaderSize = 512;
 constexpr size_t kHeaderChecked = 508;
 constexpr size_t kRecordBytes = 96;
 constexpr size_t kSlotBytes = kJournalGroupRecords * kRecordBytes;
 constexpr uint32_t kEndsImportFlag = 2, kAppendFlag = 1;
 constexpr size_t kRejectedBits = 92;
+constexpr size_t kBootId = 224, kBootIdSize = 36;
+constexpr off_t kProgressOffset = 512;
+constexpr size_t kProgressSize = 36, kProgressChecked = 32;
+constexpr off_t kSlotsOffset = 1024;
 
 uint32_t Checksum(const unsigned char* bytes, size_t size) {
   uint32_t hash = 2166136261u;
@@ -26,7 +31,7 @@ uint32_t Checksum(const unsigned char* bytes, size_t size) {
   return hash;
 }
 
-off_t SlotOffset(uint32_t slot) { return static_cast<off_t>(kHeaderSize + slot * kSlotBytes); }
+off_t SlotOffset(uint32_t slot) { return kSlotsOffset + static_cast<off_t>(slot * kSlotBytes); }
 
 bool IsGroup(JournalState state) {
   return state == JournalState::kGroup || state == JournalState::kGroupRejecting;
@@ -72,6 +77,7 @@ void EncodeHeader(const JournalEntry& e, uint32_t slot, uint32_t recordsChecksum
   for (size_t i = 0; i < e.records.size(); ++i) {
     if (e.rejected[i]) out[kRejectedBits + i / 8] |= static_cast<unsigned char>(1u << (i % 8));
   }
+  std::memcpy(out + kBootId, e.bootId.data(), std::min(e.bootId.size(), kBootIdSize));
   platform::StoreLE32(out + kHeaderChecked, Checksum(out, kHeaderChecked));
 }
 
@@ -98,6 +104,8 @@ bool DecodeHeader(const unsigned char* in, JournalEntry* e, uint32_t* count, uin
   for (size_t i = 0; i < kJournalGroupRecords; ++i) {
     e->rejected[i] = (in[kRejectedBits + i / 8] >> (i % 8)) & 1;
   }
+  const auto boot = reinterpret_cast<const char*>(in + kBootId);
+  e->bootId.assign(boot, std::find(boot, boot + kBootIdSize, '\0'));
   return e->line >= 0 && e->next >= e->line && e->rejectSize >= 0 && e->markerSize >= 0 &&
          *count <= kJournalGroupRecords && *slot <= 1;
 }
@@ -112,6 +120,22 @@ bool IdentifyOrderFile(const platform::SharedFile& file, OrderFileId* id) {
          static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
              static_cast<uint64_t>(st.st_mtim.tv_nsec)};
   return true;
+}
+
+bool StampCardFile(const platform::SharedFile& file, CardFileStamp* stamp) {
+  struct stat st;
+  if (platform::StatOpenFile(file.fd(), file.path(), &st) != 0) return false;
+  *stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+            static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                static_cast<uint64_t>(st.st_mtim.tv_nsec)};
+  return true;
+}
+
+int ImportJournal::OpenToRead(const std::string& path) {
+  path_ = path;
+  const platform::OpenRequest request{platform::kAccessRead, platform::kShareRead,
+                                      platform::Disposition::kOpenExisting, false};
+  return platform::SharedFile::Open(path, request, &file_);
 }
 
 int ImportJournal::Open(const std::string& path) {
@@ -139,6 +163,17 @@ ImportJournal::ReadResult ImportJournal::Read(const OrderFileId& orderFile, Jour
   if (!IsGroup(entry->state)) return ReadResult::kEntry;
   // The next group goes to the other slot, whatever becomes of this one.
   nextSlot_ = 1 - slot;
+  groupChecksum_ = platform::LoadLE32(header + kHeaderChecked);
+  unsigned char progress[kProgressSize];
+  if (file_.ReadAt(progress, sizeof progress, kProgressOffset) ==
+          static_cast<ssize_t>(sizeof progress) &&
+      platform::LoadLE32(progress + kProgressChecked) == Checksum(progress, kProgressChecked) &&
+      platform::LoadLE32(progress) == groupChecksum_ && platform::LoadLE32(progress + 4) < count) {
+    entry->progress =
+        JournalProgress{platform::LoadLE32(progress + 4),
+                        {platform::LoadLE64(progress + 8), platform::LoadLE64(progress + 16),
+                         platform::LoadLE64(progress + 24)}};
+  }
   // The records in the slot the header names; a group that is being rejected wrote the same
   // records to the other slot too.
   std::vector<unsigned char> bytes(count * kRecordBytes);
@@ -158,6 +193,7 @@ ImportJournal::ReadResult ImportJournal::Read(const OrderFileId& orderFile, Jour
   // for them.
   entry->state = JournalState::kResume;
   entry->records.clear();
+  entry->progress.reset();
   return ReadResult::kEntry;
 }
 
@@ -176,7 +212,19 @@ bool ImportJournal::Write(const JournalEntry& entry) {
   }
   unsigned char header[kHeaderSize];
   EncodeHeader(entry, slot, recordsChecksum, header);
+  groupChecksum_ = platform::LoadLE32(header + kHeaderChecked);
   return file_.WriteAt(header, sizeof header, 0);
+}
+
+bool ImportJournal::NoteProgress(uint32_t record, const CardFileStamp& cardFile) {
+  unsigned char bytes[kProgressSize];
+  platform::StoreLE32(bytes, groupChecksum_);
+  platform::StoreLE32(bytes + 4, record);
+  platform::StoreLE64(bytes + 8, cardFile.device);
+  platform::StoreLE64(bytes + 16, cardFile.inode);
+  platform::StoreLE64(bytes + 24, cardFile.modified);
+  platform::StoreLE32(bytes + kProgressChecked, Checksum(bytes, kProgressChecked));
+  return file_.WriteAt(bytes, sizeof bytes, kProgressOffset);
 }
 
 bool ImportJournal::Sync() {

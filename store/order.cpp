@@ -54,6 +54,7 @@ bool DoesSomething(const Order& order) {
 OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWrite) {
   lastIndex_ = -1;
   if (!DoesSomething(order)) return OrderResult::kIgnored;
+  if (dryRun_) return ApplyInMemory(order);
   // Each round either applies the order or has learnt that the file changed under it; a few
   // rounds cover any sensible amount of concurrent change.
   for (int round = 0; round < 4; ++round) {
@@ -108,6 +109,13 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
 
 OrderResult OrderApplier::Plan(const Order& order, PlannedWrite* write) {
   if (!DoesSomething(order)) return OrderResult::kIgnored;
+  if (dryRun_) {
+    const OrderResult result = ApplyInMemory(order);
+    if (result == OrderResult::kChanged) {
+      *write = PlannedWrite{lastIndex_, false, PrepaidCard{}, written_[lastIndex_]};
+    }
+    return result;
+  }
   for (int round = 0; round < 4; ++round) {
     int32_t at = index_.Find(order.card);
     // Another process may have added it; a round with planned appends, which the file does not
@@ -148,9 +156,13 @@ OrderResult OrderApplier::Plan(const Order& order, PlannedWrite* write) {
   return OrderResult::kFailed;
 }
 
-OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write) {
+OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write,
+                                              const BeforeWrite& beforeWrite) {
+  const auto announce = [&](const PrepaidCard& before, const PrepaidCard& after) {
+    return !beforeWrite || beforeWrite(write.index, write.append, before, after);
+  };
   if (write.append) {
-    switch (AppendCardAt(cards_, write.index, write.after)) {
+    switch (AppendCardAt(cards_, write.index, write.after, announce)) {
       case AppendResult::kAppended:
         return WriteResult::kWritten;
       case AppendResult::kFileChanged:
@@ -166,7 +178,7 @@ OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write) {
     if (!moved) *record = write.after;
     return !moved;
   };
-  switch (UpdateCardAt(cards_, write.index, write.after.cardNumber, change)) {
+  switch (UpdateCardAt(cards_, write.index, write.after.cardNumber, change, announce)) {
     case UpdateResult::kWritten:
       return WriteResult::kWritten;
     case UpdateResult::kUnchanged:
@@ -181,7 +193,40 @@ OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write) {
 bool OrderApplier::Settle(bool allWritten) {
   planned_.clear();
   plannedAppends_ = 0;
-  return allWritten || index_.Build(cards_);
+  return allWritten || dryRun_ || index_.Build(cards_);
+}
+
+void OrderApplier::Assume(int32_t index, const PrepaidCard& card) {
+  if (index >= index_.recordCount()) index_.AddAppended(card.cardNumber);
+  written_[index] = card;
+}
+
+OrderResult OrderApplier::ApplyInMemory(const Order& order) {
+  int32_t at = index_.Find(order.card);
+  if (at < 0) {
+    if (order.command != 'A') return OrderResult::kNoCard;
+    at = index_.recordCount();
+    PrepaidCard& card = written_[at];
+    card = PrepaidCard{};
+    card.cardNumber = order.card;
+    card.balance = order.amount;
+    index_.AddAppended(order.card);
+    lastIndex_ = at;
+    return OrderResult::kChanged;
+  }
+  lastIndex_ = at;
+  PrepaidCard before{};
+  if (const auto found = written_.find(at); found != written_.end()) {
+    before = found->second;
+  } else if (!ReadCardUnlocked(cards_, at, &before)) {
+    return OrderResult::kFailed;
+  }
+  PrepaidCard after = before;
+  bool overflow = false;
+  if (!ApplyCommand(order, &after, &overflow)) return OrderResult::kOverflow;
+  if (SameCardBytes(before, after)) return OrderResult::kUnchanged;
+  written_[at] = after;
+  return OrderResult::kChanged;
 }
 
 OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order) {

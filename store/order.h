@@ -52,13 +52,18 @@ struct PlannedWrite {
 // Applies orders to an open PREPAID.DAT. Cards are found through an index of the file that
 // follows what other processes append, and that is built again when the file was reorganised
 // meanwhile.
+//
+// A dry run writes nothing and takes no lock: the records it would write are kept in memory,
+// and later orders of the same run see them, as they would see the file.
 class OrderApplier {
  public:
-  // REQUIRES: `cards` is PREPAID.DAT, open for reading and writing, for the applier's lifetime.
-  explicit OrderApplier(const platform::SharedFile& cards) : cards_(cards) {}
+  // REQUIRES: `cards` is PREPAID.DAT, open for reading and writing (for a dry run: for reading,
+  // or not open at all when there is no card file), for the applier's lifetime.
+  explicit OrderApplier(const platform::SharedFile& cards, bool dryRun = false)
+      : cards_(cards), dryRun_(dryRun) {}
 
   // Indexes the file; false on a read error.
-  bool Start() { return index_.Build(cards_); }
+  bool Start() { return (dryRun_ && !cards_.isOpen()) || index_.Build(cards_); }
 
   // Runs under the record's lock right before a write, with the record's position, whether it
   // is appended, and the record as read and as it will be written; false stops the write
@@ -77,7 +82,9 @@ class OrderApplier {
   // their order, and Settle ends the round.
   //
   // Plans `order` without writing; kChanged fills `*write`. The record is read under its lock,
-  // so a plan never starts from a record half written. REQUIRES: Start() succeeded.
+  // so a plan never starts from a record half written. A dry run applies the order to the
+  // records it keeps in memory instead (`*write` then names the record's position and value
+  // only). REQUIRES: Start() succeeded.
   OrderResult Plan(const Order& order, PlannedWrite* write);
   enum class WriteResult {
     kWritten,
@@ -85,18 +92,27 @@ class OrderApplier {
              // compacted or grew meanwhile): nothing written
     kFailed,
   };
-  // Writes a planned change under the record's lock when the record is still as planned.
-  WriteResult Write(const PlannedWrite& write);
+  // Writes a planned change under the record's lock when the record is still as planned;
+  // `beforeWrite` runs under the lock right before the write (false: kFailed).
+  WriteResult Write(const PlannedWrite& write, const BeforeWrite& beforeWrite = nullptr);
   // Ends the round. `allWritten` false: some plans were not written, and the index learns the
   // file anew. False on a read error.
   bool Settle(bool allWritten);
 
+  // Dry run: takes record `index` (the file's next one or beyond when it is new) to hold
+  // `card`, as an interrupted import's recovery would leave it. REQUIRES: Start() succeeded.
+  void Assume(int32_t index, const PrepaidCard& card);
+
  private:
+  OrderResult ApplyInMemory(const Order& order);
+
   const platform::SharedFile& cards_;
+  const bool dryRun_;
   CardIndex index_;
   int32_t lastIndex_ = -1;
   std::unordered_map<int32_t, PrepaidCard> planned_;  // record index -> record after the plans
   int32_t plannedAppends_ = 0;
+  std::unordered_map<int32_t, PrepaidCard> written_;  // dry run: the records by position
 };
 
 struct OrderOutcome {

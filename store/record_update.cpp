@@ -142,6 +142,10 @@ UpdateResult ReplaceCardIf(const platform::SharedFile& file, int32_t index,
   return WriteRecord(file, index, card) ? UpdateResult::kWritten : UpdateResult::kFailed;
 }
 
+bool ReadCardUnlocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card) {
+  return index >= 0 && ReadRecord(file, index, card);
+}
+
 bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card) {
   if (index < 0) return false;
   RecordLock lock(file.fd(), index);

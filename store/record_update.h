@@ -70,6 +70,9 @@ UpdateResult ReplaceCardIf(const platform::SharedFile& file, int32_t index,
 
 // Reads record `index` under its lock; false when it is missing or cannot be read.
 bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card);
+// The same without the lock, for a reader that must take none (an import that only tells what
+// it would do, on a file it may only read).
+bool ReadCardUnlocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card);
 
 // Writes `card` as record `index` under its lock, replacing whatever the record holds (the
 // meaning of Prepaid_Write). False when the lock cannot be had or the write fails.

@@ -4,12 +4,16 @@
 // process writes meanwhile can be lost: its open fails, and it tries again later, as with any
 // sharing conflict (readers may go on reading). The cards with units are copied, unchanged and
 // in their order, to PREPAID.NEW, which is synced and then renamed over PREPAID.DAT in one step
-// while the compaction's own open is the card file's only one (platform::ReplaceHeldShared).
+// while the compaction's own open is the card file's only one, in every process, those of
+// programs that do not use these libraries included (platform::ReplaceHeldShared): a program
+// that kept the old file open would go on writing balances into a file no longer named.
 // On any failure, and when another process has PREPAID.DAT open at that moment, PREPAID.DAT stays
 // exactly as it was, PREPAID.NEW is removed and the result is 0. Killed at any point, the
 // compaction leaves PREPAID.DAT as it was or compacted, whole; a PREPAID.NEW left behind by a
 // kill is emptied by the next compaction.
 #include "store/reorganize.h"
+
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstring>
@@ -17,6 +21,7 @@
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "platform/file_io.h"
 #include "platform/little_endian.h"
 #include "platform/share.h"
 #include "store/card_blocks.h"
@@ -42,6 +47,15 @@ bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned c
   return compacted->Append(block, static_cast<size_t>(out - block));
 }
 
+// The compacted file keeps the card file's modification time, since no card changed: an
+// interrupted import tells by it that nobody has written a card since (store/import_journal.h).
+void KeepModificationTime(const platform::SharedFile& cards, const ReplacementFile& compacted) {
+  struct stat st;
+  if (platform::StatOpenFile(cards.fd(), cards.path(), &st) != 0) return;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  futimens(compacted.fd(), times);
+}
+
 int32_t Compact(const char* dataDir, ReorganizeReport* report) {
   const std::string cardsPath = StorePath(dataDir, "PREPAID.DAT");
   if (!StoreFileExists(cardsPath)) return 0;
@@ -58,6 +72,7 @@ int32_t Compact(const char* dataDir, ReorganizeReport* report) {
   // Holes in the file are stepped over unread; the file's size counts their records too.
   const off_t size = cards.Size();
   if (size >= 0) report->dropped = size / static_cast<off_t>(kRecordSize) - report->kept;
+  KeepModificationTime(cards, compacted);
   return copied && compacted.Replace(cards) ? 1 : 0;
 }
 

@@ -1,7 +1,12 @@
 #include "store/replacement_file.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "platform/file_io.h"
 #include "platform/path.h"
+#include "platform/shared_folder.h"
 
 namespace store {
 
@@ -12,11 +17,15 @@ ReplacementFile::~ReplacementFile() {
 }
 
 bool ReplacementFile::Create() {
+  // What a killed run left is removed first, unless somebody has it open (another writer's file
+  // stays) or it is not ours to remove: a link or another user's file is never written through.
+  if (platform::RemoveStaleFile(path_) != 0) return false;
   const platform::OpenRequest alone{platform::kAccessWrite, platform::kShareNone,
-                                    platform::Disposition::kCreateTruncate};
-  if (platform::SharedFile::Open(path_, alone, &file_) == 0) return owned_ = true;
-  // Refused while somebody has it open, so another writer's file stays.
-  platform::RemoveShared(path_);
+                                    platform::Disposition::kCreateNew};
+  const int error = platform::SharedFile::Open(path_, alone, &file_);
+  if (error == 0) return owned_ = true;
+  // An open that failed after it made the file leaves it behind: it is ours to remove again.
+  if (error != EEXIST) platform::RemoveStaleFile(path_);
   return false;
 }
 
@@ -34,8 +43,15 @@ bool ReplacementFile::Finish() {
   return file_.isOpen() && platform::SyncFile(file_.fd(), path_) == 0 && file_.Close() == 0;
 }
 
-bool ReplacementFile::Replace(const platform::SharedFile& held) {
-  if (!Finish() || platform::ReplaceHeldShared(path_, held) != 0) return false;
+bool ReplacementFile::Replace(const platform::SharedFile& held, platform::OthersMay others) {
+  // The replacement is as accessible as the file it replaces, set while this open is the one
+  // that names it for sure.
+  struct stat model;
+  if (!file_.isOpen() || platform::StatOpenFile(held.fd(), held.path(), &model) != 0 ||
+      platform::TakeOverAccess(file_.fd(), model) != 0) {
+    return false;
+  }
+  if (!Finish() || platform::ReplaceHeldShared(path_, held, others) != 0) return false;
   owned_ = false;
   return true;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/boot_id.h"
 #include "platform/fault.h"
 #include "platform/profile.h"
 #include "store/import.h"
@@ -156,12 +157,16 @@ CrashScenario FirstImportScenario() {
   return scenario;
 }
 
-// The import that finishes one killed in the middle of a group's card writes, after another
-// program charged a card of that group: the orders of that card cannot be told applied and go
-// to PREPAID.REJ, the rest of the group is finished.
+// The import that finishes one killed in the middle of a group's card writes, after the system
+// was restarted and another program charged a card of that group: the orders of that card
+// cannot be told applied and go to PREPAID.REJ, the rest of the group is finished.
 CrashScenario ImportAfterKillScenario() {
   CrashScenario scenario = ImportScenario();
   scenario.name = "import after a kill";
+  scenario.operation = [](const std::string& dir) {
+    const platform::ScopedBootId restarted("00000000-0000-0000-0000-after0kill00");
+    Import(dir);
+  };
   const auto prepare = scenario.prepare;
   scenario.prepare = [prepare](const std::string& dir) {
     prepare(dir);

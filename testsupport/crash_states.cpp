@@ -14,6 +14,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/boot_id.h"
 #include "platform/change_recorder.h"
 #include "testsupport/crash_model.h"
 #include "testsupport/temp_dir.h"
@@ -29,6 +30,7 @@ namespace {
 
 constexpr size_t kExamples = 5;
 constexpr size_t kLostNamed = 8;
+constexpr const char* kRestartedBootId = "00000000-0000-0000-0000-restarted000";
 
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error("crash states: " + what);
@@ -380,6 +382,9 @@ CrashReport CrashExplorer::Explore(CrashModel model, const CrashBudget& budget) 
     if (!seen.insert((returned ? "returned\n" : "") + StateKey(tree, r.inodes)).second) return;
     ++report.states;
     Materialize(tree, r.inodes, r.state);
+    // The power cut restarted the system: what the recovery finds was written in another start
+    // of it.
+    const platform::ScopedBootId restarted(kRestartedBootId);
     std::string verdict = returned ? scenario_.returned(r.state) : std::string();
     if (verdict.empty()) verdict = scenario_.check(r.state);
     if (verdict.empty()) return;

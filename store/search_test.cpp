@@ -309,6 +309,56 @@ TEST_F(SearchTest, TelefonComparesBothPartsButNotTheDigitCount) {
   }
 }
 
+// The scan compares one field (the card number, the telephone number's low part) of eight
+// records at once and tests the records of a group one by one only where that field holds the
+// wanted value. Cards that hold it without matching (another high part, no units) neither end
+// the search nor hide a match behind them, in the same group, a later one or the last records;
+// the wanted value in the record's other fields matches nothing.
+TEST_F(SearchTest, NearMissesInTheComparedFieldAreSteppedPast) {
+  std::vector<PrepaidCard> cards = NumberedCards(43);  // five groups of eight and three more
+  auto place = [&](size_t at, int32_t balance, const char* telefon) {
+    cards[at] = CardBuilder(cards[at].cardNumber).Balance(balance).Telefon(telefon).Build();
+  };
+  place(3, 5, "1301234567");   // group 0: another high part
+  place(6, 0, "0301234567");   // group 0: no units
+  place(9, 5, "2301234567");   // group 1: another high part before the match
+  place(12, 5, "0301234567");  // the card editor's match
+  place(17, 5, "1000000555");  // group 2: another high part only
+  place(41, 5, "2000000555");  // the last records: another high part before the match
+  place(42, 7, "555");
+  // Every field around the card number holds 777777, which only card 30 has as its number.
+  cards[2].balance = cards[2].lastHigh = cards[2].lastLow = 777777;
+  cards[2].flags = 777777;
+  cards[30].cardNumber = 777777;
+  WriteCardFile(Dat(), cards);
+
+  const struct {
+    TelefonMatch match;
+    int32_t low, high, index;
+  } telefon[] = {
+      {TelefonMatch::kWithUnitsOnly, 301234567, 0, 12},
+      {TelefonMatch::kAnyBalance, 301234567, 0, 6},
+      {TelefonMatch::kAnyBalance, 301234567, 1, 3},
+      {TelefonMatch::kAnyBalance, 301234567, 2, 9},
+      {TelefonMatch::kWithUnitsOnly, 555, 0, 42},
+      {TelefonMatch::kAnyBalance, 555, 1, 17},
+      {TelefonMatch::kAnyBalance, 555, 2, 41},
+      {TelefonMatch::kAnyBalance, 555, 7, 43},
+  };
+  for (const auto& t : telefon) {
+    SCOPED_TRACE(testing::Message() << Name(t.match) << " " << t.high << " " << t.low);
+    const Outcome out = FindTelefon(t.match, t.low, t.high);
+    EXPECT_EQ(out.result, t.index < 43 ? 1 : 0);
+    EXPECT_EQ(out.index, t.index);
+    if (t.index < 43) {
+      EXPECT_TRUE(SameCard(out.card, cards[static_cast<size_t>(t.index)]));
+    }
+  }
+  const Outcome out = Find(777777);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, 30);
+}
+
 TEST_F(SearchTest, OnlyTheCardEditorsTelefonSearchSkipsCardsWithoutUnits) {
   WriteCardFile(Dat(), {
                            CardBuilder(11).Balance(0).Telefon("0301234567").Build(),

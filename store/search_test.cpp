@@ -1,6 +1,15 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -491,6 +500,75 @@ TEST_F(SearchTest, AReadThatFailsIsNoEndOfTheFile) {
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.index, 0);
   EXPECT_TRUE(out.untouched());
+}
+
+// Another process cuts the card file short (also inside a record), extends it again with a
+// hole, punches a hole into it and writes the cards back, over and over, while lookups run.
+// Every lookup comes back (nothing raises a signal in the looking process, as a mapping of a
+// shrinking file would) and tells only what the file held: a card found is at its own position
+// (its other fields may be caught half written back), a card not found was cut off or in a
+// hole, and the count is at most the file's records.
+TEST_F(SearchTest, LookupsStayTrueWhileAnotherProcessCutsAndPunchesTheFile) {
+  const int32_t count = 3 * kBlock + 5;
+  std::vector<PrepaidCard> cards = NumberedCards(count);  // card 100000 + i at position i
+  WriteCardFile(Dat(), cards);
+  const std::string bytes = testsupport::ReadFile(Dat());
+  auto* shared = static_cast<std::atomic<int>*>(::mmap(nullptr, 2 * sizeof(std::atomic<int>),
+                                                       PROT_READ | PROT_WRITE,
+                                                       MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(shared, MAP_FAILED);
+  std::atomic<int>& changes = shared[0];
+  std::atomic<int>& stop = shared[1];
+  const pid_t parent = ::getpid();
+  const pid_t changer = ::fork();
+  ASSERT_GE(changer, 0);
+  if (changer == 0) {
+    // Ends with the test process, also when a lookup brought that down.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) std::_Exit(1);
+    const int fd = ::open(Dat().c_str(), O_RDWR);
+    std::mt19937 random(7);
+    const auto size = static_cast<off_t>(bytes.size());
+    while (fd >= 0 && stop.load() == 0) {
+      const off_t at = std::uniform_int_distribution<off_t>(0, size - 1)(random);
+      bool done = ::ftruncate(fd, at) == 0 && ::ftruncate(fd, size) == 0;  // a hole from `at`
+      (void)::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at / 2, size / 4);
+      done = done && ::pwrite(fd, bytes.data(), bytes.size(), 0) == size;
+      if (done) ++changes;
+    }
+    std::_Exit(0);
+  }
+  struct Stop {
+    std::atomic<int>* shared;
+    pid_t changer;
+    ~Stop() {
+      shared[1] = 1;
+      ::waitpid(changer, nullptr, 0);
+      ::munmap(shared, 2 * sizeof *shared);
+    }
+  } stopChanger{shared, changer};
+
+  std::mt19937 random(11);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int lookups = 0;
+  while (lookups < 300 || changes.load() < 300) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline)
+        << "waited for 300 lookups during 300 changes of the card file; " << lookups << " lookups, "
+        << changes.load() << " changes";
+    const auto at =
+        static_cast<size_t>(std::uniform_int_distribution<int32_t>(0, count - 1)(random));
+    for (const Outcome& out : {Find(cards[at].cardNumber),
+                               FindTelefon(TelefonMatch::kAnyBalance, cards[at].telefonLow, 0)}) {
+      if (out.result == 1) {
+        ASSERT_EQ(out.index, static_cast<int32_t>(at));
+      } else {
+        ASSERT_EQ(out.result, 0);
+        ASSERT_GE(out.index, 0);
+        ASSERT_LE(out.index, count);
+        ASSERT_TRUE(out.untouched());
+      }
+    }
+    ++lookups;
+  }
 }
 
 TEST_F(SearchTest, NullArgumentsFail) {

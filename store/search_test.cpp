@@ -15,6 +15,7 @@
 
 #include "platform/fault.h"
 #include "platform/share.h"
+#include "store/card_blocks.h"
 #include "store/prepaid.h"
 #include "store/store_internal.h"
 #include "testsupport/card_files.h"
@@ -30,7 +31,7 @@ using testsupport::SameCard;
 using testsupport::WriteCardFile;
 
 // Lookups read PREPAID.DAT in blocks of this many records; the index must count across them.
-constexpr int32_t kBlock = 32768;
+constexpr int32_t kBlock = static_cast<int32_t>(CardBlock::kRecords);
 
 // What the caller's record holds before a search; a failed search must leave it so.
 PrepaidCard Pattern() {
@@ -490,13 +491,13 @@ TEST_F(SearchTest, AReadThatFailsIsNoEndOfTheFile) {
   // More than one block of records; the second read fails. That is no "not found" with the
   // records read so far as the count: nothing is found and nothing counted.
   std::vector<PrepaidCard> cards;
-  for (int32_t i = 0; i < 40000; ++i) cards.push_back(CardBuilder(i).Balance(1).Build());
+  for (int32_t i = 0; i < kBlock + 100; ++i) cards.push_back(CardBuilder(i).Balance(1).Build());
   WriteCardFile(Dat(), cards);
   int reads = 0;
   platform::ScopedFaultHook failSecondRead([&](platform::FileOp op, std::string_view) {
     return op == platform::FileOp::kRead && ++reads == 2 ? EIO : 0;
   });
-  Outcome out = Find(39999);
+  Outcome out = Find(kBlock + 99);
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.index, 0);
   EXPECT_TRUE(out.untouched());

@@ -4,6 +4,12 @@
 // in file order; the first matching record decides. Reading whole blocks instead of one record
 // per call, and passing over each block with vector compares of one field, keeps a lookup of a
 // million cards close to the cost of reading the file once.
+//
+// The file is read, not mapped. A mapping would spare the copy into the block, but another
+// process that cuts the file short meanwhile turns every access beyond the new end into SIGBUS
+// in the program that looks the card up, the telephony server among them, and only a
+// process-wide handler, shared with the host's other threads, could catch it. Mapping was also
+// measured slower than reading where the page cache holds the file in small pages.
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,0 +1,21 @@
+#include "platform/file_error.h"
+
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/share.h"
+
+namespace platform {
+
+std::string FileErrorText(int error) {
+  switch (error) {
+    case kSharingViolation:
+      return "in use by another program that does not share it (try again later)";
+    case kNotRegularFile:
+      return "is not an ordinary file";
+    default:
+      return std::strerror(error);
+  }
+}
+
+}  // namespace platform

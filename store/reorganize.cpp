@@ -11,6 +11,7 @@
 // kill is emptied by the next compaction.
 #include "store/reorganize.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -42,23 +43,37 @@ bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned c
   return compacted->Append(block, static_cast<size_t>(out - block));
 }
 
+int32_t Failed(ReorganizeReport* report, const std::string& path, int error) {
+  report->failedPath = path;
+  report->error = error != 0 ? error : EIO;
+  return 0;
+}
+
 int32_t Compact(const char* dataDir, ReorganizeReport* report) {
   const std::string cardsPath = StorePath(dataDir, "PREPAID.DAT");
-  if (!StoreFileExists(cardsPath)) return 0;
+  if (!StoreFileExists(cardsPath)) return Failed(report, cardsPath, ENOENT);
   platform::SharedFile cards;
   const platform::OpenRequest denyWriters{platform::kAccessRead, platform::kShareRead,
                                           platform::Disposition::kOpenExisting};
-  if (platform::SharedFile::Open(cardsPath, denyWriters, &cards) != 0) return 0;
+  if (const int error = platform::SharedFile::Open(cardsPath, denyWriters, &cards); error != 0) {
+    return Failed(report, cardsPath, error);
+  }
   ReplacementFile compacted(StorePath(dataDir, "PREPAID.NEW"));
-  if (!compacted.Create()) return 0;
+  if (!compacted.Create()) return Failed(report, compacted.failedPath(), compacted.error());
   std::unique_ptr<unsigned char[]> block(new unsigned char[CardBlock::kBytes]);
+  errno = 0;
   const bool copied = ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
     return AppendCardsWithUnits(records, count, block.get(), &compacted, report);
   });
+  if (!copied) {
+    return compacted.error() != 0 ? Failed(report, compacted.failedPath(), compacted.error())
+                                  : Failed(report, cardsPath, errno);
+  }
   // Holes in the file are stepped over unread; the file's size counts their records too.
   const off_t size = cards.Size();
   if (size >= 0) report->dropped = size / static_cast<off_t>(kRecordSize) - report->kept;
-  return copied && compacted.Replace(cards) ? 1 : 0;
+  if (!compacted.Replace(cards)) return Failed(report, compacted.failedPath(), compacted.error());
+  return 1;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #define LINDAVOX_STORE_REORGANIZE_H
 
 #include <cstdint>
+#include <string>
 
 namespace store {
 
@@ -10,6 +11,10 @@ namespace store {
 struct ReorganizeReport {
   int64_t kept = 0;     // cards with units
   int64_t dropped = 0;  // cards without units
+  // When it failed: the file that could not be opened, read, written or replaced, and the
+  // errno value of that step (kSharingViolation: another program has the card file open).
+  std::string failedPath;
+  int error = 0;
 };
 
 // Prepaid_Reorganize with the counts in `*report` (may be null).

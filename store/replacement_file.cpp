@@ -14,15 +14,16 @@ ReplacementFile::~ReplacementFile() {
 bool ReplacementFile::Create() {
   const platform::OpenRequest alone{platform::kAccessWrite, platform::kShareNone,
                                     platform::Disposition::kCreateTruncate};
-  if (platform::SharedFile::Open(path_, alone, &file_) == 0) return owned_ = true;
+  const int error = platform::SharedFile::Open(path_, alone, &file_);
+  if (error == 0) return owned_ = true;
   // Refused while somebody has it open, so another writer's file stays.
   platform::RemoveShared(path_);
-  return false;
+  return Fail(error, path_);
 }
 
 bool ReplacementFile::Append(const void* data, size_t size) {
   if (size == 0) return true;
-  if (!file_.WriteAt(data, size, written_)) return false;
+  if (!file_.WriteAt(data, size, written_)) return Fail(errno, path_);
   // The file is synced before it takes its place; writing it out while the rest is still being
   // made leaves that sync little to wait for.
   platform::StartWriteBack(file_.fd(), written_, size);
@@ -31,20 +32,37 @@ bool ReplacementFile::Append(const void* data, size_t size) {
 }
 
 bool ReplacementFile::Finish() {
-  return file_.isOpen() && platform::SyncFile(file_.fd(), path_) == 0 && file_.Close() == 0;
+  if (!file_.isOpen()) return Fail(EBADF, path_);
+  if (const int error = platform::SyncFile(file_.fd(), path_); error != 0) {
+    return Fail(error, path_);
+  }
+  const int error = file_.Close();
+  return error == 0 || Fail(error, path_);
 }
 
 bool ReplacementFile::Replace(const platform::SharedFile& held) {
-  if (!Finish() || platform::ReplaceHeldShared(path_, held) != 0) return false;
+  if (!Finish()) return false;
+  if (const int error = platform::ReplaceHeldShared(path_, held); error != 0) {
+    return Fail(error, held.path());
+  }
   owned_ = false;
   return true;
 }
 
 bool ReplacementFile::RenameTo(const std::string& target) {
-  if (!Finish() || platform::RenameShared(path_, target) != 0) return false;
+  if (!Finish()) return false;
+  if (const int error = platform::RenameShared(path_, target); error != 0) {
+    return Fail(error, target);
+  }
   owned_ = false;
   platform::SyncDirectory(platform::DirectoryOf(target));
   return true;
+}
+
+bool ReplacementFile::Fail(int error, const std::string& path) {
+  error_ = error != 0 ? error : EIO;
+  failedPath_ = path;
+  return false;
 }
 
 }  // namespace store

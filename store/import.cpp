@@ -247,6 +247,7 @@ Importer::Step Importer::ApplyMarker(const TextLine& line) {
   if (!WriteJournal(JournalState::kMarkerPending, line)) return Step::kStop;
   if (!markers_.Record(line.text)) return Step::kStop;
   ++report_->markersRecorded;
+  report_->markers.push_back(line.text);
   return Step::kNext;
 }
 

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "util/split_line_internal.h"
 
@@ -29,12 +30,13 @@ namespace store {
 
 // What an import did, for an operator.
 struct ImportReport {
-  int64_t applied = 0;          // order lines applied to a card (also when it was already so)
-  int64_t skipped = 0;          // order lines that do nothing: other commands, amount 0, 'D',
-                                // 'L' or 'U' for an absent card
-  int64_t rejected = 0;         // lines added to PREPAID.REJ (blank lines not counted)
-  int64_t markersRecorded = 0;  // batch markers added to PREPAID.TRR
-  std::string repeatedMarker;   // the known marker at which the import ended, line end included
+  int64_t applied = 0;               // order lines applied to a card (also when it was already so)
+  int64_t skipped = 0;               // order lines that do nothing: other commands, amount 0, 'D',
+                                     // 'L' or 'U' for an absent card
+  int64_t rejected = 0;              // lines added to PREPAID.REJ (blank lines not counted)
+  int64_t markersRecorded = 0;       // batch markers added to PREPAID.TRR
+  std::vector<std::string> markers;  // those markers in order, line ends included
+  std::string repeatedMarker;  // the known marker at which the import ended, line end included
   // When the result is 0 with an order file present: the file that could not be opened and the
   // errno value, or `stopped` when the import stopped at a line (PREPAID.INC then holds the
   // lines not applied) with the errno value of what failed, as far as it is known.

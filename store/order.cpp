@@ -105,20 +105,36 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
   return OrderResult::kFailed;
 }
 
-OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order) {
+OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode) {
   OrderOutcome outcome;
   outcome.error = ENOMEM;
   return platform::CallNoThrow<OrderOutcome>(outcome, [&] {
     platform::SharedFile cards;
+    // A dry run too opens the file for writing: the record locks need it, and so it finds out
+    // whether the order could be written at all.
     outcome.error = util::OpenAsFopen(StorePath(dataDir, "PREPAID.DAT"), "rb+", false, &cards);
     if (outcome.error != 0) return outcome;
     OrderApplier applier(cards);
     errno = 0;
-    const auto noteAppend = [&](int32_t, bool append, const PrepaidCard&, const PrepaidCard&) {
+    // The last step before a write decides: a creation that is not allowed and every write of
+    // a dry run stop here, and the outcome says what would have been written.
+    bool stoppedOnPurpose = false;
+    const auto beforeWrite = [&](int32_t index, bool append, const PrepaidCard&,
+                                 const PrepaidCard& after) {
       outcome.appended = append;
-      return true;
+      outcome.index = index;
+      outcome.card = after;
+      stoppedOnPurpose = (append && !mode.create) || mode.dryRun;
+      return !stoppedOnPurpose;
     };
-    outcome.result = applier.Start() ? applier.Apply(order, noteAppend) : OrderResult::kFailed;
+    outcome.result = applier.Start() ? applier.Apply(order, beforeWrite) : OrderResult::kFailed;
+    if (stoppedOnPurpose) {
+      outcome.result =
+          outcome.appended && !mode.create ? OrderResult::kNoCard : OrderResult::kChanged;
+      if (outcome.result == OrderResult::kNoCard) outcome.index = -1;
+      outcome.error = 0;
+      return outcome;
+    }
     outcome.index = applier.lastIndex();
     if (outcome.result == OrderResult::kFailed) outcome.error = errno != 0 ? errno : EIO;
     if (const int closed = cards.Close(); closed != 0 && outcome.result == OrderResult::kChanged) {

@@ -60,15 +60,13 @@ std::string Unchanged(char command) {
   }
 }
 
-constexpr const char* kDryRunNote = " (dry run: nothing changed)";
-
 // The report of a change of one card: its line, and the journal entry with the card's fields.
 Report CardReport(const std::string& line, int32_t number, const PrepaidCard& card, bool dryRun) {
   Report report;
-  report.summary = line + (dryRun ? kDryRunNote : "");
-  report.text = report.summary + '\n';
+  report.summary = line;
   report.fields = {Field("LINDAVOX_CARD", number), Field("LINDAVOX_BALANCE", card.balance)};
-  if (dryRun) report.fields.push_back({"LINDAVOX_DRY_RUN", "1"});
+  if (dryRun) MarkDryRun(&report);
+  report.text = report.summary + '\n';
   return report;
 }
 
@@ -243,6 +241,12 @@ int Decode(Session& session, std::string code) {
   if (check.verdict == store::CodeVerdict::kValid) {
     session.out << session.Card(check.cardNumber) << '\n';
     return kExitOk;
+  }
+  if (check.verdict == store::CodeVerdict::kCardDigitsOutOfRange) {
+    return session.Fail(kExitFileError, "cannot use " + session.DataPath("PREPAID.BIN") +
+                                            ": its card numbers of " +
+                                            std::to_string(session.config().cardDigits) +
+                                            " digits do not fit in 32 bits, so no code is valid");
   }
   if (check.verdict == store::CodeVerdict::kNoCodeFile) {
     const std::string path = session.DataPath("PREPAID.BIN");

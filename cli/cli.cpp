@@ -11,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "platform/shared_folder.h"
 #include "store/telefon.h"
 
 namespace cli {
@@ -25,9 +26,10 @@ constexpr const char* kDescription =
 constexpr const char* kFooter =
     "Options of the program may stand before or after the command.\n"
     "Card numbers are written zero-padded to the width PREPAID.BIN configures.\n"
-    "Exit codes: 0 done; 1 the card is missing or locked, or the check found\n"
-    "problems; 2 the command line is wrong; 3 a file could not be used (the\n"
-    "reason is said).";
+    "Exit codes: 0 done; 1 the card is missing or locked, the check found\n"
+    "problems, or the import rejected lines or met a batch imported before;\n"
+    "2 the command line is wrong; 3 a file could not be used or is still being\n"
+    "written (the reason is said).";
 
 // Where the descriptions of options and commands begin: leaves them 55 columns of 80.
 constexpr size_t kHelpColumn = 25;
@@ -148,8 +150,9 @@ void AddReportFormat(CLI::App* command, std::string* format) {
       ->type_name("FORMAT");
 }
 
-void AddDryRun(CLI::App* command, bool* dryRun) {
-  command->add_flag("--dry-run", *dryRun, "say what would happen and change nothing");
+void AddDryRun(CLI::App* command, bool* dryRun,
+               const char* description = "say what would happen and change nothing") {
+  command->add_flag("--dry-run", *dryRun, description);
 }
 
 Format FormatOf(const std::string& name) {
@@ -319,9 +322,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                 "apply the card orders of PREPAID.INC to\n"
                                 "PREPAID.DAT; says how many lines were applied,\n"
                                 "skipped and rejected (to PREPAID.REJ), and the\n"
-                                "batch markers");
+                                "batch markers (exit 1 when lines were rejected\n"
+                                "or a batch was imported before)");
   AddReportFormat(import, &format);
-  import->callback([&] { command = [&] { return Import(session, FormatOf(format));
+  AddDryRun(import, &dryRun,
+            "say what the import would do, the lines it would\n"
+            "reject with their reasons, and change nothing");
+  import->callback([&] { command = [&] { return Import(session, FormatOf(format), dryRun);
 };
 }  // namespace cli
 );
@@ -409,7 +416,11 @@ if (makesFolders) {
   return kExitFileError;
 }
 try {
-  return command ? command() : kExitUsage;
+  if (!command) return kExitUsage;
+  platform::TakeRefusal();  // only this command's refusals are told
+  const int code = command();
+  session.SayRefusal();
+  return code;
 } catch (const std::exception& e) {  // only memory can run out here
   return session.Fail(kExitFileError, e.what());
 }

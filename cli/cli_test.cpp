@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -176,24 +177,66 @@ TEST_F(CliTest, OrdersChangeTheCardFileAsImportLinesDo) {
   }
 }
 
-TEST_F(CliTest, ImportSaysWhatBecameOfEveryLine) {
-  WriteFile(Path("PREPAID.INC"),
-            "E17\r\nA,42,5\r\nA,300,1\r\nX,42\r\nL,999\r\nA,10,100\r\nL,42\r\n\r\nA,1,1\r\n");
-  Outcome result = Run({"import"});
-  EXPECT_EQ(result.code, 0) << result.err;
-  EXPECT_EQ(result.out,
-            "applied:  3 order lines\n"
-            "skipped:  2 order lines that change nothing\n"
-            "rejected: 2 lines, see " +
-                Path("PREPAID.REJ") +
-                "\n"
-                "markers:  1 recorded\n");
+// The import says what became of every line, exits 0 only when every line was applied, 1 when
+// lines were rejected or a batch was imported before, 3 when the order file is still being
+// written; a dry run says the same beforehand, with the lines it would reject, and changes
+// nothing.
+TEST_F(CliTest, ImportSaysWhatBecameOfEveryLineAndExitsZeroOnlyWhenAllWereApplied) {
+  const std::string orders =
+      "E17\r\nA,42,5\r\nA,300,1\r\nX,42\r\nL,999\r\nA,10,100\r\nL,42\r\n\r\nA,1,1\r\n";
+  const std::string rejects = Path("PREPAID.REJ");
+  const std::string counts =
+      "applied:  3 order lines\n"
+      "skipped:  2 order lines that change nothing\n"
+      "rejected: 2 lines, ";
+  WriteFile(Path("PREPAID.INC"), orders);
+  const std::string before = ReadFile(Dat());
+  Outcome result = Run({"import", "--dry-run"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_EQ(result.out, "dry run: nothing was changed; the import would do this\n" + counts +
+                            "to " + rejects +
+                            "\nmarkers:  1 recorded\n"
+                            "  the new balance of the card would not fit in 32 bits:\n"
+                            "    A,10,100\n"
+                            "  this line has fewer than two fields; it and the lines after it were "
+                            "not imported:\n"
+                            "    A,1,1\n");
+  EXPECT_EQ(result.err,
+            "lindavox-prepaid: 2 lines would not be applied and would go to " + rejects + "\n");
+  EXPECT_EQ(ReadFile(Path("PREPAID.INC")), orders);
+  EXPECT_EQ(ReadFile(Dat()), before);
+  EXPECT_FALSE(testsupport::FileExists(rejects));
+
+  result = Run({"import"});
+  EXPECT_EQ(result.code, 1);
+  EXPECT_EQ(result.out, counts + "see " + rejects + "\nmarkers:  1 recorded\n");
+  EXPECT_EQ(result.err, "lindavox-prepaid: 2 lines were not applied, see " + rejects + "\n");
   EXPECT_EQ(Card(0).balance, 155);
 
   WriteFile(Path("PREPAID.INC"), "E17\r\nA,42,5\r\n");
   result = Run({"import"});
+  EXPECT_EQ(result.code, 1);
   EXPECT_NE(result.out.find("repeated: batch E17 was imported before"), std::string::npos);
+  EXPECT_EQ(result.err,
+            "lindavox-prepaid: batch E17 was imported before, the rest of its order file was "
+            "dropped\n");
   EXPECT_EQ(Card(0).balance, 155);
+
+  WriteFile(Path("PREPAID.INC"), "A,42,1\r\n");
+  {
+    testsupport::OtherProcess writer(
+        [&] { return ::open(Path("PREPAID.INC").c_str(), O_WRONLY | O_APPEND) >= 0; });
+    result = Run({"import"});
+    EXPECT_EQ(result.code, 3);
+    EXPECT_NE(
+        result.err.find(Path("PREPAID.INC") + " is still open for writing by another program"),
+        std::string::npos)
+        << result.err;
+  }
+  result = Run({"import"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(Card(0).balance, 156);
 
   // Run every few minutes, an import that finds nothing says so only when asked.
   result = Run({"import"});
@@ -521,13 +564,28 @@ TEST_F(CliTest, ReportsAsJsonCarryTheirCountsAndProblems) {
   EXPECT_EQ(stats["duplicate_cards"], 0);
   EXPECT_EQ(json({"check", "--format", "json"}, 0)["problems"].size(), 0u);
 
+  // The dry run and the import give the same report, the dry run marked as one and changing
+  // nothing; a rejected line makes both exit 1.
   WriteFile(Path("PREPAID.INC"), "E17\r\nA,42,5\r\nA,10,100\r\nE18\r\n");
-  nlohmann::json import = json({"import", "--format", "json"}, 0);
-  EXPECT_EQ(import["applied"], 1);
-  EXPECT_EQ(import["rejected"], 1);
-  EXPECT_EQ(import["reject_file"], Path("PREPAID.REJ"));
-  EXPECT_EQ(import["batches"], nlohmann::json({"E17", "E18"}));
-  EXPECT_TRUE(import["repeated_batch"].is_null());
+  const std::string cardsBefore = ReadFile(Dat());
+  for (const bool dryRun : {true, false}) {
+    SCOPED_TRACE(dryRun ? "dry run" : "import");
+    std::vector<std::string> args = {"import", "--format", "json"};
+    if (dryRun) args.push_back("--dry-run");
+    nlohmann::json import = json(args, 1);
+    EXPECT_EQ(import["dry_run"], dryRun ? nlohmann::json(true) : nlohmann::json());
+    EXPECT_EQ(import["still_written"], "no");
+    EXPECT_EQ(import["resumed"], false);
+    EXPECT_EQ(import["applied"], 1);
+    EXPECT_EQ(import["rejected"], 1);
+    EXPECT_EQ(import["reject_file"], Path("PREPAID.REJ"));
+    ASSERT_EQ(import["rejections"].size(), 1u);
+    EXPECT_EQ(import["rejections"][0]["lines"], 1);
+    EXPECT_EQ(import["rejections"][0]["first_lines"], nlohmann::json({"A,10,100"}));
+    EXPECT_EQ(import["batches"], nlohmann::json({"E17", "E18"}));
+    EXPECT_TRUE(import["repeated_batch"].is_null());
+    EXPECT_EQ(ReadFile(Dat()) == cardsBefore, dryRun);
+  }
   EXPECT_EQ(json({"import", "--format", "json"}, 0)["found"], false);
 
   nlohmann::json exported = json({"export", "--format", "json"}, 0);
@@ -644,8 +702,8 @@ TEST_F(CliTest, TheJournalGetsPrioritiesAndFieldsToFilterOn) {
     return true;
   });
   if (!caught.available) GTEST_SKIP() << "no mount namespace of its own (needs root)";
-  EXPECT_EQ(ReadFile(Path("seen.txt")).substr(0, 12), "0||#0||#1||#");
-  ASSERT_EQ(caught.entries.size(), 3u);
+  EXPECT_EQ(ReadFile(Path("seen.txt")).substr(0, 12), "1||#0||#1||#");
+  ASSERT_EQ(caught.entries.size(), 4u);
   const testsupport::JournalEntry& import = caught.entries[0];
   EXPECT_EQ(import["PRIORITY"], "4");  // lines were rejected
   EXPECT_EQ(import["SYSLOG_IDENTIFIER"], "lindavox-prepaid");
@@ -657,12 +715,15 @@ TEST_F(CliTest, TheJournalGetsPrioritiesAndFieldsToFilterOn) {
   EXPECT_NE(import["MESSAGE"].find("rejected 1 (see " + Path("PREPAID.REJ") + ")"),
             std::string::npos)
       << import["MESSAGE"];
-  const testsupport::JournalEntry& topup = caught.entries[1];
+  const testsupport::JournalEntry& rejected = caught.entries[1];  // the import's exit 1
+  EXPECT_EQ(rejected["PRIORITY"], "3");
+  EXPECT_EQ(rejected["MESSAGE"], "1 line was not applied, see " + Path("PREPAID.REJ"));
+  const testsupport::JournalEntry& topup = caught.entries[2];
   EXPECT_EQ(topup["PRIORITY"], "6");
   EXPECT_EQ(topup["MESSAGE"], "card 00042: 10 units added, balance now 165");
   EXPECT_EQ(topup["LINDAVOX_CARD"], "42");
   EXPECT_EQ(topup["LINDAVOX_BALANCE"], "165");
-  const testsupport::JournalEntry& missing = caught.entries[2];
+  const testsupport::JournalEntry& missing = caught.entries[3];
   EXPECT_EQ(missing["PRIORITY"], "3");
   EXPECT_EQ(missing["MESSAGE"], "card 04711 does not exist");
   EXPECT_EQ(missing["LINDAVOX_CARD"], "4711");

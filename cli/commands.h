@@ -29,7 +29,9 @@ int ApplyOrder(Session& session, char command, int32_t card, int32_t amount,
 int Decode(Session& session, std::string code);
 
 // Whole files (file_commands.cpp).
-int Import(Session& session, Format format);
+// With `dryRun` the import reads and decides everything and says what it would do, writing
+// nothing.
+int Import(Session& session, Format format, bool dryRun);
 int Export(Session& session, Format format);
 // `dryRun`: counts what a compaction would keep and drop, and changes nothing.
 int Reorganize(Session& session, bool dryRun);

@@ -1,24 +1,82 @@
 // The commands on whole files: the import of card orders, the report, the compaction.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "platform/file_io.h"
 #include "platform/share.h"
-#include "store/card_reader.h"
 #include "store/import.h"
 #include "store/reorganize.h"
 #include "store/report.h"
+#include "util/file_open_internal.h"
 
 namespace cli {
 namespace {
 
-// Whole lines of text without their line end (a marker line keeps its own in the report).
-std::string Line(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+// Why the import did not touch an order file that may still be written.
+std::string StillWritten(const std::string& orders, store::OrderFileWriter writer) {
+  const std::string stays = "; it was not imported and stays as it is";
+  if (writer == store::OrderFileWriter::kWriting) {
+    return orders + " is still open for writing by another program" + stays +
+           " (write order files under another name and rename them to PREPAID.INC)";
+  }
+  return "cannot tell whether another program still writes " + orders +
+         ": its owner runs programs whose open files this user may not see" + stays +
+         " (import as root, as the file's owner, or with the capability CAP_LEASE)";
+}
+
+// The first `most` non-blank lines of `text`, each cut to 120 bytes.
+std::vector<std::string> FirstLines(const std::string& text, size_t most) {
+  std::vector<std::string> lines;
+  size_t start = text.find_first_not_of("\r\n");
+  while (start != std::string::npos && lines.size() < most) {
+    const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+    lines.push_back(text.substr(start, std::min<size_t>(end - start, 120)));
+    start = text.find_first_not_of("\r\n", end);
+  }
+  return lines;
+}
+
+constexpr size_t kRejectedLinesShown = 5;
+
+// The lines an import rejects, as a dry run shows them: the reason, then the first few lines.
+std::string RejectionsText(const std::vector<store::RejectedLines>& rejections) {
+  std::string text;
+  for (const store::RejectedLines& rejection : rejections) {
+    text += "  " + rejection.reason + ":\n";
+    const std::vector<std::string> shown = FirstLines(rejection.text, kRejectedLinesShown);
+    for (const std::string& line : shown) text += "    " + line + '\n';
+    if (rejection.lines > static_cast<int64_t>(shown.size())) {
+      text += "    ... " + std::to_string(rejection.lines) + " lines in all\n";
+    }
+  }
   return text;
+}
+
+nlohmann::ordered_json RejectionsJson(const std::vector<store::RejectedLines>& rejections) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const store::RejectedLines& rejection : rejections) {
+    list.push_back({{"reason", rejection.reason},
+                    {"lines", rejection.lines},
+                    {"first_lines", FirstLines(rejection.text, kRejectedLinesShown)}});
+  }
+  return list;
+}
+
+const char* WriterName(store::OrderFileWriter writer) {
+  switch (writer) {
+    case store::OrderFileWriter::kNone:
+      return "no";
+    case store::OrderFileWriter::kWriting:
+      return "yes";
+    default:
+      return "unknown";
+  }
 }
 
 nlohmann::ordered_json TextOrNull(const std::string& text) {
@@ -29,34 +87,57 @@ std::string Plural(int64_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// What went wrong with the lines of an import that ran through (exit 1), empty when nothing.
+std::string ImportProblems(const store::ImportReport& import, const std::string& rejects,
+                           bool dryRun) {
+  std::string problems;
+  if (import.rejected > 0) {
+    const char* were = import.rejected == 1 ? " was" : " were";
+    problems = Plural(import.rejected, "line", "lines") +
+               (dryRun ? " would not be applied and would go to "
+                       : std::string(were) + " not applied, see ") +
+               rejects;
+  }
+  if (!import.repeatedMarker.empty()) {
+    problems += (problems.empty() ? "" : "; ") + std::string("batch ") + import.repeatedMarker +
+                " was imported before, the rest of its order file " +
+                (dryRun ? "would be" : "was") + " dropped";
+  }
+  return problems;
+}
+
 // The import's report; `orders` is the order file's path.
-Report ImportReport(Session& session, const std::string& orders,
-                    const store::ImportReport& import) {
+Report ImportReport(Session& session, const std::string& orders, const store::ImportReport& import,
+                    bool dryRun) {
   const std::string rejects = session.ExchangePath("PREPAID.REJ");
-  const std::string repeated = Line(import.repeatedMarker);
+  const std::string& repeated = import.repeatedMarker;
   Report report;
-  report.text = "applied:  " + std::to_string(import.applied) + " order lines\n" +
-                "skipped:  " + std::to_string(import.skipped) +
-                " order lines that change nothing\n" +
-                "rejected: " + std::to_string(import.rejected) + " lines";
-  if (import.rejected > 0) report.text += ", see " + rejects;
+  if (dryRun) report.text = "dry run: nothing was changed; the import would do this\n";
+  if (import.resumed) report.text += "resumed:  the interrupted import of this order file\n";
+  report.text += "applied:  " + std::to_string(import.applied) + " order lines\n" +
+                 "skipped:  " + std::to_string(import.skipped) +
+                 " order lines that change nothing\n" +
+                 "rejected: " + std::to_string(import.rejected) + " lines";
+  if (import.rejected > 0) report.text += (dryRun ? ", to " : ", see ") + rejects;
   report.text += "\nmarkers:  " + std::to_string(import.markersRecorded) + " recorded\n";
+  if (dryRun) report.text += RejectionsText(import.rejections);
   const std::string repeatedText =
       "batch " + repeated + " was imported before; the import ended there and dropped the rest " +
       "of the file";
   if (!repeated.empty()) report.text += "repeated: " + repeatedText + "\n";
 
-  std::vector<std::string> batches;
-  for (const std::string& marker : import.markers) batches.push_back(Line(marker));
   report.json = {{"order_file", orders},
                  {"found", true},
+                 {"still_written", WriterName(import.writer)},
+                 {"resumed", import.resumed},
                  {"applied", import.applied},
                  {"skipped", import.skipped},
                  {"rejected", import.rejected},
                  {"reject_file",
                   import.rejected > 0 ? nlohmann::ordered_json(rejects) : nlohmann::ordered_json()},
+                 {"rejections", RejectionsJson(import.rejections)},
                  {"markers_recorded", import.markersRecorded},
-                 {"batches", batches},
+                 {"batches", import.markers},
                  {"repeated_batch", TextOrNull(repeated)},
                  {"stopped", import.stopped}};
 
@@ -65,48 +146,66 @@ Report ImportReport(Session& session, const std::string& orders,
       ", skipped " + std::to_string(import.skipped) + ", rejected " +
       std::to_string(import.rejected) + (import.rejected > 0 ? " (see " + rejects + ")" : "") +
       ", recorded " + Plural(import.markersRecorded, "batch marker", "batch markers");
+  if (import.resumed) report.summary += ", after the interrupted import of this order file";
   report.fields = {Field("LINDAVOX_APPLIED", import.applied),
                    Field("LINDAVOX_SKIPPED", import.skipped),
                    Field("LINDAVOX_REJECTED", import.rejected),
                    Field("LINDAVOX_MARKERS", import.markersRecorded)};
-  for (const std::string& batch : batches) report.fields.push_back({"LINDAVOX_BATCH", batch});
-  if (import.rejected > 0) {
-    report.warnings.push_back(Plural(import.rejected, "line", "lines") + " rejected, see " +
-                              rejects);
-  }
+  if (import.resumed) report.fields.push_back({"LINDAVOX_RESUMED", "1"});
+  for (const std::string& batch : import.markers)
+    report.fields.push_back({"LINDAVOX_BATCH", batch});
   if (!repeated.empty()) {
-    report.warnings.push_back(repeatedText);
     report.summary += "; " + repeatedText;
     report.fields.push_back({"LINDAVOX_REPEATED_BATCH", repeated});
   }
-  if (!report.warnings.empty()) report.priority = platform::Priority::kWarning;
+  // The rejections and a repeated batch are said as the import's error too (exit 1), so --quiet
+  // needs no warnings of its own here.
+  if (import.rejected > 0 || !repeated.empty()) report.priority = platform::Priority::kWarning;
+  if (dryRun) MarkDryRun(&report);
   return report;
 }
 
 }  // namespace
 
-int Import(Session& session, Format format) {
+int Import(Session& session, Format format, bool dryRun) {
   const std::string orders = session.ExchangePath("PREPAID.INC");
   if (!platform::IsRegularFile(orders)) {
+    // Something else is there (a folder, a pipe, a link not followed): the open tells what.
     struct stat st;
-    if (::stat(orders.c_str(), &st) == 0)
-      return session.FileError(orders, platform::kNotRegularFile);
+    if (::lstat(orders.c_str(), &st) == 0) {
+      platform::SharedFile file;
+      const int error = util::OpenAsFopen(orders, "rb", false, &file);
+      if (error != ENOENT) {
+        return session.FileError(orders, error != 0 ? error : platform::kNotRegularFile);
+      }
+    }
     // Run every few minutes, an import mostly finds nothing: said only when asked for.
     if (format == Format::kJson || session.settings().verbose) {
       Report report;
       report.summary = "nothing to import: there is no " + orders;
       report.text = report.summary + '\n';
       report.json = {{"order_file", orders}, {"found", false}};
+      if (dryRun) MarkDryRun(&report);
       session.Present(report, format);
     }
     return kExitOk;
   }
   store::ImportReport import;
   const int32_t result = store::Include(session.exchangeDir().c_str(), session.dataDir().c_str(),
-                                        util::SplitGeneration::kCurrent, &import);
+                                        util::SplitGeneration::kCurrent, &import, {dryRun});
+  if (import.writer != store::OrderFileWriter::kNone) {
+    if (format == Format::kJson)
+      session.Present(ImportReport(session, orders, import, dryRun), format);
+    return session.Fail(kExitFileError, StillWritten(orders, import.writer),
+                        {{"LINDAVOX_FILE", orders}});
+  }
   if (!import.failedPath.empty()) return session.FileError(import.failedPath, import.error);
-  session.Present(ImportReport(session, orders, import), format);
-  if (result == 1) return kExitOk;
+  session.Present(ImportReport(session, orders, import, dryRun), format);
+  if (result == 1) {
+    const std::string problems =
+        ImportProblems(import, session.ExchangePath("PREPAID.REJ"), dryRun);
+    return problems.empty() ? kExitOk : session.Fail(kExitNotSo, problems);
+  }
   if (import.stopped) {
     return session.Fail(kExitFileError,
                         "the import stopped: " + Reason(orders, import.error) + "; " + orders +
@@ -141,12 +240,12 @@ int Export(Session& session, Format format) {
   if (result == 1) return kExitOk;
   if (counts.inPlace) {
     return session.Fail(kExitFileError, "cannot remove " + counts.failedPath + ": " +
-                                            Reason(counts.failedPath, counts.error) +
+                                            session.Why(counts.failedPath, counts.error) +
                                             "; its batch markers appear again in the next report");
   }
   return session.Fail(kExitFileError, "the report was not made: cannot use " + counts.failedPath +
-                                          ": " + Reason(counts.failedPath, counts.error) + "; " +
-                                          path +
+                                          ": " + session.Why(counts.failedPath, counts.error) +
+                                          "; " + path +
                                           " and PREPAID.TRR are as they were, export again later");
 }
 
@@ -154,18 +253,7 @@ int Reorganize(Session& session, bool dryRun) {
   if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
   const std::string cards = session.DataPath("PREPAID.DAT");
   store::ReorganizeReport counts;
-  int64_t trailing = 0;
-  if (dryRun) {
-    store::CardReader reader;
-    if (const int error = reader.Open(session.dataDir().c_str()); error != 0) {
-      return session.FileError(cards, error);
-    }
-    PrepaidCard card;
-    int64_t index = 0;
-    while (reader.Next(&card, &index)) ++(card.balance != 0 ? counts.kept : counts.dropped);
-    if (reader.error() != 0) return session.FileError(cards, reader.error());
-    trailing = reader.trailingBytes();
-  } else if (store::Reorganize(session.dataDir().c_str(), &counts) != 1) {
+  if (store::Reorganize(session.dataDir().c_str(), &counts, {dryRun}) != 1) {
     if (counts.error == platform::kSharingViolation && counts.failedPath == cards) {
       return session.Fail(kExitFileError,
                           cards +
@@ -175,19 +263,19 @@ int Reorganize(Session& session, bool dryRun) {
     }
     return session.Fail(kExitFileError, cards + " was not compacted and is as it was: cannot use " +
                                             counts.failedPath + ": " +
-                                            Reason(counts.failedPath, counts.error));
+                                            session.Why(counts.failedPath, counts.error));
   }
   Report report;
   report.summary = cards + (dryRun ? ": would keep " : ": kept ") + std::to_string(counts.kept) +
                    " cards with units, " + (dryRun ? "drop " : "dropped ") +
                    std::to_string(counts.dropped) + " without";
-  if (trailing > 0) {
-    report.summary += ", and the " + std::to_string(trailing) + " bytes after the last record";
+  if (counts.trailingBytes > 0) {
+    report.summary +=
+        ", and the " + std::to_string(counts.trailingBytes) + " bytes after the last record";
   }
-  if (dryRun) report.summary += " (dry run: nothing changed)";
-  report.text = report.summary + '\n';
   report.fields = {Field("LINDAVOX_KEPT", counts.kept), Field("LINDAVOX_DROPPED", counts.dropped)};
-  if (dryRun) report.fields.push_back({"LINDAVOX_DRY_RUN", "1"});
+  if (dryRun) MarkDryRun(&report);
+  report.text = report.summary + '\n';
   session.Present(report);
   return kExitOk;
 }

@@ -45,7 +45,8 @@ _lindavox_prepaid() {
     set) words="--balance --phone --dry-run" ;;
     topup) words="--create --dry-run" ;;
     lock | unlock | empty | reorganize) words="--dry-run" ;;
-    import | export | stats | check) words="--format" ;;
+    import) words="--format --dry-run" ;;
+    export | stats | check) words="--format" ;;
     list) words="--locked --empty --format" ;;
     init) words="--group" ;;
     *) words="" ;;

@@ -10,6 +10,7 @@
 #include "platform/file_error.h"
 #include "platform/file_io.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 #include "util/file_open_internal.h"
 
 namespace cli {
@@ -32,6 +33,15 @@ int FolderError(const std::string& dir) {
 // of a damaged PREPAID.BIN) pads no further.
 constexpr int kWidestCardNumber = 10;
 
+// Why the rules for shared folders refused a file.
+std::string RefusalText(const platform::Refusal& refusal) {
+  if (refusal.error == platform::kFileInTheWay) {
+    return "left by an earlier run, but not ours to remove (a link or another user's file); "
+           "nothing was changed, remove it and run again";
+  }
+  return Reason(refusal.path, refusal.error);
+}
+
 }  // namespace
 
 std::string Reason(const std::string& path, int error) {
@@ -44,6 +54,12 @@ std::string Reason(const std::string& path, int error) {
 
 platform::JournalField Field(const char* name, int64_t value) {
   return {name, std::to_string(value)};
+}
+
+void MarkDryRun(Report* report) {
+  report->summary += " (dry run: nothing changed)";
+  report->fields.push_back({"LINDAVOX_DRY_RUN", "1"});
+  if (report->json.is_object()) report->json["dry_run"] = true;
 }
 
 void Session::SetDirectoriesUnchecked(const std::string& data, const std::string& exchange) {
@@ -87,8 +103,26 @@ int Session::ProbeCardFile() {
 }
 
 int Session::FileError(const std::string& path, int error) {
-  return Fail(kExitFileError, "cannot use " + path + ": " + Reason(path, error),
+  return Fail(kExitFileError, "cannot use " + path + ": " + Why(path, error),
               {{"LINDAVOX_FILE", path}, Field("ERRNO", error)});
+}
+
+std::string Session::Why(const std::string& path, int error) {
+  named_ = path;
+  const std::optional<platform::Refusal>& refusal = Refusal();
+  return refusal && refusal->path == path ? RefusalText(*refusal) : Reason(path, error);
+}
+
+void Session::SayRefusal() {
+  const std::optional<platform::Refusal>& refusal = Refusal();
+  if (!refusal || refusal->path == named_) return;
+  Fail(kExitFileError, refusal->path + ": " + RefusalText(*refusal),
+       {{"LINDAVOX_FILE", refusal->path}, Field("ERRNO", refusal->error)});
+}
+
+const std::optional<platform::Refusal>& Session::Refusal() {
+  if (std::optional<platform::Refusal> latest = platform::TakeRefusal()) refusal_ = latest;
+  return refusal_;
 }
 
 int Session::Fail(int code, const std::string& message,

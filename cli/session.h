@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/journal.h"
+#include "platform/shared_folder.h"
 #include "store/prepaid.h"
 
 namespace cli {
@@ -84,6 +85,14 @@ class Session {
 
   // Says "cannot use PATH: REASON" and returns kExitFileError.
   int FileError(const std::string& path, int error);
+  // Why `path` could not be used: in the words of the rules for shared folders when they
+  // refused it during the command, else Reason(path, error). The file counts as named, so
+  // SayRefusal does not name it again.
+  std::string Why(const std::string& path, int error);
+  // Says which file the rules for shared folders refused during the command, and why
+  // (platform::TakeRefusal), unless FileError or Why named it already; also after a command
+  // that went on without that file (a batch marker list left for the next report).
+  void SayRefusal();
   // Says `message` as an error (on the error stream, prefixed with the program's name, or in
   // the journal) and returns `code`. `fields` go into the journal entry.
   int Fail(int code, const std::string& message,
@@ -100,8 +109,12 @@ class Session {
   // delivered.
   bool Log(platform::Priority priority, const std::string& message,
            std::vector<platform::JournalField> fields);
+  // The latest refusal under the rules for shared folders since the command began.
+  const std::optional<platform::Refusal>& Refusal();
 
   std::string dataDir_, exchangeDir_;
+  std::string named_;                         // the file FileError or Why named last
+  std::optional<platform::Refusal> refusal_;  // the latest refusal of the command
   std::optional<PrepaidConfig> config_;
   Settings settings_;
   std::string command_;
@@ -113,6 +126,10 @@ std::string Reason(const std::string& path, int error);
 
 // A journal field of a number.
 platform::JournalField Field(const char* name, int64_t value);
+
+// Marks the report of a dry run as such: in its journal entry (message and LINDAVOX_DRY_RUN) and
+// its JSON ("dry_run"). The text for people says it in each command's own words.
+void MarkDryRun(Report* report);
 
 }  // namespace cli
 

@@ -1,8 +1,10 @@
 // The commands that read the whole card file: list, stats and check. Each reads PREPAID.DAT
-// once from start to end, a block of records at a time. list keeps nothing of the cards; stats
-// and check keep every card's number and position (16 bytes a card) to find duplicate card
-// numbers.
+// from start to end, a block of records at a time, stepping over holes (store/card_reader.h).
+// list keeps nothing of the cards; stats and check keep each distinct card number (CardNumbers)
+// to find duplicate ones, and check reads the file a second time for the positions of those.
 #include <algorithm>
+#include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,29 +37,103 @@ int ReadCards(Session& session, store::CardReader* reader, const Visit& visit) {
   return reader->error() != 0 ? session.FileError(path, reader->error()) : kExitOk;
 }
 
-// Card numbers with more than one record, each with the positions of its records in file
-// order: the first one is the one every lookup and order uses.
-class Duplicates {
+// The card numbers met more than once, with memory that follows the number of distinct card
+// numbers, not of records (a card file of gigabytes may hold one card many times): numbers are
+// gathered in a batch, and each full batch is sorted and merged into the sorted list of
+// numbers seen so far, in place; a number met again goes to the sorted list of duplicated ones.
+// About 10 bytes a distinct card number at the peak.
+class CardNumbers {
  public:
-  void Add(int32_t card, int64_t index) { records_.emplace_back(card, index); }
+  void Add(int32_t card) {
+    batch_.push_back(card);
+    if (batch_.size() >= std::max(kMinBatch, seen_.size() / 2)) Merge();
+  }
+  // The card numbers with more than one record, sorted.
+  const std::vector<int32_t>& Duplicated() {
+    Merge();
+    return duplicated_;
+  }
+  // The records beyond the first of each card number.
+  int64_t ExtraRecords() {
+    Merge();
+    return extra_;
+  }
 
+ private:
+  static constexpr size_t kMinBatch = size_t{1} << 16;
+
+  void Merge() {
+    if (batch_.empty()) return;
+    std::sort(batch_.begin(), batch_.end());
+    std::vector<int32_t> again;
+    for (size_t i = 1; i < batch_.size(); ++i) {
+      if (batch_[i] == batch_[i - 1]) again.push_back(batch_[i]);
+    }
+    extra_ += static_cast<int64_t>(again.size());
+    batch_.erase(std::unique(batch_.begin(), batch_.end()), batch_.end());
+    // Numbers seen in earlier batches leave this one: each is one more record of its card.
+    const auto known = std::remove_if(batch_.begin(), batch_.end(), [&](int32_t card) {
+      if (!std::binary_search(seen_.begin(), seen_.end(), card)) return false;
+      again.push_back(card);
+      ++extra_;
+      return true;
+    });
+    batch_.erase(known, batch_.end());
+    // The rest are new: merged from the back, into the room at the end of the seen ones.
+    size_t from = seen_.size();
+    seen_.resize(seen_.size() + batch_.size());
+    for (size_t to = seen_.size(), b = batch_.size(); b > 0;) {
+      seen_[--to] = from > 0 && seen_[from - 1] > batch_[b - 1] ? seen_[--from] : batch_[--b];
+    }
+    batch_.clear();
+    std::sort(again.begin(), again.end());
+    std::vector<int32_t> merged;
+    merged.reserve(duplicated_.size() + again.size());
+    std::set_union(duplicated_.begin(), duplicated_.end(), again.begin(), again.end(),
+                   std::back_inserter(merged));
+    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+    duplicated_.swap(merged);
+  }
+
+  std::vector<int32_t> seen_, batch_, duplicated_;
+  int64_t extra_ = 0;
+};
+
+// The positions of the records of duplicated card numbers, from a second pass over the file:
+// the first few of each, and how many there are.
+class DuplicatePositions {
+ public:
+  static constexpr size_t kShown = 5;
+
+  explicit DuplicatePositions(std::vector<int32_t> cards)
+      : cards_(std::move(cards)), counts_(cards_.size()), positions_(cards_.size() * kShown) {}
+
+  void Add(int32_t card, int64_t index) {
+    const auto it = std::lower_bound(cards_.begin(), cards_.end(), card);
+    if (it == cards_.end() || *it != card) return;
+    const size_t slot = static_cast<size_t>(it - cards_.begin());
+    if (counts_[slot] < static_cast<int64_t>(kShown)) {
+      positions_[slot * kShown + static_cast<size_t>(counts_[slot])] = index;
+    }
+    ++counts_[slot];
+  }
+  // Calls report(card, first positions, number of records) for each card met more than once
+  // in this pass, by card number.
   template <typename Report>
-  void ForEach(const Report& report) {
-    std::sort(records_.begin(), records_.end());
-    for (size_t i = 0; i < records_.size();) {
-      size_t end = i + 1;
-      while (end < records_.size() && records_[end].first == records_[i].first) ++end;
-      if (end - i > 1) {
-        std::vector<int64_t> positions;
-        for (size_t k = i; k < end; ++k) positions.push_back(records_[k].second);
-        report(records_[i].first, positions);
-      }
-      i = end;
+  void ForEach(const Report& report) const {
+    for (size_t slot = 0; slot < cards_.size(); ++slot) {
+      if (counts_[slot] < 2) continue;
+      const size_t shown = std::min<size_t>(kShown, static_cast<size_t>(counts_[slot]));
+      const auto first = positions_.begin() + static_cast<ptrdiff_t>(slot * kShown);
+      report(cards_[slot], std::vector<int64_t>(first, first + static_cast<ptrdiff_t>(shown)),
+             counts_[slot]);
     }
   }
 
  private:
-  std::vector<std::pair<int32_t, int64_t>> records_;
+  std::vector<int32_t> cards_;
+  std::vector<int64_t> counts_;
+  std::vector<int64_t> positions_;
 };
 
 // Something check found: in which file, at which record or card, and what.
@@ -95,10 +171,13 @@ struct Problem {
   }
 };
 
-std::string Positions(const std::vector<int64_t>& positions) {
+std::string Positions(const std::vector<int64_t>& positions, int64_t count) {
   std::string text;
   for (const int64_t position : positions) {
     text += (text.empty() ? "" : ", ") + std::to_string(position);
+  }
+  if (count > static_cast<int64_t>(positions.size())) {
+    text += " and " + std::to_string(count - static_cast<int64_t>(positions.size())) + " more";
   }
   return text;
 }
@@ -175,20 +254,17 @@ int List(Session& session, bool lockedOnly, bool emptyOnly, Format format) {
 int Stats(Session& session, Format format) {
   store::CardReader reader;
   int64_t cards = 0, units = 0, locked = 0, empty = 0;
-  Duplicates duplicates;
-  const int code = ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t index) {
+  CardNumbers numbers;
+  const int code = ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t) {
     ++cards;
     units += card.balance;
     locked += Locked(card) ? 1 : 0;
     empty += card.balance == 0 ? 1 : 0;
-    duplicates.Add(card.cardNumber, index);
+    numbers.Add(card.cardNumber);
   });
   if (code != kExitOk) return code;
-  int64_t duplicated = 0, extra = 0;
-  duplicates.ForEach([&](int32_t, const std::vector<int64_t>& positions) {
-    ++duplicated;
-    extra += static_cast<int64_t>(positions.size()) - 1;
-  });
+  const int64_t extra = numbers.ExtraRecords();
+  const auto duplicated = static_cast<int64_t>(numbers.Duplicated().size());
   // The survey is data asked for: said whatever --quiet or the journal.
   if (format == Format::kJson) {
     const nlohmann::ordered_json json = {{"cards", cards},
@@ -196,6 +272,7 @@ int Stats(Session& session, Format format) {
                                          {"locked", locked},
                                          {"empty", empty},
                                          {"trailing_bytes", reader.trailingBytes()},
+                                         {"hole_records", reader.holeRecords()},
                                          {"duplicate_cards", duplicated},
                                          {"extra_records", extra}};
     session.out << json.dump(2) << '\n';
@@ -205,8 +282,12 @@ int Stats(Session& session, Format format) {
               << "total units:     " << units << '\n'
               << "locked:          " << locked << '\n'
               << "empty:           " << empty << '\n'
-              << "trailing bytes:  " << reader.trailingBytes() << '\n'
-              << "duplicate cards: " << duplicated;
+              << "trailing bytes:  " << reader.trailingBytes() << '\n';
+  if (reader.holeRecords() > 0) {
+    session.out << "never written:   room for " << reader.holeRecords()
+                << " records in holes of the file (no cards)\n";
+  }
+  session.out << "duplicate cards: " << duplicated;
   if (extra > 0) session.out << " (" << extra << " records more than cards)";
   session.out << '\n';
   return kExitOk;
@@ -216,13 +297,13 @@ int Check(Session& session, Format format) {
   store::CardReader reader;
   int64_t records = 0;
   int32_t highest = -1;
-  Duplicates duplicates;
+  CardNumbers numbers;
   std::vector<Problem> problems;
   const std::string path = session.DataPath("PREPAID.DAT");
   const int code = ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t index) {
     ++records;
     highest = std::max(highest, card.cardNumber);
-    duplicates.Add(card.cardNumber, index);
+    numbers.Add(card.cardNumber);
     const auto problem = [&](const std::string& text) {
       problems.push_back({path, text, index, card.cardNumber});
     };
@@ -243,12 +324,24 @@ int Check(Session& session, Format format) {
         {path, "its length is no multiple of 32: " + std::to_string(reader.trailingBytes()) +
                    " bytes after the last whole record are ignored"});
   }
-  duplicates.ForEach([&](int32_t card, const std::vector<int64_t>& positions) {
-    problems.push_back({path,
-                        "has records " + Positions(positions) + "; record " +
-                            std::to_string(positions.front()) + " wins",
-                        std::nullopt, card});
-  });
+  if (!numbers.Duplicated().empty()) {
+    // Where the records of the duplicated numbers are: a second pass, which keeps only those.
+    DuplicatePositions duplicates(numbers.Duplicated());
+    store::CardReader again;
+    if (const int second = ReadCards(session, &again,
+                                     [&](const PrepaidCard& card, int64_t index) {
+                                       duplicates.Add(card.cardNumber, index);
+                                     });
+        second != kExitOk) {
+      return second;
+    }
+    duplicates.ForEach([&](int32_t card, const std::vector<int64_t>& positions, int64_t count) {
+      problems.push_back({path,
+                          "has records " + Positions(positions, count) + "; record " +
+                              std::to_string(positions.front()) + " wins",
+                          std::nullopt, card});
+    });
+  }
   for (Problem& problem : CodeFileProblems(session, highest)) problems.push_back(problem);
 
   const auto count = static_cast<int64_t>(problems.size());

@@ -3,7 +3,8 @@
 # checks them with lintian (no errors allowed), looks at what they hold and what they depend on,
 # unpacks them into a temporary root and runs the unpacked programs from there: the command line
 # on a demo card store, the balance query under a private X server, and a C program built
-# against the unpacked headers and libvantor.
+# against the unpacked headers and libvantor. The system data directory, set up as the postinst
+# does, keeps its program links out of a member's reach.
 set -u
 build=$1
 make_demo=$2
@@ -53,10 +54,8 @@ done
 for program in vantor quillet; do
   [ "$(readlink "$root/var/lib/lindavox/$program")" = "/usr/libexec/lindavox/$program" ] ||
     fail "/var/lib/lindavox/$program is no link to the installed program"
-  grep -q "^Exec=/var/lib/lindavox/$program\$" "$root/usr/share/applications/lindavox-$program.desktop" ||
-    fail "the menu entry of $program does not start it in /var/lib/lindavox"
-  grep -q "exec /var/lib/lindavox/$program " "$root/usr/bin/$program" ||
-    fail "/usr/bin/$program does not start it in /var/lib/lindavox"
+  grep -q "^Exec=/usr/bin/$program\$" "$root/usr/share/applications/lindavox-$program.desktop" ||
+    fail "the menu entry of $program does not start /usr/bin/$program"
 done
 for library in vantor quillet; do
   soname=$(objdump -p "$libdir/lib$library.so.1" | awk '$1 == "SONAME" { print $2 }')
@@ -92,17 +91,55 @@ case "$out" in *000042*) ;; *) fail "lindavox-prepaid shows: $out" ;; esac
 "$root/usr/bin/lindavox-prepaid" -d "$work/data" check >/dev/null
 [ $? -le 1 ] || fail "the unpacked lindavox-prepaid cannot check the demo card store"
 
-# The unpacked balance query, started from a folder of links as the menu starts it.
-ln -s "$root/usr/libexec/lindavox/quillet" "$work/data/quillet"
+# The system data directory as the postinst leaves it (its statoverride's mode, the group
+# lindavox played by a spare group), and a member of that group who is not root: the member
+# makes and changes files there, but can neither replace nor remove the program links that
+# root owns.
+dpkg-deb -e "$runtime" "$work/control" || fail "cannot unpack the control files"
+mode=$(sed -n 's/.*--add root lindavox \([0-7]*\) .*/\1/p' "$work/control/postinst")
+[ -n "$mode" ] || fail "the postinst sets no mode of the data directory"
+member=61234
+while getent passwd "$member" >/dev/null || getent group "$member" >/dev/null; do
+  member=$((member + 1))
+done
+as_member() { setpriv --reuid="$member" --regid="$member" --clear-groups "$@"; }
+data_dir="$root/var/lib/lindavox"
+chmod 755 "$work" && chgrp "$member" "$data_dir" && chmod "$mode" "$data_dir" ||
+  fail "cannot set up the data directory as the postinst does"
+as_member sh -c "echo 'A,42,5' >'$data_dir/PREPAID.INC' && rm '$data_dir/PREPAID.INC'" ||
+  fail "a member cannot make and remove files in the data directory (mode $mode)"
+for link in vantor quillet english.LX; do
+  target=$(readlink "$data_dir/$link")
+  as_member ln -sfn /bin/sh "$data_dir/$link" 2>/dev/null
+  as_member rm -f "$data_dir/$link" 2>/dev/null
+  as_member mv -f "$data_dir/$link" "$data_dir/moved" 2>/dev/null
+  [ "$(readlink "$data_dir/$link")" = "$target" ] && [ ! -e "$data_dir/moved" ] ||
+    fail "a member replaced or removed the link $link of the data directory (mode $mode)"
+done
+
+# /usr/bin/quillet, which the menu entry starts, runs the installed program on its data
+# directory, whatever a member put there under the program's name: here the starter pointed at
+# the unpacked program and at the demo card store, where a member put a program of his own.
+sed -e "s|/usr/libexec/|$root/usr/libexec/|g" -e "s|/var/lib/lindavox/|$work/data/|g" \
+  "$root/usr/bin/quillet" >"$work/start-quillet"
+printf '#!/bin/sh\ntouch "%s"\n' "$work/planted-ran" >"$work/data/quillet"
+chmod +x "$work/start-quillet" "$work/data/quillet"
 LINDAVOX_CONFIG_DIR="$work/config" "$xvfb" sh -c '
+  . "$2"
+  fail() {
+    echo "package_test: $*" >&2
+    kill "$pid" 2>/dev/null
+    exit 1
+  }
   "$1" &
   pid=$!
-  window=$(timeout 30 xdotool search --sync --onlyvisible --name "^Prepaid Guthabenabfrage\$" | head -n 1)
-  if [ -z "$window" ]; then
-    kill "$pid"
-    exit 1
-  fi
-  xdotool windowactivate --sync "$window" key alt+F4
+  x_window "Prepaid Guthabenabfrage"
+  x_activate "$window"
+  xdotool key alt+F4
+  ended() { ! kill -0 "$pid" 2>/dev/null; }
+  x_until "quillet to end after Alt+F4" ended
   wait "$pid"
-' start "$work/data/quillet" || fail "the unpacked quillet does not start and close under Xvfb"
+' start "$work/start-quillet" "$(dirname "$xvfb")/x_wait.sh" ||
+  fail "the unpacked quillet does not start and close under Xvfb"
+[ ! -e "$work/planted-ran" ] || fail "/usr/bin/quillet started the program in the data directory"
 echo "packages: $(basename "$runtime") $(basename "$dev")"

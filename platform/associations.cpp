@@ -1,10 +1,13 @@
 #include "platform/associations.h"
 
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
+#include <unistd.h>
 
 #include <memory>
 
 #include "platform/file_io.h"
+#include "platform/path.h"
 
 namespace platform {
 namespace {
@@ -39,13 +42,36 @@ std::string AssociatedProgram(const std::string& path) {
   return program ? std::string(program.get()) : std::string();
 }
 
+namespace {
+
+// Runs in the started program's process, between fork and exec: only async-signal-safe calls.
+void ChangeIntoFolder(gpointer folder) {
+  if (::chdir(static_cast<const char*>(folder)) != 0) _exit(127);
+}
+
+}  // namespace
+
 bool OpenWithAssociation(const std::string& path) {
   const AppInfo application = DefaultApplication(path);
   if (!application) return false;
   const FileObject file(g_file_new_for_path(path.c_str()));
-  GList files{file.get(), nullptr, nullptr};
+  const GText uri(g_file_get_uri(file.get()));
+  GList uris{uri.get(), nullptr, nullptr};
   GError* error = nullptr;
-  const bool started = g_app_info_launch(application.get(), &files, nullptr, &error);
+  bool started;
+  if (G_IS_DESKTOP_APP_INFO(application.get())) {
+    // The document's folder, unless the application's entry names a folder of its own (Path).
+    // GIO closes every descriptor but standard input, output and error in the child.
+    auto* desktop = G_DESKTOP_APP_INFO(application.get());
+    std::string folder = DirectoryOf(path);
+    if (folder.empty()) folder = ".";
+    const bool ownFolder = g_desktop_app_info_has_key(desktop, "Path");
+    started = g_desktop_app_info_launch_uris_as_manager(
+        desktop, &uris, nullptr, G_SPAWN_SEARCH_PATH, ownFolder ? nullptr : ChangeIntoFolder,
+        folder.data(), nullptr, nullptr, &error);
+  } else {
+    started = g_app_info_launch_uris(application.get(), &uris, nullptr, &error);
+  }
   g_clear_error(&error);
   return started;
 }

@@ -22,8 +22,9 @@ namespace platform {
 std::string AssociatedProgram(const std::string& path);
 
 // Opens the ordinary file `path` in the application that opens it by default, as that
-// application's .desktop entry says (its own arguments included). Returns true when the
-// application was started.
+// application's .desktop entry says (its own arguments included), in the file's folder (unless
+// the entry names a working folder of its own), with no descriptor of the caller but standard
+// input, output and error. Returns true when the application was started.
 bool OpenWithAssociation(const std::string& path);
 
 }  // namespace platform

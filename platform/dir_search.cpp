@@ -15,13 +15,24 @@ namespace platform {
 namespace {
 
 // The name pattern as it is matched: "*.*" means every name, and a trailing '.' is dropped
-// ("x." finds "x", "*." finds every name). "." and ".." are left alone, so they still name the
-// folder's own entries rather than turning into "" (nothing) and ".".
-std::string_view RewritePattern(std::string_view pattern) {
-  if (pattern == "." || pattern == "..") return pattern;
-  if (!pattern.empty() && pattern.back() == '.') pattern.remove_suffix(1);
-  if (pattern == "*.*") return "*";
-  return pattern;
+// ("x." finds "x"). What is left of a pattern that ended in '.' and holds no other dot takes
+// only names without a dot, as in the Windows search: "*." selects the names without an
+// extension, "a*." finds "abc" but not "abc.txt". "." and ".." are left alone, so they still
+// name the folder's own entries rather than turning into "" (nothing) and ".".
+struct NamePattern {
+  std::string text;
+  bool namesWithoutDot = false;
+};
+
+NamePattern RewritePattern(std::string_view pattern) {
+  if (pattern == "." || pattern == "..") return {std::string(pattern)};
+  bool trailingDot = false;
+  if (!pattern.empty() && pattern.back() == '.') {
+    pattern.remove_suffix(1);
+    trailingDot = true;
+  }
+  if (pattern == "*.*") return {"*"};
+  return {std::string(pattern), trailingDot && pattern.find('.') == std::string_view::npos};
 }
 
 // Greedy matching that remembers only the last '*': when a later literal fails, that '*'
@@ -49,6 +60,11 @@ bool MatchRewritten(std::string_view pattern, std::string_view name) {
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+bool Matches(const NamePattern& pattern, std::string_view name) {
+  if (pattern.namesWithoutDot && name.find('.') != std::string_view::npos) return false;
+  return MatchRewritten(pattern.text, name);
 }
 
 size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
@@ -99,15 +115,15 @@ bool IsLink(int dirFd, const dirent& raw) {
 }  // namespace
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
-  std::string_view rewritten = RewritePattern(pattern);
-  if (rewritten.empty()) return false;
-  return MatchRewritten(rewritten, name);
+  const NamePattern rewritten = RewritePattern(pattern);
+  if (rewritten.text.empty()) return false;
+  return Matches(rewritten, name);
 }
 
 // Exists only while a search is open; dropping it closes the folder.
 struct DirSearch::State {
   DirHandle folder;
-  std::string namePattern;  // the last component, already rewritten; never empty
+  NamePattern namePattern;  // the last component, already rewritten; never empty
   DirSearchOptions options;
 };
 
@@ -120,8 +136,8 @@ bool DirSearch::First(const std::string& pattern, DirSearchOptions options) {
   size_t separator = LastSeparator(pattern);
   std::string_view lastComponent = pattern;
   if (separator != std::string::npos) lastComponent.remove_prefix(separator + 1);
-  std::string namePattern(RewritePattern(lastComponent));
-  if (namePattern.empty()) return false;  // "" or a pattern that ends with a separator
+  NamePattern namePattern = RewritePattern(lastComponent);
+  if (namePattern.text.empty()) return false;  // "" or a pattern that ends with a separator
 
   std::string folder = FolderOf(pattern, separator);
   if (int fault = InjectedFault(FileOp::kOpen, folder)) {
@@ -141,7 +157,7 @@ bool DirSearch::Next() {
     std::string_view name = raw->d_name;
     if (!state_->options.includeHidden && name.front() == '.') continue;
     if (RuledOutByType(*raw, state_->options)) continue;
-    if (!MatchRewritten(state_->namePattern, name)) continue;
+    if (!Matches(state_->namePattern, name)) continue;
 
     // Follows symbolic links. A dangling link fails here and is left out, as is an entry that
     // was removed after readdir saw it.

@@ -4,9 +4,11 @@
 // The pattern is a path whose last component may hold wildcards; the folder part (up to the
 // last '/' or '\\', both read as '/') is searched, the current directory when there is none.
 // Before matching, a trailing '.' is dropped and "*.*" becomes "*" ("." and ".." stay as they
-// are). '*' matches zero or more characters, '?' exactly one. Names compare case-sensitively,
-// as the file system does. So "*", "*.*" and "*." match every name, "*.txt" matches "a.b.txt",
-// "*.htm" never matches "x.html", and a name without wildcards matches only itself.
+// are); a pattern that ended in '.' and holds no other dot then matches only names without a
+// dot. '*' matches zero or more characters, '?' exactly one. Names compare case-sensitively,
+// as the file system does. So "*" and "*.*" match every name, "*." the names without an
+// extension, "x." the name "x", "*.txt" matches "a.b.txt", "*.htm" never matches "x.html", and
+// a name without wildcards matches only itself.
 //
 // Names that begin with '.' are hidden files; "." and ".." are reported only when hidden files
 // and folders are both asked for. Symbolic links are followed: a link to a folder is a folder;

@@ -45,9 +45,14 @@ TEST(WildcardMatchTest, Rules) {
       {"a?c", "abbc", false},
       {"???", "ab", false},
       {"?rger", "\xE4rger", true},  // one Windows-1252 byte is one character
-      // A trailing dot is dropped, so "*." is "*" and "x." finds "x".
+      // A trailing dot is dropped: "x." finds "x", and "*." the names without an extension.
       {"*.", "readme", true},
-      {"*.", "a.txt", true},
+      {"*.", "a.txt", false},
+      {"*.", ".profile", false},
+      {"*.", "a.", false},
+      {"a*.", "abc", true},
+      {"a*.", "abc.txt", false},
+      {"*.txt.", "a.txt", true},
       {"readme.", "readme", true},
       {"readme.", "readme.", false},
       // "." and ".." name the folder's own entries.
@@ -152,11 +157,14 @@ TEST_F(DirSearchTest, EnumeratesEveryMatchingEntryOnce) {
     expected.push_back(name);
   }
   Touch("card.dat");
+  Touch("README");
   std::sort(expected.begin(), expected.end());
 
   EXPECT_EQ(Found(Here() + "*.txt"), expected);
   EXPECT_EQ(CountMatches(Here() + "*.txt"), 60);
-  EXPECT_EQ(CountMatches(Here() + "*"), 61);
+  EXPECT_EQ(CountMatches(Here() + "*"), 62);
+  EXPECT_EQ(CountMatches(Here() + "*.*"), 62);
+  EXPECT_EQ(Found(Here() + "*."), (NameList{"README"}));  // the names without an extension
   EXPECT_EQ(CountMatches(Here() + "card1?9.txt"), 6);
   EXPECT_TRUE(AnyMatch(Here() + "*.dat"));
   EXPECT_FALSE(AnyMatch(Here() + "*.htm"));

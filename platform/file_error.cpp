@@ -4,6 +4,7 @@
 
 #include "platform/file_io.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 
 namespace platform {
 
@@ -13,6 +14,8 @@ std::string FileErrorText(int error) {
       return "in use by another program that does not share it (try again later)";
     case kNotRegularFile:
       return "is not an ordinary file";
+    case kUntrustedLink:
+      return "a symbolic link that neither root nor the owner of its folder made, not followed";
     default:
       return std::strerror(error);
   }

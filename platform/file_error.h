@@ -9,7 +9,7 @@
 
 namespace platform {
 
-// The reason of a failed file operation of share.h or file_io.h.
+// The reason of a failed file operation of share.h, file_io.h or shared_folder.h.
 std::string FileErrorText(int error);
 
 }  // namespace platform

@@ -3,24 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/backoff.h"
 #include "platform/fault.h"
 
 namespace platform {
 namespace {
 
 int Errno() { return errno ? errno : EIO; }
-
-// open(2) that neither blocks on a pipe or device nor makes a terminal the controlling one.
-int OpenNonBlocking(const std::string& path, int flags, mode_t mode) {
-  const int all = flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  Backoff lease;
-  for (;;) {
-    const int fd = (flags & O_CREAT) ? ::open(path.c_str(), all, mode) : ::open(path.c_str(), all);
-    if (fd >= 0 || (errno != EWOULDBLOCK && errno != EINTR)) return fd;
-    if (errno == EWOULDBLOCK && !lease.Wait()) return -1;
-  }
-}
 
 }  // namespace
 
@@ -49,8 +37,8 @@ int OpenRegularFile(const std::string& path, int flags, mode_t mode, UniqueFd* f
                     struct stat* status) {
   fd->reset();
   if (int fault = InjectedFault(FileOp::kOpen, path)) return fault;
-  UniqueFd opened(OpenNonBlocking(path, flags, mode));
-  if (!opened) return Errno();
+  UniqueFd opened;
+  if (int error = OpenInFolder(path, flags, mode, &opened)) return error;
   struct stat own;
   if (int error = StatOpenFile(opened.get(), path, &own)) return error;
   if (KindOf(own) != FileKind::kRegular) return kNotRegularFile;

@@ -3,7 +3,9 @@
 // - OpenRegularFile opens a path only when it names an ordinary file: the open itself cannot
 //   block (O_NONBLOCK, so a named pipe without a writer or a device does not hang the caller)
 //   and the open file is checked with fstat before anyone reads it. Every file the libraries
-//   read is opened this way.
+//   open is opened this way, under the rules for shared folders (shared_folder.h): a symbolic
+//   link is followed only when root, the folder's owner or the caller made it (else
+//   kUntrustedLink), and a file is only ever created exclusively.
 // - ReadAll and WriteAll transfer a whole buffer, retrying interrupted and short transfers.
 // - IsRegularFile and KindOf tell an ordinary file from folders, pipes and devices.
 //
@@ -23,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/shared_folder.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -43,12 +46,13 @@ bool IsRegularFile(const std::string& path);
 // link itself, wherever it points.
 bool PathExists(const std::string& path);
 
-// Opens `path` with `flags` (O_RDONLY, O_RDWR | O_CREAT, ...; O_CLOEXEC, O_NOCTTY and
-// O_NONBLOCK are added) and `mode` for a created file. Fails with kNotRegularFile, and closes
-// again what it opened, when the path names no ordinary file. The descriptor handed out blocks
-// as usual again. An open that meets another process's lease (O_NONBLOCK gives EWOULDBLOCK
-// while the lease is being broken) is retried for about a second. Fills `*status` with the
-// open file's status when given. Returns 0 or an errno value; `*fd` is left closed on failure.
+// Opens `path` with `flags` (O_RDONLY, O_RDWR | O_CREAT, ...; O_CLOEXEC, O_NOCTTY, O_NOFOLLOW
+// and O_NONBLOCK are added) and `mode` for a created file, as OpenInFolder (shared_folder.h)
+// does. Fails with kNotRegularFile, and closes again what it opened, when the path names no
+// ordinary file. The descriptor handed out blocks as usual again. An open that meets another
+// process's lease (O_NONBLOCK gives EWOULDBLOCK while the lease is being broken) is retried for
+// about a second. Fills `*status` with the open file's status when given. Returns 0 or an errno
+// value; `*fd` is left closed on failure.
 int OpenRegularFile(const std::string& path, int flags, mode_t mode, UniqueFd* fd,
                     struct stat* status = nullptr);
 

@@ -44,6 +44,22 @@ inline uint32_t PackDateTime(const CalendarTime& t) {
          field(t.hour, 5, 11) | field(t.minute, 6, 5) | field(t.second / 2, 5, 0);
 }
 
+// The number of days of `month` (1-12) in `year`, by the Gregorian calendar.
+inline int DaysInMonth(int year, int month) {
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// True when every stored field lies in its range: seconds field 0-29, minute 0-59, hour 0-23,
+// month 1-12, day from 1 to the month's last. Windows refuses to convert any other value (0,
+// month 13, 30 February, hour 31), where the conversions below would carry it over.
+inline bool IsPossiblePackedDateTime(uint32_t packed) {
+  const CalendarTime t = UnpackDateTime(packed);
+  return (packed & 0x1F) <= 29 && t.minute <= 59 && t.hour <= 23 && t.month >= 1 && t.month <= 12 &&
+         t.day >= 1 && t.day <= DaysInMonth(t.year, t.month);
+}
+
 // Seconds since 1970 of a packed local date-time (seconds field included). Stored fields beyond
 // their range (month 0, hour 31) carry over as FromLocalTime says.
 inline std::optional<int64_t> PackedToSeconds(uint32_t packed) {

@@ -28,7 +28,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kUserProfile = "win.ini";
-constexpr int kMaxLinkHops = 40;        // as the kernel's own limit (ELOOP)
 constexpr int kMaxTempNameTries = 100;  // names left behind by crashed writers are skipped
 
 // ---------------------------------------------------------------------------------------------
@@ -212,10 +211,16 @@ uint32_t CopyText(std::string_view text, char* buffer, uint32_t size) {
   return static_cast<uint32_t>(count);
 }
 
+// How much room a list of names needs. Windows keeps one byte of the buffer in reserve for the
+// section names: a list that fills the buffer exactly counts as cut there (size - 2 is
+// returned, the bytes are the same), while the key names may fill it.
+enum class ListRoom { kWholeBuffer, kOneByteSpare };
+
 // `list` holds the names, each terminated, and the final terminator. On overflow the list is
 // cut at size - 2 and closed with two terminators, so the caller still finds its end.
-uint32_t CopyList(std::string_view list, char* buffer, uint32_t size) {
-  if (list.size() <= size) {
+uint32_t CopyList(std::string_view list, char* buffer, uint32_t size, ListRoom room) {
+  const size_t usable = room == ListRoom::kOneByteSpare ? size - 1 : size;
+  if (list.size() <= usable) {
     std::memcpy(buffer, list.data(), list.size());
     return static_cast<uint32_t>(list.size() - 1);
   }
@@ -348,21 +353,19 @@ class TempFile {
     if (!path_.empty() && !kept_) ::unlink(path_.c_str());
   }
 
-  // Creates ".<name>.<pid>.<n>" in `directory`. The mode 0666 lets the umask give the
-  // permissions a new file would get.
+  // Creates ".<name>.<pid>.<n>" in `directory`, exclusively. The mode 0666 lets the umask give
+  // the permissions a new file would get (in a shared folder, its group's: shared_folder.h).
   bool Create(const std::string& directory, const std::string& name) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < kMaxTempNameTries; ++attempt) {
       std::string path = directory + "." + name + "." + std::to_string(::getpid()) + "." +
                          std::to_string(counter++);
-      if (InjectedFault(FileOp::kOpen, path) != 0) return false;
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
+      const int error = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666, &fd_);
+      if (error == 0) {
         path_ = std::move(path);
-        fd_.reset(fd);
         return true;
       }
-      if (errno != EEXIST) return false;
+      if (error != EEXIST) return false;
     }
     return false;
   }
@@ -382,14 +385,14 @@ class TempFile {
 // The whole file, read into `*bytes` without a second copy. Returns 0 or the errno of the
 // failure: ENOENT when there is no such file, kNotRegularFile for a pipe, device or folder,
 // EFBIG above kMaxProfileFileSize (also for a file that grows past it while it is read).
-int ReadWholeFile(const std::string& path, std::string* bytes, mode_t* mode) {
+int ReadWholeFile(const std::string& path, std::string* bytes, struct stat* access) {
   UniqueFd fd;
   struct stat status;
   if (int error = OpenRegularFile(path, O_RDONLY, 0, &fd, &status)) return error;
   if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > kMaxProfileFileSize) {
     return EFBIG;
   }
-  if (mode) *mode = status.st_mode & 07777;
+  if (access) *access = status;
   // One byte more than the size, to see a file that grew (or whose size the system does not
   // know, as for files under /proc) and read on; the buffer doubles up to the limit.
   size_t filled = 0;
@@ -404,32 +407,6 @@ int ReadWholeFile(const std::string& path, std::string* bytes, mode_t* mode) {
   }
   bytes->resize(filled);
   return 0;
-}
-
-std::optional<std::string> ReadLink(const std::string& path) {
-  std::string target(256, '\0');
-  for (;;) {
-    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) return std::nullopt;
-    if (static_cast<size_t>(length) < target.size()) {
-      target.resize(static_cast<size_t>(length));
-      return target;
-    }
-    target.resize(target.size() * 2);  // possibly cut: try again with more room
-  }
-}
-
-// The file a write replaces: `path`, or the final target when it is a symbolic link, so the
-// rename keeps the link. A link to a missing file names the file to create.
-std::optional<std::string> FollowLinks(std::string path) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-    std::optional<std::string> target = ReadLink(path);
-    if (!target) return std::nullopt;
-    path = (!target->empty() && (*target)[0] == '/') ? *target : DirectoryOf(path) + *target;
-  }
-  return std::nullopt;
 }
 
 // What tells one version of a file from the next: every write of this module replaces the
@@ -474,12 +451,14 @@ UniqueFd LockProfile(const std::string& target) {
 }
 
 // Writes `content` to a temporary file and renames it over `target`, so readers see either
-// the old or the new file. `mode`: the old file's permissions; none for a new file.
-bool ReplaceFile(const std::string& target, std::string_view content, std::optional<mode_t> mode) {
+// the old or the new file. `old`: the old file, whose permissions, owner and group the new one
+// takes (where this process may give them); none for a new file.
+bool ReplaceFile(const std::string& target, std::string_view content,
+                 const std::optional<struct stat>& old) {
   TempFile temp;
   if (!temp.Create(DirectoryOf(target), BaseName(target))) return false;
   if (!WriteAll(temp.fd(), content.data(), content.size(), temp.path())) return false;
-  if (mode && ::fchmod(temp.fd(), *mode) != 0) return false;
+  if (old && TakeOverAccess(temp.fd(), *old) != 0) return false;
   if (::fsync(temp.fd()) != 0 || !temp.Close()) return false;
   if (InjectedFault(FileOp::kRename, target) != 0) return false;
   if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
@@ -492,19 +471,22 @@ bool WriteProfile(std::string_view section, const std::optional<std::string_view
                   const char* value, const char* file) {
   // A bare name lives in the configuration directory, which a fresh account does not have yet.
   if (NamesConfigFile(file) && CreateConfigDirectory() != 0) return false;
-  std::optional<std::string> target = FollowLinks(ResolveProfilePath(file));
-  if (!target || BaseName(*target).empty()) return false;
-  UniqueFd lock = LockProfile(*target);
+  // A link is kept: the file it leads to is replaced, when the link may be followed at all.
+  std::string target;
+  if (FollowTrustedLinks(ResolveProfilePath(file), &target) != 0 || BaseName(target).empty()) {
+    return false;
+  }
+  UniqueFd lock = LockProfile(target);
   if (!lock) return false;
 
   std::string old;
-  mode_t mode = 0;
-  int error = ReadWholeFile(*target, &old, &mode);
+  struct stat access;
+  int error = ReadWholeFile(target, &old, &access);
   if (error != 0 && error != ENOENT) return false;  // never replace a file we could not read
   bool exists = error == 0;
   std::optional<std::string> updated = EditProfile(old, section, key, value);
   if (!updated || (exists && *updated == old)) return true;
-  return ReplaceFile(*target, *updated, exists ? std::optional<mode_t>(mode) : std::nullopt);
+  return ReplaceFile(target, *updated, exists ? std::optional<struct stat>(access) : std::nullopt);
 }
 
 // A line break in a name or value would end the line early and start a line of its own: a
@@ -535,10 +517,10 @@ uint32_t ReadIntoBuffer(const char* section, const char* key, std::string_view f
   std::string text;
   if (!LoadProfile(file, &text)) return CopyText(fallback, buffer, size);
   IniDocument doc(text);
-  if (!section) return CopyList(doc.SectionNames(), buffer, size);
+  if (!section) return CopyList(doc.SectionNames(), buffer, size, ListRoom::kOneByteSpare);
   std::optional<SectionRange> range = doc.FindSection(StripSpaces(section));
   if (!range) return CopyText(fallback, buffer, size);
-  if (!key) return CopyList(doc.KeyNames(*range), buffer, size);
+  if (!key) return CopyList(doc.KeyNames(*range), buffer, size, ListRoom::kWholeBuffer);
   std::optional<size_t> index = doc.FindKey(*range, StripSpaces(key));
   if (!index) return CopyText(fallback, buffer, size);
   return CopyText(Unquote(doc.line(*index).value), buffer, size);

@@ -60,7 +60,9 @@ std::string ResolveProfilePath(const char* file);
 //   terminator; the count includes the names' terminators but not the final one. Null `key`:
 //   the key names of the first matching section in the same form (comments and lines without
 //   '=' left out). On overflow the last name is cut and followed by two terminators, and
-//   size - 2 is returned (size 1: just a terminator, 0). A missing file, or for a null key a
+//   size - 2 is returned (size 1: just a terminator, 0). Section names that fill the buffer
+//   exactly count as cut too (size - 2, as on Windows); key names may fill it (size - 1).
+//   A missing file, or for a null key a
 //   missing section, gives the default instead. Empty names ("[]") are not listed; a line
 //   "=v" is no key at all.
 // - empty or null `file`: the default.

@@ -268,16 +268,25 @@ TEST_F(ProfileTest, ListsSectionAndKeyNames) {
   EXPECT_EQ(Raw("Three", nullptr, 5, &count, "def"), "def\0X"s);
   EXPECT_EQ(count, 3u);
 
-  // Overflow: the names are cut at size - 2 and closed with two terminators.
+  // Overflow: the names are cut at size - 2 and closed with two terminators. Windows keeps one
+  // byte in reserve for section names, so a list that fills the buffer exactly counts as cut
+  // (same bytes, size - 2); key names may fill it.
   const std::pair<uint32_t, std::string> overflows[] = {
-      {13, "One\0Two\0one\0\0"s},  // fits exactly
-      {12, "One\0Two\0on\0\0"s},  {6, "One\0\0\0"s}, {5, "One\0\0"s}, {2, "\0\0"s}, {1, "\0"s},
+      {14, "One\0Two\0one\0\0X"s},
+      {13, "One\0Two\0one\0\0"s},
+      {12, "One\0Two\0on\0\0"s},
+      {6, "One\0\0\0"s},
+      {5, "One\0\0"s},
+      {2, "\0\0"s},
+      {1, "\0"s},
   };
   for (const auto& [size, expected] : overflows) {
     SCOPED_TRACE(size);
     EXPECT_EQ(Raw(nullptr, nullptr, size, &count), expected);
-    EXPECT_EQ(count, size == 13 ? 12u : size < 2 ? 0u : size - 2);
+    EXPECT_EQ(count, size == 14 ? 12u : size < 2 ? 0u : size - 2);
   }
+  EXPECT_EQ(Raw("ONE", nullptr, 8, &count), "a\0bb\0a\0\0"s);  // key names fill it exactly
+  EXPECT_EQ(count, 7u);
 
   // Without the file both lists give the default.
   std::string missing = Path("missing.ini");

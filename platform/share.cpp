@@ -92,6 +92,14 @@
 // With another program's record lock over the reserved bytes, the kernel's list of locks also
 // shows the holder's own announcement, and the operation is refused: stricter, never lenient.
 //
+// Programs that do not use this module announce nothing, yet one that kept the old file open
+// would go on writing into a file no longer named, and its writes would be lost. So the last
+// step before the rename claims the file as the holder's sole open (sole_open.h): a lease the
+// kernel grants only while no other open file of it exists in any process, held across the
+// rename, or a look at the open files under /proc where no lease can be had. Replacing a
+// report, which readers only read, allows other readers (OthersMay::kRead): a reader goes on
+// reading the old file whole.
+//
 // Record locks: changing one card record. The sharing modes say who may have a file open;
 // they do not keep two writers of the same record apart. A change of a card is a read of its
 // 32-byte record followed by a write of the whole record, and two such changes that overlap
@@ -146,6 +154,7 @@
 #include "platform/fault.h"
 #include "platform/file_io.h"
 #include "platform/path.h"
+#include "platform/sole_open.h"
 #include "platform/text_stream.h"
 
 namespace platform {
@@ -259,9 +268,12 @@ int AnnounceOpen(const LockTarget& file, const OpenRequest& request) {
   return 0;
 }
 
-// 0 when no cooperating open holds the file, kSharingViolation when one does, or an errno.
-int CheckNotOpen(const LockTarget& file) {
-  for (LockByte byte : {kReads, kWrites}) {
+// 0 when no cooperating open holds the file (with OthersMay::kRead: none writes it or denies
+// writing), kSharingViolation when one does, or an errno.
+int CheckNotOpen(const LockTarget& file, OthersMay others = OthersMay::kNothing) {
+  const LockByte nothing[] = {kReads, kWrites};
+  const LockByte reading[] = {kWrites, kDeniesWrite};
+  for (LockByte byte : others == OthersMay::kNothing ? nothing : reading) {
     bool held = false;
     if (int error = IsHeld(file, byte, &held)) return error;
     if (held) return kSharingViolation;
@@ -308,6 +320,7 @@ int OpenFlags(const OpenRequest& request, bool readWriteDescriptor) {
     flags |= readWriteDescriptor ? O_RDWR : O_WRONLY;
   }
   if (request.disposition != Disposition::kOpenExisting) flags |= O_CREAT;
+  if (request.disposition == Disposition::kCreateNew) flags |= O_EXCL;
   if (request.append) flags |= O_APPEND;
   return flags;
 }
@@ -342,7 +355,10 @@ int SharedFile::Open(const std::string& path, const OpenRequest& request, Shared
       Gate gate(fd.get(), path);
       if (int error = gate.Take(backoff)) return error;
       if (!PathNamesFile(path, status, fd.get())) {
-        if (backoff.Expired()) return kPathKeptChanging;
+        // A new file that was renamed or removed at once cannot be made again under its name.
+        if (backoff.Expired() || request.disposition == Disposition::kCreateNew) {
+          return kPathKeptChanging;
+        }
         continue;
       }
       const LockTarget target{fd.get(), path, status.st_ino};
@@ -430,11 +446,12 @@ enum class IfMissing { kFail, kAct };
 // it is made through, so through a descriptor opened only to look this means "no open at all",
 // and through a holder's own descriptor "no open but the holder's".
 template <typename Action>
-int WhileNoOtherOpen(const LockTarget& file, Action action) {
+int WhileNoOtherOpen(const LockTarget& file, Action action,
+                     OthersMay others = OthersMay::kNothing) {
   Backoff backoff;
   Gate gate(file.fd, file.path);
   if (int error = gate.Take(backoff)) return error;
-  if (int error = CheckNotOpen(file)) return error;
+  if (int error = CheckNotOpen(file, others)) return error;
   return action();
 }
 
@@ -453,18 +470,23 @@ int WhileNotOpen(const std::string& path, Action action, IfMissing ifMissing = I
   return WhileNoOtherOpen({fd.get(), path, status.st_ino}, action);
 }
 
-// Renames `from` over the path of `target` under both files' gates, while neither has a
-// cooperating open besides the one `target.fd` belongs to; `prepare` runs right before, under
-// both gates. The one core of every replacement: a caller that holds the target passes its own
-// descriptor, one that does not would pass a descriptor opened only to look.
+// Renames `from` over the path of `target` under both files' gates, while `from` has no
+// cooperating open and the target none that `others` rules out besides the one `target.fd`
+// belongs to; `prepare` runs right before, under both gates. The one core of every replacement:
+// a caller that holds the target passes its own descriptor, one that does not would pass a
+// descriptor opened only to look.
 template <typename Prepare>
-int ReplaceUnderGates(const std::string& from, const LockTarget& target, Prepare prepare) {
-  return WhileNoOtherOpen(target, [&] {
-    return WhileNotOpen(from, [&] {
-      if (int error = prepare()) return error;
-      return ::rename(from.c_str(), target.path.c_str()) == 0 ? 0 : Errno();
-    });
-  });
+int ReplaceUnderGates(const std::string& from, const LockTarget& target, OthersMay others,
+                      Prepare prepare) {
+  return WhileNoOtherOpen(
+      target,
+      [&] {
+        return WhileNotOpen(from, [&] {
+          if (int error = prepare()) return error;
+          return ::rename(from.c_str(), target.path.c_str()) == 0 ? 0 : Errno();
+        });
+      },
+      others);
 }
 
 // The status of the file `held` has open; EBADF when it is not open.
@@ -482,15 +504,12 @@ int StillNamesHeldFile(const std::string& path, const struct stat& held) {
   return byPath.st_dev == held.st_dev && byPath.st_ino == held.st_ino ? 0 : ESTALE;
 }
 
-// Gives `path` the permission bits of `model`, and its owner and group where this process may.
-int TakeOverAccess(const std::string& path, const struct stat& model) {
-  struct stat own;
-  if (::lstat(path.c_str(), &own) != 0) return Errno();
-  if (own.st_uid != model.st_uid || own.st_gid != model.st_gid) {
-    // Only a privileged process may give a file away; the permission bits matter most.
-    if (::chown(path.c_str(), model.st_uid, model.st_gid) != 0) errno = 0;
-  }
-  return ::chmod(path.c_str(), model.st_mode & 07777) == 0 ? 0 : Errno();
+// 0 when `path` names an ordinary file itself, not through a link.
+int IsOrdinaryFileItself(const std::string& path) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) return Errno();
+  if (S_ISLNK(status.st_mode)) return ELOOP;
+  return KindOf(status) == FileKind::kRegular ? 0 : kNotRegularFile;
 }
 
 }  // namespace
@@ -500,16 +519,29 @@ int RemoveShared(const std::string& path) {
   return WhileNotOpen(path, [&] { return ::unlink(path.c_str()) == 0 ? 0 : Errno(); });
 }
 
-int ReplaceHeldShared(const std::string& from, const SharedFile& held) {
+int ReplaceHeldShared(const std::string& from, const SharedFile& held, OthersMay others) {
   if (int fault = InjectedFault(FileOp::kRename, from)) return fault;
   struct stat status;
   if (int error = HeldStatus(held, &status)) return error;
-  const int error = ReplaceUnderGates(from, {held.fd(), held.path(), status.st_ino}, [&] {
-    if (int stale = StillNamesHeldFile(held.path(), status)) return stale;
-    return TakeOverAccess(from, status);
-  });
-  if (error == 0) SyncDirectory(DirectoryOf(held.path()));
-  return error;
+  // Programs that do not announce their opens are found by the claim, which is made last,
+  // right before the rename, and holds a lease across it where it can. An open the claim meets
+  // while no announcement shows may be one of ours that is about to announce itself; it is
+  // given the gates and the claim tried again for about a second.
+  constexpr int kOpenUnannounced = -1;
+  Backoff backoff;
+  for (;;) {
+    SoleOpen sole;
+    const int error = ReplaceUnderGates(from, {held.fd(), held.path(), status.st_ino}, others, [&] {
+      if (int stale = StillNamesHeldFile(held.path(), status)) return stale;
+      if (int own = IsOrdinaryFileItself(from)) return own;
+      const int claim = sole.Claim(held.fd(), held.path(), others);
+      return claim == kSharingViolation ? kOpenUnannounced : claim;
+    });
+    sole.Release();
+    if (error == 0) SyncDirectory(DirectoryOf(held.path()));
+    if (error != kOpenUnannounced) return error;
+    if (!backoff.Wait()) return kSharingViolation;
+  }
 }
 
 int RemoveHeldShared(const SharedFile& held) {

@@ -19,7 +19,10 @@
 // other programs are not taken for sharing announcements.
 //
 // Only ordinary files are opened: a folder, named pipe or device fails with kNotRegularFile
-// (file_io.h) without blocking, before anything else happens to it.
+// (file_io.h) without blocking, before anything else happens to it. Files are opened under the
+// rules for shared folders (shared_folder.h): a symbolic link that neither root, nor the
+// folder's owner, nor the caller made fails with kUntrustedLink, and a file is only ever
+// created exclusively.
 //
 // Errors are errno values: 0 on success, kSharingViolation for a sharing conflict or a file
 // another program keeps locked, kPathKeptChanging when the path named another file at every
@@ -35,6 +38,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/sole_open.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
@@ -59,6 +63,7 @@ enum class Disposition {
   kOpenExisting,    // fail with ENOENT when the file is missing
   kOpenAlways,      // create when missing, keep existing contents
   kCreateTruncate,  // create when missing, truncate (after the sharing check) when present
+  kCreateNew,       // create; fail with EEXIST when anything is there, a symbolic link too
 };
 
 struct OpenRequest {
@@ -77,7 +82,8 @@ class SharedFile {
   SharedFile& operator=(SharedFile&& other) noexcept = default;
 
   // Opens `path`. Returns 0 and fills `*file`, or an errno value and leaves `*file` closed.
-  // A created file gets mode 0666 less the umask.
+  // A created file gets mode 0666 less the umask; in a folder its group may write, the
+  // folder's group and group read and write permission (shared_folder.h).
   static int Open(const std::string& path, const OpenRequest& request, SharedFile* file);
 
   bool isOpen() const { return fd_.valid(); }
@@ -139,12 +145,20 @@ int ReplaceShared(const std::string& from, const std::string& to);
 
 // Renames `from` over the file `held` has open, in one atomic step: an opener of the path finds
 // either the old file or the new one, never none. Also refused with kSharingViolation while a
-// cooperating process holds `from` open. `from` must lie on the same file system (beside the
-// target). It first takes over the held file's permission bits, and its owner and group where
-// the process may give them away, so the replacement is as accessible as the file it replaces.
-// Once renamed, the folder is synced, so the replacement survives a crash. Fault hook: kRename
-// (on `from`), kLock, kStat.
-int ReplaceHeldShared(const std::string& from, const SharedFile& held);
+// cooperating process holds `from` open, and with ELOOP when `from` is no ordinary file of its
+// own (a link). `from` must lie on the same file system (beside the target). The caller gives
+// the replacement the held file's access on its own descriptor before (TakeOverAccess,
+// shared_folder.h): nothing is changed through a path, which another program could have turned
+// into a link meanwhile. Once renamed, the folder is synced, so the replacement survives a
+// crash. Fault hook: kRename (on `from`), kLock, kStat.
+// `others` says which other opens refuse it: with OthersMay::kNothing every other open, in any
+// process, also of programs that do not use these libraries (a writer that kept the old file
+// open would write into a file no longer named); with OthersMay::kRead only opens that write or
+// deny writing (a reader goes on reading the old file undisturbed), and `held` must be open for
+// reading only. Those that do not use the libraries are found as sole_open.h says; one that
+// keeps the file open for about a second refuses it too.
+int ReplaceHeldShared(const std::string& from, const SharedFile& held,
+                      OthersMay others = OthersMay::kNothing);
 
 // Removes the file `held` has open. Fault hook: kRemove (on the held path), kLock, kStat.
 int RemoveHeldShared(const SharedFile& held);

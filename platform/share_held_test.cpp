@@ -8,6 +8,7 @@
 
 #include "platform/fault.h"
 #include "platform/share.h"
+#include "platform/shared_folder.h"
 #include "testsupport/file_test.h"
 #include "testsupport/other_process.h"
 
@@ -72,6 +73,14 @@ TEST_F(ShareHeldTest, AnyOtherOpenOfEitherFileRefusesTheReplacement) {
 TEST_F(ShareHeldTest, TheHolderAloneReplacesItsFileKeepingItsAccess) {
   ASSERT_EQ(::chmod(target_.c_str(), 0640), 0);
   ASSERT_EQ(::chmod(from_.c_str(), 0600), 0);
+  {
+    // The replacement takes the access over on its own descriptor, never through its path.
+    SharedFile replacement;
+    struct stat model;
+    ASSERT_EQ(SharedFile::Open(from_, {kAccessWrite, kShareNone}, &replacement), 0);
+    ASSERT_EQ(::fstat(held_.fd(), &model), 0);
+    ASSERT_EQ(TakeOverAccess(replacement.fd(), model), 0);
+  }
   ASSERT_EQ(ReplaceHeldShared(from_, held_), 0);
   EXPECT_EQ(ReadFile(target_), "new contents");
   EXPECT_FALSE(FileExists(from_));
@@ -114,6 +123,10 @@ TEST_F(ShareHeldTest, ReplacedLinkedUnopenedOrFaultyFilesAreRefused) {
   }
   ExpectUntouched();
 
+  // Neither the held file nor the replacement may be a link: the link would be replaced, or
+  // put in place, instead of a file.
+  ASSERT_EQ(::symlink(from_.c_str(), Path("from-link").c_str()), 0);
+  EXPECT_EQ(ReplaceHeldShared(Path("from-link"), held_), ELOOP);
   ASSERT_EQ(::symlink(target_.c_str(), Path("link").c_str()), 0);
   SharedFile throughLink;
   held_.Close();

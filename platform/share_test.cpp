@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/fault.h"
@@ -339,14 +338,16 @@ TEST_F(ShareTest, AFlockOfAnotherProgramDelaysOpensOnlyForAMoment) {
   EXPECT_EQ(refused, true) << "waited for the other program without end, or got in";
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1800ms) << "gave up without retrying";
 
-  // A lock let go within the retry time is waited for.
-  std::thread letGo([&] {
-    std::this_thread::sleep_for(200ms);
-    backup.Release();
+  // A lock let go while the open waits for it is waited for: the other program lets go when
+  // the open tries the gate the second time.
+  int tries = 0;
+  ScopedFaultHook letGo([&](FileOp op, std::string_view path) {
+    if (op == FileOp::kLock && path == file_ && ++tries == 2) backup.Release();
+    return 0;
   });
   SharedFile file;
   EXPECT_EQ(SharedFile::Open(file_, {}, &file), 0);
-  letGo.join();
+  EXPECT_GE(tries, 2) << "got in without waiting";
 }
 
 TEST_F(ShareTest, RecordLocksOfOtherProgramsAreNoAnnouncements) {
@@ -372,17 +373,21 @@ TEST_F(ShareTest, RecordLocksOfOtherProgramsAreNoAnnouncements) {
 }
 
 // Another program replaces the file again and again, each time under a flock of the file it
-// replaces, so an opener waiting at the gate finds its file replaced every time it gets in.
+// replaces, so an opener at the gate finds its file replaced every time it gets in. It
+// replaces the file whenever the opener tries the gate (the fault hook asks it to), so the
+// rounds meet however fast either side runs; after the last round it ends, letting go.
 TEST_F(ShareTest, AnOpenSettlesOnAFileThatIsReplacedAgainAndAgain) {
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
+  constexpr int kRounds = 8;
+  int orders[2], answers[2];
+  ASSERT_EQ(::pipe(orders), 0);
+  ASSERT_EQ(::pipe(answers), 0);
   const pid_t replacer = ::fork();
   if (replacer == 0) {
     int current = ::open(file_.c_str(), O_RDONLY);
     ::flock(current, LOCK_EX);
-    (void)!::write(ready[1], "r", 1);
-    for (int round = 0; round < 24; ++round) {
-      std::this_thread::sleep_for(5ms);
+    (void)!::write(answers[1], "r", 1);
+    char order = 0;
+    for (int round = 0; ::read(orders[0], &order, 1) == 1 && order == 'r'; ++round) {
       const std::string next = Path("next" + std::to_string(round));
       WriteFile(next, "replacement");
       const int fd = ::open(next.c_str(), O_RDONLY);
@@ -390,16 +395,32 @@ TEST_F(ShareTest, AnOpenSettlesOnAFileThatIsReplacedAgainAndAgain) {
       ::rename(next.c_str(), file_.c_str());
       ::close(current);
       current = fd;
+      (void)!::write(answers[1], "r", 1);
     }
     _exit(0);
   }
-  char signal;
-  ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+  char answer;
+  ASSERT_EQ(::read(answers[0], &answer, 1), 1);
+  int rounds = 0;
+  ScopedFaultHook replaceAtTheGate([&](FileOp op, std::string_view path) {
+    if (op != FileOp::kLock || path != file_ || rounds > kRounds) return 0;
+    if (++rounds <= kRounds) {
+      (void)!::write(orders[1], "r", 1);
+      (void)!::read(answers[0], &answer, 1);
+    } else {
+      (void)!::write(orders[1], "x", 1);
+      ::waitpid(replacer, nullptr, 0);
+    }
+    return 0;
+  });
   SharedFile file;
   EXPECT_EQ(SharedFile::Open(file_, {kAccessReadWrite, kShareReadWrite}, &file), 0);
-  ::waitpid(replacer, nullptr, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
+  EXPECT_EQ(rounds, kRounds + 1);
+  if (rounds <= kRounds) {
+    ::kill(replacer, SIGKILL);
+    ::waitpid(replacer, nullptr, 0);
+  }
+  for (int fd : {orders[0], orders[1], answers[0], answers[1]}) ::close(fd);
 }
 
 TEST_F(ShareTest, AFileThatNeverStaysPutIsReportedAsSuch) {

@@ -92,6 +92,34 @@ class SpawnAttributes {
   bool ok_ = false;
 };
 
+// Owns the file actions of a spawn: the program gets standard input, output and error only,
+// whatever else this process has open, inheritable or not (a descriptor a library or the host
+// program opened without O_CLOEXEC would otherwise live on in every program started), and runs
+// in `folder` when one is given.
+class SpawnFileActions {
+ public:
+  SpawnFileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnFileActions() {
+    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+  // Returns 0 or the error of setting the actions up.
+  int Prepare(const std::string& folder) {
+    if (!ok_) return ENOMEM;
+    if (int error = ::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1)) {
+      return error;
+    }
+    return folder.empty() ? 0 : ::posix_spawn_file_actions_addchdir_np(&actions_, folder.c_str());
+  }
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  bool ok_ = false;
+};
+
 // Collects the exit status of `pid` once it ends. Without a thread (none can be had) the
 // program still runs; it only stays a zombie until this process ends.
 void ReapInBackground(pid_t pid) {
@@ -105,7 +133,7 @@ void ReapInBackground(pid_t pid) {
 }
 
 int Spawn(const std::string& path, const std::string& argv0,
-          const std::vector<std::string>& arguments) {
+          const std::vector<std::string>& arguments, const std::string& folder = {}) {
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 2);
   argv.push_back(const_cast<char*>(argv0.c_str()));
@@ -113,9 +141,11 @@ int Spawn(const std::string& path, const std::string& argv0,
   argv.push_back(nullptr);
   SpawnAttributes attributes;
   if (int error = attributes.Prepare()) return error;
+  SpawnFileActions actions;
+  if (int error = actions.Prepare(folder)) return error;
   pid_t pid;
-  if (int error =
-          ::posix_spawn(&pid, path.c_str(), nullptr, attributes.get(), argv.data(), environ)) {
+  if (int error = ::posix_spawn(&pid, path.c_str(), actions.get(), attributes.get(), argv.data(),
+                                environ)) {
     return error;
   }
   ReapInBackground(pid);
@@ -159,10 +189,11 @@ std::vector<std::string> SplitArguments(std::string_view text) {
   }
 }
 
-int StartProgram(const std::string& program, const std::vector<std::string>& arguments) {
+int StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& folder) {
   std::string path;
   if (int error = ResolveProgram(program, &path)) return error;
-  return Spawn(path, program, arguments);
+  return Spawn(path, program, arguments, folder);
 }
 
 int StartCommandLine(std::string_view commandLine) {

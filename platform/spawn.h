@@ -21,9 +21,10 @@
 // backslashes are plain characters.
 //
 // A started program runs on its own: in a session of its own, with default signal handling and
-// no blocked signals, inheriting the caller's environment, current directory and standard
-// streams (every other descriptor of this code base is closed on exec). Nobody waits for it;
-// its exit status is collected in the background, so no finished program lingers as a zombie.
+// no blocked signals, inheriting the caller's environment, current directory (unless a folder
+// is given) and standard input, output and error, and no other descriptor of the caller, also
+// none that the caller left inheritable. Nobody waits for it; its exit status is collected in
+// the background, so no finished program lingers as a zombie.
 #ifndef LINDAVOX_PLATFORM_SPAWN_H
 #define LINDAVOX_PLATFORM_SPAWN_H
 
@@ -37,9 +38,11 @@ namespace platform {
 std::vector<std::string> SplitArguments(std::string_view text);
 
 // Starts `program` (a path, or a name looked up on PATH) with argv[0] = `program` and the given
-// arguments. Returns 0 once the program runs, else an errno value: ENOENT (no such program),
-// EACCES (not an executable file), or the error of posix_spawn (exec failures included).
-int StartProgram(const std::string& program, const std::vector<std::string>& arguments);
+// arguments, in `folder` when one is given. Returns 0 once the program runs, else an errno
+// value: ENOENT (no such program), EACCES (not an executable file), or the error of posix_spawn
+// (exec failures and a folder it cannot change into included).
+int StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& folder = {});
 
 // Starts the program of `commandLine` with its arguments. Returns 0 or an errno value as
 // StartProgram does: EACCES when the file the line names is no program, ENOENT when the line

@@ -1,8 +1,14 @@
 #include "platform/spawn.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +78,40 @@ TEST_F(SpawnTest, StartsTheProgramOfACommandLineWithoutAShell) {
   EXPECT_FALSE(testsupport::FileExists("pwned"));
   EXPECT_EQ(StartProgram(program_, {"one", "two words", "\"q\""}), 0);
   EXPECT_EQ(recorded.Await(), (Arguments{program_, "one", "two words", "\"q\""}));
+}
+
+// The real path of a folder, as a started program's getcwd gives it.
+std::string RealFolder(const std::string& folder) {
+  char real[PATH_MAX];
+  return ::realpath(folder.c_str(), real) ? real : "";
+}
+
+TEST_F(SpawnTest, StartedProgramsGetTheStandardStreamsOnlyAndTheFolderAsked) {
+  testsupport::ArgumentsFile recorded(Path("args"));
+  // Opened the way a host program may open a file: inheritable.
+  const int inheritable = ::open(program_.c_str(), O_RDONLY);
+  ASSERT_GE(inheritable, 3);
+  char here[PATH_MAX];
+  ASSERT_TRUE(::getcwd(here, sizeof here));
+  const struct {
+    std::function<int()> start;
+    std::string folder;
+  } cases[] = {
+      {[&] { return StartProgram(program_, {"a"}); }, here},
+      {[&] { return StartCommandLine('"' + program_ + "\" b"); }, here},
+      {[&] { return StartProgram(program_, {"c"}, Path("my tools")); },
+       RealFolder(Path("my tools"))},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(c.start(), 0);
+    ASSERT_TRUE(recorded.Await());
+    const std::optional<testsupport::StartState> state = recorded.TakeStartState();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->folder, c.folder);
+    for (int descriptor : state->descriptors) EXPECT_LE(descriptor, 2) << "inherited";
+  }
+  EXPECT_EQ(StartProgram(program_, {}, Path("no such folder")), ENOENT);
+  ::close(inheritable);
 }
 
 TEST_F(SpawnTest, LooksUpNamesWithoutSlashOnPathOnly) {

@@ -78,14 +78,14 @@ std::optional<TimeZoneRecord> QueryTimeZone(int64_t when) {
   tzset();
   const std::optional<std::tm> at = LocalTm(when);
   if (!at) return std::nullopt;
-  const bool daylightNow = at->tm_isdst > 0;
+  const bool flaggedNow = at->tm_isdst > 0;
 
   // The nearest moment, week by week outwards, that lies in the other kind of time.
   std::optional<std::tm> other;
   for (int64_t week = 1; week <= 26 && !other; ++week) {
     for (const int64_t direction : {-1, 1}) {
       const std::optional<std::tm> probe = LocalTm(when + direction * week * kSecondsPerWeek);
-      if (probe && probe->tm_isdst >= 0 && (probe->tm_isdst > 0) != daylightNow) {
+      if (probe && probe->tm_isdst >= 0 && (probe->tm_isdst > 0) != flaggedNow) {
         other = probe;
         break;
       }
@@ -98,6 +98,12 @@ std::optional<TimeZoneRecord> QueryTimeZone(int64_t when) {
     record.standardName = record.daylightName = at->tm_zone ? at->tm_zone : "";
     return record;
   }
+  // Windows knows daylight time only as the clock set forward. Ireland's zone data flags winter
+  // (GMT) as the daylight period, with a saving of minus one hour below its summer time (IST),
+  // so the period with the larger offset is daylight time, whatever the flag says; only two
+  // periods of one offset go by the flag.
+  const bool daylightNow =
+      at->tm_gmtoff != other->tm_gmtoff ? at->tm_gmtoff > other->tm_gmtoff : flaggedNow;
   const std::tm& standard = daylightNow ? *other : *at;
   const std::tm& daylight = daylightNow ? *at : *other;
   record.state = daylightNow ? ZoneState::kDaylight : ZoneState::kStandard;

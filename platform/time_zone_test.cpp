@@ -36,6 +36,9 @@ TEST(TimeZoneTest, RecordFollowsTheRulesOfTheMomentAsked) {
       {"America/New_York", Utc(2026, 7, 5), ZoneState::kDaylight, 300, -60, "EST", "EDT"},
       {"Asia/Tokyo", Utc(2026, 7, 5), ZoneState::kNoRules, -540, 0, "JST", "JST"},
       {"Australia/Sydney", Utc(2026, 12, 6), ZoneState::kDaylight, -600, -60, "AEST", "AEDT"},
+      // Flagged the other way round in the zone data (winter "daylight", one hour back).
+      {"Europe/Dublin", Utc(2026, 12, 6), ZoneState::kStandard, 0, -60, "GMT", "IST"},
+      {"Europe/Dublin", Utc(2026, 7, 5), ZoneState::kDaylight, 0, -60, "GMT", "IST"},
   };
   for (const ZoneCase& c : cases) {
     SCOPED_TRACE(std::string(c.zone) + " at " + std::to_string(c.when));

@@ -8,10 +8,9 @@ namespace store {
 
 bool BatchMarkers::Load() {
   lines_.clear();
-  openLine_.clear();
   if (!StoreFileExists(path_)) return loaded_ = true;
   platform::SharedFile file;
-  if (util::OpenAsFopen(path_, "rt", false, &file) != 0) return false;
+  if (util::OpenAsFopen(path_, "rb", false, &file) != 0) return false;
   TextLineReader reader(file, 0);
   TextLine line;
   for (;;) {
@@ -21,50 +20,34 @@ bool BatchMarkers::Load() {
       case TextLineReader::Result::kEnd:
         return loaded_ = true;
       case TextLineReader::Result::kLine:
-        AddText(line.text);
+        if (!line.tooLong) lines_.insert(line.text);
         break;
     }
   }
 }
 
-void BatchMarkers::AddText(const std::string& text) {
-  std::string pending = openLine_;
-  if (!openLine_.empty()) lines_.erase(lines_.find(openLine_));
-  pending += text;
-  openLine_.clear();
-  size_t start = 0;
-  while (start < pending.size()) {
-    const size_t lineEnd = pending.find('\n', start);
-    size_t length = (lineEnd == std::string::npos ? pending.size() : lineEnd + 1) - start;
-    if (length > kLineRoom) length = kLineRoom;
-    std::string piece = pending.substr(start, length);
-    start += length;
-    if (piece.back() != '\n' && piece.size() < kLineRoom) openLine_ = piece;
-    lines_.insert(std::move(piece));
-  }
-}
-
 BatchMarkers::Check BatchMarkers::Find(const std::string& marker) {
   if (!loaded_ && !Load()) return Check::kUnreadable;
-  const auto it = lines_.lower_bound(marker);
-  // Every line that begins with `marker` sorts at or right after it.
-  const bool known = it != lines_.end() && it->compare(0, marker.size(), marker) == 0;
-  return known ? Check::kKnown : Check::kNew;
+  return lines_.count(marker) ? Check::kKnown : Check::kNew;
 }
 
-// Opened as "at" would open it (appending, others may read), and written with the text mode's
-// CR LF in one checked write, so a marker is recorded whole or reported as not recorded.
-bool BatchMarkers::Record(const std::string& marker) {
-  std::string bytes;
-  for (char c : marker) {
-    if (c == '\n') bytes += '\r';
-    bytes += c;
+// Opened as "a" opens it (appending, others may read), with reading allowed to see its last
+// byte, and written in one checked write, so a marker is recorded whole or reported as not
+// recorded.
+bool BatchMarkers::Record(const std::string& marker, bool inMemoryOnly) {
+  if (!inMemoryOnly) {
+    platform::SharedFile file;
+    const platform::OpenRequest append{platform::kAccessReadWrite, platform::kShareRead,
+                                       platform::Disposition::kOpenAlways, true};
+    if (platform::SharedFile::Open(path_, append, &file) != 0) return false;
+    const off_t size = file.Size();
+    char last = '\n';
+    if (size < 0 || (size > 0 && file.ReadAt(&last, 1, size - 1) != 1)) return false;
+    const std::string bytes = (last == '\n' || last == '\r' ? "" : "\r\n") + marker + "\r\n";
+    const bool written = file.WriteAt(bytes.data(), bytes.size(), 0);
+    if (file.Close() != 0 || !written) return false;
   }
-  platform::SharedFile file;
-  if (util::OpenAsFopen(path_, "at", false, &file) != 0) return false;
-  const bool written = file.WriteAt(bytes.data(), bytes.size(), 0);
-  if (file.Close() != 0 || !written) return false;
-  if (loaded_) AddText(marker);
+  if (loaded_) lines_.insert(marker);
   return true;
 }
 

@@ -1,5 +1,10 @@
 // The batch markers already imported, PREPAID.TRR: read once per import and kept in memory as
-// a sorted list of its lines, so looking a marker up costs a search, not a reading of the file.
+// a sorted set of its lines, so looking a marker up costs a search, not a reading of the file.
+//
+// Every marker is stored on a line of its own, ended by CR LF, exactly as it stood in the order
+// file without its line end; a marker is known when a stored line equals it. A list that ends
+// without a line end (as older imports left one) gets its line end before the next marker, so
+// two markers never run together on one line.
 #ifndef LINDAVOX_STORE_BATCH_MARKERS_H
 #define LINDAVOX_STORE_BATCH_MARKERS_H
 
@@ -13,23 +18,19 @@ class BatchMarkers {
   explicit BatchMarkers(std::string path) : path_(std::move(path)) {}
 
   enum class Check { kKnown, kNew, kUnreadable };
-  // kKnown when a recorded line begins with `marker` (its line end included, so in practice an
-  // equal line); kUnreadable when PREPAID.TRR exists but cannot be read.
+  // kUnreadable when PREPAID.TRR exists but cannot be read.
   Check Find(const std::string& marker);
-  // Appends `marker` to PREPAID.TRR in text mode, creating the file; false when it could not be
-  // written whole.
-  bool Record(const std::string& marker);
+  // Appends `marker` to PREPAID.TRR, creating the file; false when it could not be written
+  // whole. With `inMemoryOnly` the file is not touched (an import that only tells what it would
+  // do), and later lookups know the marker all the same.
+  bool Record(const std::string& marker, bool inMemoryOnly = false);
 
  private:
   bool Load();
-  // Adds text as it reads back from the file after the recorded lines: continuing a last line
-  // that has no line end, and in pieces of 199 characters.
-  void AddText(const std::string& text);
 
   std::string path_;
   bool loaded_ = false;
-  std::multiset<std::string> lines_;
-  std::string openLine_;  // the last line when it has no line end yet (also in lines_)
+  std::set<std::string> lines_;
 };
 
 }  // namespace store

@@ -17,25 +17,38 @@
 
 namespace store {
 
-// 32768 records (1 MiB), starting on a page. How fast the kernel copies file pages into the
-// block decides what a scan of the file costs: into a buffer that starts inside a cache line
-// (as the heap hands them out) it copies up to twice as slowly, and blocks of 256 KiB cost a
-// third more than blocks of 1 MiB. Larger blocks gain nothing more.
+// 16384 records (512 KiB), starting on a page. A scan costs the kernel's copy of the file's
+// pages into the block and a pass over the block. The copy is slower into a buffer that starts
+// inside a cache line (as the heap hands them out). The pass is cheapest while the block is
+// still in the processor's second-level cache: the block and the file pages it was copied from
+// fit into 1 MiB. Blocks of 1 MiB are passed over from the third level, a few percent of a
+// lookup more; blocks of 128 KiB and less make so many system calls that they cost more.
+//
+// The block comes from plain malloc and is put on a page by hand. glibc maps an allocation this
+// large afresh, and unmaps it on free, until a free teaches it to keep blocks of that size on
+// its heap; an aligned allocation always asks for a little more than the block it freed, so it
+// never learns, and every scan would pay a page fault for each of the block's pages (in a
+// virtual machine, more than the read of a million cards costs). With plain malloc the scans
+// after a process's first one reuse the pages of the one before.
 class CardBlock {
  public:
-  static constexpr size_t kRecords = 32768;
+  static constexpr size_t kRecords = 16384;
   static constexpr size_t kBytes = kRecords * kRecordSize;
 
-  CardBlock() : bytes_(static_cast<unsigned char*>(std::aligned_alloc(kPage, kBytes))) {}
+  CardBlock() : raw_(static_cast<unsigned char*>(std::malloc(kBytes + kPage))) {}
   // The block's kBytes bytes; null when the memory could not be had.
-  unsigned char* data() const { return bytes_.get(); }
+  unsigned char* data() const {
+    if (!raw_) return nullptr;
+    const auto at = reinterpret_cast<uintptr_t>(raw_.get());
+    return raw_.get() + (kPage - at % kPage) % kPage;
+  }
 
  private:
   static constexpr size_t kPage = 4096;
   struct Free {
     void operator()(unsigned char* bytes) const { std::free(bytes); }
   };
-  std::unique_ptr<unsigned char, Free> bytes_;
+  std::unique_ptr<unsigned char, Free> raw_;
 };
 
 // The number of whole records from `offset` on that lie in a hole of the file: never written,

@@ -63,6 +63,10 @@ CodeCheck Verdict(CodeVerdict verdict, size_t position = 0) {
   return CodeCheck{verdict, -1, position};
 }
 
+// The most digits a 32-bit card number has: code tables that give card numbers more (a check
+// length above the code length wraps the count to 65535) decode no code.
+constexpr uint16_t kWidestCardNumber = 10;
+
 CodeCheck Decode(const char* dataDir, char* code, uint16_t cardDigits) {
   const size_t length = std::strlen(code);
   if (length > kCodePositions) return Verdict(CodeVerdict::kTooLong);  // 16 positions at most
@@ -79,6 +83,7 @@ CodeCheck Decode(const char* dataDir, char* code, uint16_t cardDigits) {
   if (!DecodeSymbols(head, code, length, &failed)) {
     return Verdict(CodeVerdict::kUnknownSymbol, failed);
   }
+  if (cardDigits > kWidestCardNumber) return Verdict(CodeVerdict::kCardDigitsOutOfRange);
   // A code too short for a card number is told as such, whatever the position table says.
   if (length < cardDigits) return Verdict(CodeVerdict::kTooShort);
   if (!Reorder(head, code, length, &reordered, &failed)) {

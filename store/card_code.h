@@ -10,14 +10,15 @@ namespace store {
 
 enum class CodeVerdict {
   kValid,
-  kNoCodeFile,       // PREPAID.BIN missing, not an ordinary file, or its header incomplete
-  kTooLong,          // more than 16 symbols
-  kUnknownSymbol,    // the symbol at `position` is not in its row of the symbol table
-  kUnknownPosition,  // the position table lacks the position number `position` + 1
-  kTooShort,         // fewer symbols than the card number has digits
-  kCardOutOfRange,   // the card number does not fit in 32 bits
-  kNoCheckWord,      // the check word table ends before the card number
-  kCheckMismatch,    // the check digits do not match the card's check word
+  kNoCodeFile,            // PREPAID.BIN missing, not an ordinary file, or its header incomplete
+  kCardDigitsOutOfRange,  // PREPAID.BIN gives card numbers more than 10 digits: no code fits
+  kTooLong,               // more than 16 symbols
+  kUnknownSymbol,         // the symbol at `position` is not in its row of the symbol table
+  kUnknownPosition,       // the position table lacks the position number `position` + 1
+  kTooShort,              // fewer symbols than the card number has digits
+  kCardOutOfRange,        // the card number does not fit in 32 bits
+  kNoCheckWord,           // the check word table ends before the card number
+  kCheckMismatch,         // the check digits do not match the card's check word
 };
 
 struct CodeCheck {

@@ -5,6 +5,7 @@
 #include "platform/little_endian.h"
 #include "store/card_blocks.h"
 #include "store/card_record.h"
+#include "store/store_internal.h"
 
 namespace store {
 namespace {
@@ -69,9 +70,8 @@ bool CardIndex::Build(const platform::SharedFile& file) {
   slots_.clear();
   used_ = 0;
   recordCount_ = 0;
-  const off_t size = file.Size();
-  if (size < 0) return false;
-  Reserve(static_cast<size_t>(size) / kRecordSize);
+  // Sized as the cards come, not by the file's length, which says nothing about the cards of a
+  // file with holes.
   return IndexFrom(file, 0);
 }
 
@@ -81,27 +81,44 @@ bool CardIndex::Refresh(const platform::SharedFile& file) {
   const off_t records = size / static_cast<off_t>(kRecordSize);
   if (records < recordCount_) return Build(file);
   if (records == recordCount_) return true;
-  Reserve(used_ + static_cast<size_t>(records - recordCount_));
   return IndexFrom(file, recordCount_);
 }
 
+// A hole holds empty records (card 0, as a lookup finds them there): only its first one can be
+// a card's first record, so it is indexed as that and the rest is stepped over unread. Records
+// beyond the highest index are not indexed (no index names them).
 bool CardIndex::IndexFrom(const platform::SharedFile& file, int32_t firstRecord) {
+  const off_t size = file.Size();
   const CardBlock block;
-  if (!block.data()) return false;
-  recordCount_ = firstRecord;
+  if (size < 0 || !block.data()) return false;
+  int64_t position = firstRecord;
+  off_t dataEnd = 0;  // where the data being read ends (a hole or the end of the file)
   for (;;) {
-    const off_t offset = static_cast<off_t>(recordCount_) * static_cast<off_t>(kRecordSize);
+    off_t offset = static_cast<off_t>(position) * static_cast<off_t>(kRecordSize);
+    if (offset >= dataEnd && offset < size) {
+      if (const int64_t hole = HoleRecordsAt(file, offset, size); hole > 0) {
+        Reserve(used_ + 1);
+        Insert(0, static_cast<int32_t>(std::min<int64_t>(position, kLastIndex)));
+        position += hole;
+        offset = static_cast<off_t>(position) * static_cast<off_t>(kRecordSize);
+      }
+      dataEnd = DataEndFrom(file, offset, size);
+    }
+    if (position > kLastIndex) break;
     const ssize_t got = file.ReadAt(block.data(), CardBlock::kBytes, offset);
     if (got < 0) return false;
-    const size_t records = static_cast<size_t>(got) / kRecordSize;
+    const size_t records = std::min<size_t>(static_cast<size_t>(got) / kRecordSize,
+                                            static_cast<size_t>(kLastIndex + 1 - position));
     Reserve(used_ + records);
     for (size_t i = 0; i < records; ++i) {
       Insert(platform::LoadLE32Signed(block.data() + i * kRecordSize + field::kCardNumber),
-             recordCount_ + static_cast<int32_t>(i));
+             static_cast<int32_t>(position + static_cast<int64_t>(i)));
     }
-    recordCount_ += static_cast<int32_t>(records);
-    if (records < CardBlock::kRecords) return true;
+    position += static_cast<int64_t>(records);
+    if (records < CardBlock::kRecords) break;
   }
+  recordCount_ = static_cast<int32_t>(std::min<int64_t>(position, kLastIndex));
+  return true;
 }
 
 }  // namespace store

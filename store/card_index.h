@@ -1,9 +1,10 @@
 // An index of PREPAID.DAT for the import: card number -> position of its first record.
 //
-// Built in one pass over the file; kept up to date as the import appends cards, and extended
-// by the records another process appended when the file has grown. An open-addressing hash
-// table of (card number, position) pairs, 8 bytes a slot, sized for a load of 2/3 and grown
-// when the load passes 3/4: about 12 bytes per card of the file.
+// Built in one pass over the file, stepping over its holes; kept up to date as the import
+// appends cards, and extended by the records another process appended when the file has grown.
+// An open-addressing hash table of (card number, position) pairs, 8 bytes a slot, sized for a
+// load of 2/3 and grown when the load passes 3/4: about 12 bytes per distinct card number,
+// however long the file.
 #ifndef LINDAVOX_STORE_CARD_INDEX_H
 #define LINDAVOX_STORE_CARD_INDEX_H
 

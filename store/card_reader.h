@@ -1,7 +1,7 @@
 // Reading every record of PREPAID.DAT in file order, one block of records in memory at a time,
-// so a card file of any size is read with the same small amount of memory. Unlike
-// ForEachRecordBlock (card_blocks.h), which steps over holes, it gives out every record, the
-// empty ones of a hole included, for listings and checks that count them.
+// so a card file of any size is read with the same small amount of memory. Holes (parts of a
+// sparse file never written) hold no cards: they are stepped over unread, and counted, so a
+// card file of gigabytes that holds a few cards is read as fast as those cards.
 #ifndef LINDAVOX_STORE_CARD_READER_H
 #define LINDAVOX_STORE_CARD_READER_H
 
@@ -32,8 +32,11 @@ class CardReader {
   int error() const { return error_; }
   // The bytes after the last whole record, once Next has come to the end.
   int64_t trailingBytes() const { return trailing_; }
+  // The records stepped over in holes so far.
+  int64_t holeRecords() const { return holes_; }
 
  private:
+  size_t NextReadSize();
   bool Fill();
 
   platform::SharedFile file_;
@@ -42,9 +45,12 @@ class CardReader {
   size_t next_ = 0;       // the next record of the block to give out
   int64_t position_ = 0;  // the position of block_[0]'s record
   off_t offset_ = 0;      // where the next block is read
+  off_t size_ = 0;        // the file's size when it was opened: where holes may be
+  off_t dataEnd_ = 0;     // where the data being read ends (a hole or the end of the file)
   bool atEnd_ = false;
   int error_ = 0;
   int64_t trailing_ = 0;
+  int64_t holes_ = 0;
 };
 
 }  // namespace store

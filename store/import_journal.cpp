@@ -11,9 +11,9 @@
 namespace store {
 namespace {
 
-constexpr char kMagic[8] = {'L', 'V', 'I', 'N', 'J', '0', '0', '1'};
-constexpr size_t kEntrySize = 144;
-constexpr size_t kChecked = 140;
+constexpr char kMagic[8] = {'L', 'V', 'I', 'N', 'J', '0', '0', '2'};
+constexpr size_t kEntrySize = 164;
+constexpr size_t kChecked = 160;
 constexpr uint32_t kAppendFlag = 1, kEndsImportFlag = 2;
 
 uint32_t Checksum(const unsigned char* bytes, size_t size) {
@@ -36,9 +36,11 @@ void Encode(const JournalEntry& e, unsigned char* out) {
   platform::StoreLE64(out + 48, static_cast<uint64_t>(e.line));
   platform::StoreLE64(out + 56, static_cast<uint64_t>(e.next));
   platform::StoreLE64(out + 64, static_cast<uint64_t>(e.rejectSize));
-  platform::StoreLE32(out + 72, e.index);
-  EncodeCard(e.before, out + 76);
-  EncodeCard(e.after, out + 108);
+  platform::StoreLE64(out + 72, e.cardFile.device);
+  platform::StoreLE64(out + 80, e.cardFile.inode);
+  platform::StoreLE64(out + 88, e.cardFile.modified);
+  EncodeCard(e.before, out + 96);
+  EncodeCard(e.after, out + 128);
   platform::StoreLE32(out + kChecked, Checksum(out, kChecked));
 }
 
@@ -57,9 +59,10 @@ bool Decode(const unsigned char* in, JournalEntry* e) {
   e->line = static_cast<off_t>(platform::LoadLE64(in + 48));
   e->next = static_cast<off_t>(platform::LoadLE64(in + 56));
   e->rejectSize = static_cast<off_t>(platform::LoadLE64(in + 64));
-  e->index = platform::LoadLE32Signed(in + 72);
-  DecodeCard(in + 76, &e->before);
-  DecodeCard(in + 108, &e->after);
+  e->cardFile = {platform::LoadLE64(in + 72), platform::LoadLE64(in + 80),
+                 platform::LoadLE64(in + 88)};
+  DecodeCard(in + 96, &e->before);
+  DecodeCard(in + 128, &e->after);
   return e->line >= 0 && e->next >= e->line && e->rejectSize >= 0;
 }
 
@@ -73,6 +76,22 @@ bool IdentifyOrderFile(const platform::SharedFile& file, OrderFileId* id) {
          static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
              static_cast<uint64_t>(st.st_mtim.tv_nsec)};
   return true;
+}
+
+bool StampCardFile(const platform::SharedFile& file, CardFileStamp* stamp) {
+  struct stat st;
+  if (platform::StatOpenFile(file.fd(), file.path(), &st) != 0) return false;
+  *stamp = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+            static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                static_cast<uint64_t>(st.st_mtim.tv_nsec)};
+  return true;
+}
+
+int ImportJournal::OpenToRead(const std::string& path) {
+  path_ = path;
+  const platform::OpenRequest request{platform::kAccessRead, platform::kShareRead,
+                                      platform::Disposition::kOpenExisting, false};
+  return platform::SharedFile::Open(path, request, &file_);
 }
 
 int ImportJournal::Open(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/c_boundary.h"
+#include "store/card_record.h"
 #include "store/record_update.h"
 #include "store/store_internal.h"
 #include "util/file_open_internal.h"
@@ -53,6 +54,7 @@ bool DoesSomething(const Order& order) {
 OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWrite) {
   lastIndex_ = -1;
   if (!DoesSomething(order)) return OrderResult::kIgnored;
+  if (dryRun_) return ApplyInMemory(order, beforeWrite);
   // Each round either applies the order or has learnt that the file changed under it; a few
   // rounds cover any sensible amount of concurrent change.
   for (int round = 0; round < 4; ++round) {
@@ -105,33 +107,66 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
   return OrderResult::kFailed;
 }
 
+OrderResult OrderApplier::ApplyInMemory(const Order& order, const BeforeWrite& beforeWrite) {
+  const int32_t found = index_.Find(order.card);
+  const bool append = found < 0;
+  if (append && order.command != 'A') return OrderResult::kNoCard;
+  const int32_t at = append ? index_.recordCount() : found;
+  PrepaidCard before{};
+  PrepaidCard after{};
+  if (append) {
+    after.cardNumber = order.card;
+    after.balance = order.amount;
+  } else {
+    lastIndex_ = at;
+    if (const auto written = written_.find(at); written != written_.end()) {
+      before = written->second;
+    } else {
+      unsigned char bytes[kRecordSize];
+      if (cards_.ReadAt(bytes, sizeof bytes, static_cast<off_t>(at) * kRecordSize) !=
+          static_cast<ssize_t>(kRecordSize)) {
+        return OrderResult::kFailed;
+      }
+      DecodeCard(bytes, &before);
+    }
+    after = before;
+    bool overflow = false;
+    if (!ApplyCommand(order, &after, &overflow)) return OrderResult::kOverflow;
+    if (SameCardBytes(before, after)) return OrderResult::kUnchanged;
+  }
+  if (beforeWrite && !beforeWrite(at, append, before, after)) return OrderResult::kFailed;
+  written_[at] = after;
+  if (append) index_.AddAppended(order.card);
+  lastIndex_ = at;
+  return OrderResult::kChanged;
+}
+
 OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode) {
   OrderOutcome outcome;
   outcome.error = ENOMEM;
   return platform::CallNoThrow<OrderOutcome>(outcome, [&] {
     platform::SharedFile cards;
-    // A dry run too opens the file for writing: the record locks need it, and so it finds out
-    // whether the order could be written at all.
+    // A dry run too opens the file for writing, so it finds out whether the order could be
+    // written at all.
     outcome.error = util::OpenAsFopen(StorePath(dataDir, "PREPAID.DAT"), "rb+", false, &cards);
     if (outcome.error != 0) return outcome;
-    OrderApplier applier(cards);
+    OrderApplier applier(cards, mode.dryRun);
     errno = 0;
-    // The last step before a write decides: a creation that is not allowed and every write of
-    // a dry run stop here, and the outcome says what would have been written.
-    bool stoppedOnPurpose = false;
+    // The last step before a write (in a dry run: before the record is kept in memory) says
+    // what is written, and stops a creation that is not allowed.
+    bool creationRefused = false;
     const auto beforeWrite = [&](int32_t index, bool append, const PrepaidCard&,
                                  const PrepaidCard& after) {
       outcome.appended = append;
       outcome.index = index;
       outcome.card = after;
-      stoppedOnPurpose = (append && !mode.create) || mode.dryRun;
-      return !stoppedOnPurpose;
+      creationRefused = append && !mode.create;
+      return !creationRefused;
     };
     outcome.result = applier.Start() ? applier.Apply(order, beforeWrite) : OrderResult::kFailed;
-    if (stoppedOnPurpose) {
-      outcome.result =
-          outcome.appended && !mode.create ? OrderResult::kNoCard : OrderResult::kChanged;
-      if (outcome.result == OrderResult::kNoCard) outcome.index = -1;
+    if (creationRefused) {
+      outcome.result = OrderResult::kNoCard;
+      outcome.index = -1;
       outcome.error = 0;
       return outcome;
     }

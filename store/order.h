@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 
 #include "platform/share.h"
 #include "store/card_index.h"
@@ -40,13 +41,19 @@ enum class OrderResult {
 // Applies orders to an open PREPAID.DAT. Cards are found through an index of the file that
 // follows what other processes append, and that is built again when the file was reorganised
 // meanwhile.
+//
+// A dry run writes nothing and takes no lock: the records it would write are kept in memory,
+// and later orders of the same run see them, as they would see the file. BeforeWrite runs
+// there too, where the write would be.
 class OrderApplier {
  public:
-  // REQUIRES: `cards` is PREPAID.DAT, open for reading and writing, for the applier's lifetime.
-  explicit OrderApplier(const platform::SharedFile& cards) : cards_(cards) {}
+  // REQUIRES: `cards` is PREPAID.DAT, open for reading and writing (for a dry run: for reading,
+  // or not open at all when there is no card file), for the applier's lifetime.
+  explicit OrderApplier(const platform::SharedFile& cards, bool dryRun = false)
+      : cards_(cards), dryRun_(dryRun) {}
 
   // Indexes the file; false on a read error.
-  bool Start() { return index_.Build(cards_); }
+  bool Start() { return (dryRun_ && !cards_.isOpen()) || index_.Build(cards_); }
 
   // Runs under the record's lock right before a write, with the record's position, whether it
   // is appended, and the record as read and as it will be written; false stops the write
@@ -60,9 +67,13 @@ class OrderApplier {
   int32_t lastIndex() const { return lastIndex_; }
 
  private:
+  OrderResult ApplyInMemory(const Order& order, const BeforeWrite& beforeWrite);
+
   const platform::SharedFile& cards_;
+  const bool dryRun_;
   CardIndex index_;
   int32_t lastIndex_ = -1;
+  std::unordered_map<int32_t, PrepaidCard> written_;  // dry run: the records by position
 };
 
 // How ApplyOneOrder goes about an order.

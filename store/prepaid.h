@@ -7,6 +7,11 @@
  * it returns, on every path; nothing is cached. Functions return 1 for success and 0 for
  * failure and show no messages. Null pointer arguments give the failure result.
  *
+ * Data and exchange directories may be shared by a group: a symbolic link there is followed
+ * only when root, the owner of its folder or the caller made it (otherwise the call fails and
+ * changes nothing), files are created exclusively, and a file created in a folder its group may
+ * write takes the folder's group and is group-writable, whatever the umask.
+ *
  * PREPAID.DAT is a headerless sequence of 32-byte little-endian records (PrepaidCard); record i
  * lies at offset 32 * i, and i is the record index that the searches give out and
  * Prepaid_Write takes. A trailing piece of fewer than 32 bytes is ignored. */
@@ -100,8 +105,9 @@ LV_API int32_t Prepaid_Include(const char* exchangeDir, const char* dataDir);
  * ("06.12.26 13:30:11"; the balance query's library writes "06.12.26 13:30"), the batch marker
  * lines of PREPAID.TRR as the import recorded them, and one line per card of PREPAID.DAT in
  * `dataDir` whose balance is not 0, in file order: the card number with leading zeros to
- * config->cardDigits digits (more digits are written in full), a comma, the balance, a comma,
- * and "L" for a locked card ("00042,150," and "00043,-5,L"). Lines end in CR LF. The report is
+ * config->cardDigits digits, at most 10 (more digits are written in full), a comma, the
+ * balance, a comma, and "L" for a locked card ("00042,150," and "00043,-5,L"). Lines end in
+ * CR LF. The report is
  * written beside PREPAID.TXT and renamed over it when complete, and PREPAID.TRR is deleted only
  * after that: returns 1 when the whole report is in place and PREPAID.TRR is gone; 0 when
  * PREPAID.DAT is missing or cannot be read, or the report cannot be written completely or put in
@@ -127,8 +133,9 @@ LV_API int32_t Prepaid_Reorganize(const char* dataDir);
  * the decoding there, leaving the later symbols as they were. The digits are then reordered by
  * the position table; the first config->cardDigits of them are the card number K, the rest the
  * check value V, which must equal the check word of K plus the header's check offset. Returns K,
- * or -1 for every failure: PREPAID.BIN missing or its 184-byte header incomplete, a code of
- * more than 16 symbols (refused before any symbol is replaced), an unknown symbol or position,
+ * or -1 for every failure: PREPAID.BIN missing or its 184-byte header incomplete, code tables
+ * that give card numbers more than 10 digits (config->cardDigits above 10), a code of more
+ * than 16 symbols (refused before any symbol is replaced), an unknown symbol or position,
  * a code shorter than cardDigits (the empty code included), a K beyond the 32-bit range or
  * beyond the end of the check word table, or a check value that does not match. */
 LV_API int32_t Prepaid_GetSerialNumber(const char* dataDir, char* code,

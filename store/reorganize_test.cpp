@@ -1,5 +1,6 @@
 // The compaction of the card file: what it keeps, and that neither a failure, another
 // program's open nor a concurrent writer costs a card or a balance.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/share.h"
+#include "store/card_record.h"
 #include "store/prepaid.h"
 #include "store/record_update.h"
 #include "store/whole_file_test.h"
@@ -99,6 +101,37 @@ TEST_F(WholeFileTest, CompactionLeavesACardFileThatOthersHoldOpen) {
   EXPECT_EQ(Compact(), 0);
   EXPECT_TRUE(FileExists(New()));
   EXPECT_EQ(ReadFile(Dat()), Bytes(cards));
+}
+
+// A program that does not use these libraries announces nothing. While it keeps the card file
+// open (plain open()), the compaction does not replace the file, so a balance it writes after
+// the attempt lands in the card file, not in a file no longer named.
+TEST_F(WholeFileTest, CompactionLeavesACardFileThatAPlainOpenHolds) {
+  WriteCardFile(Dat(), {CardBuilder(1).Build(), CardBuilder(2).Balance(5).Build()});
+  int go[2], ready[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t server = ::fork();
+  if (server == 0) {
+    const int fd = ::open(Dat().c_str(), O_RDWR);
+    char byte = fd >= 0 ? 'y' : 'n';
+    (void)!::write(ready[1], &byte, 1);
+    if (::read(go[0], &byte, 1) != 1) ::_exit(1);
+    unsigned char balance[4] = {99, 0, 0, 0};
+    ::_exit(::pwrite(fd, balance, 4, 32 + field::kBalance) == 4 ? 0 : 1);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_EQ(Compact(), 0);
+  EXPECT_FALSE(FileExists(New()));
+  (void)!::write(go[1], "w", 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(server, &status, 0), server);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {go[0], go[1], ready[0], ready[1]}) ::close(fd);
+  EXPECT_EQ(Compact(), 1) << "once it is closed";
+  EXPECT_EQ(ReadFile(Dat()), Bytes({CardBuilder(2).Balance(99).Build()}));
 }
 
 TEST_F(WholeFileTest, CompactionFailingAtAnyStepLeavesTheCardFileAsItWas) {

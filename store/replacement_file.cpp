@@ -1,7 +1,12 @@
 #include "store/replacement_file.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "platform/file_io.h"
 #include "platform/path.h"
+#include "platform/shared_folder.h"
 
 namespace store {
 
@@ -12,12 +17,15 @@ ReplacementFile::~ReplacementFile() {
 }
 
 bool ReplacementFile::Create() {
+  // What a killed run left is removed first, unless somebody has it open (another writer's file
+  // stays) or it is not ours to remove: a link or another user's file is never written through.
+  if (const int error = platform::RemoveStaleFile(path_); error != 0) return Fail(error, path_);
   const platform::OpenRequest alone{platform::kAccessWrite, platform::kShareNone,
-                                    platform::Disposition::kCreateTruncate};
+                                    platform::Disposition::kCreateNew};
   const int error = platform::SharedFile::Open(path_, alone, &file_);
   if (error == 0) return owned_ = true;
-  // Refused while somebody has it open, so another writer's file stays.
-  platform::RemoveShared(path_);
+  // An open that failed after it made the file leaves it behind: it is ours to remove again.
+  if (error != EEXIST) platform::RemoveStaleFile(path_);
   return Fail(error, path_);
 }
 
@@ -40,9 +48,19 @@ bool ReplacementFile::Finish() {
   return error == 0 || Fail(error, path_);
 }
 
-bool ReplacementFile::Replace(const platform::SharedFile& held) {
+bool ReplacementFile::Replace(const platform::SharedFile& held, platform::OthersMay others) {
+  if (!file_.isOpen()) return Fail(EBADF, path_);
+  // The replacement is as accessible as the file it replaces, set while this open is the one
+  // that names it for sure.
+  struct stat model;
+  if (const int error = platform::StatOpenFile(held.fd(), held.path(), &model); error != 0) {
+    return Fail(error, held.path());
+  }
+  if (const int error = platform::TakeOverAccess(file_.fd(), model); error != 0) {
+    return Fail(error, path_);
+  }
   if (!Finish()) return false;
-  if (const int error = platform::ReplaceHeldShared(path_, held); error != 0) {
+  if (const int error = platform::ReplaceHeldShared(path_, held, others); error != 0) {
     return Fail(error, held.path());
   }
   owned_ = false;

@@ -1,6 +1,6 @@
 // A file written beside a store file to take its place whole (PREPAID.NEW for the card file,
-// .PREPAID.TXT.new for the report): created or emptied with every other open kept out, written
-// front to back, synced, and then renamed into place in one step, so a reader finds the old
+// .PREPAID.TXT.new for the report): created anew, exclusively, with every other open kept out,
+// written front to back, synced, and then renamed into place in one step, so a reader finds the old
 // file or the new one whole, never a part. Until it is in place the object owns the file and
 // removes it again, on every path.
 #ifndef LINDAVOX_STORE_REPLACEMENT_FILE_H
@@ -23,15 +23,22 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates or empties the file. False when that fails, also when another process is writing
-  // it (another export or compaction, which then keeps it); a file this attempt may have
-  // created is removed again.
+  // Creates the file anew, exclusively. A file of that name that a killed run left is removed
+  // first when it is an ordinary file of the folder's owner or of this user. False when that
+  // fails: when another process is writing it (another export or compaction, which then keeps
+  // it), or when something else is in the way (a link, another user's file: see
+  // platform::TakeRefusal).
   bool Create();
   // Appends `size` bytes. False when not all of them were written.
   bool Append(const void* data, size_t size);
-  // Syncs and closes the file, then renames it over the file that `held` holds open, while that
-  // open is the file's only one (platform::ReplaceHeldShared).
-  bool Replace(const platform::SharedFile& held);
+  // The open file, until it is put in place.
+  int fd() const { return file_.fd(); }
+  // Gives the file the access of the file that `held` holds open (permissions, and owner and
+  // group where this process may), syncs and closes it, then renames it over that file while
+  // `held` is its only open, or with OthersMay::kRead the only one besides readers
+  // (platform::ReplaceHeldShared).
+  bool Replace(const platform::SharedFile& held,
+               platform::OthersMay others = platform::OthersMay::kNothing);
   // Syncs and closes the file, then renames it to `target`, where no file may be yet; the
   // folder is synced too.
   bool RenameTo(const std::string& target);

@@ -1,8 +1,13 @@
 #include "store/report.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -23,8 +28,8 @@ namespace store {
 namespace {
 
 // The marker list as the report shows it: what a text-mode read gives up to a Ctrl-Z, written
-// back in text mode, so every line ends in CR LF. A last line without a line end (the import
-// records a final marker line as it stood) gets one, so it is not run together with the first
+// back in text mode, so every line ends in CR LF. A last line without a line end (older imports
+// recorded a final marker line as it stood) gets one, so it is not run together with the first
 // card line.
 std::string MarkerLines(std::string_view bytes) {
   bytes = bytes.substr(0, bytes.find('\x1A'));
@@ -38,6 +43,57 @@ std::string MarkerLines(std::string_view bytes) {
   }
   if (!lines.empty() && lines.back() != '\n') lines += "\r\n";
   return lines;
+}
+
+// A 32-bit card number has at most ten digits: a wider configured width (the digit count of a
+// damaged PREPAID.BIN, which wraps to 65535 when its check digits outnumber its code length)
+// pads no further, or every line of the report would carry that many zeros.
+constexpr unsigned kWidestCardNumber = 10;
+
+// The note a report leaves on the marker list it takes: the extended attribute
+// user.lindavox.reported of PREPAID.TRR, "<device> <inode> <birth time> <modification time>
+// <report size> <size>": the report file that lists its first <size> bytes (the same inode born
+// at the same moment, so a later file that reuses the inode number is not taken for it, and
+// unchanged since it was written). It is set before the report is put in place. An export killed
+// after that but before it removes PREPAID.TRR leaves the list with the note; the next export finds
+// the noted report still in place as PREPAID.TXT and leaves out the markers it already lists. Where
+// the report was collected or replaced meanwhile, or the file system keeps no such attributes or no
+// birth times, it cannot be known that those markers were handed over, and they are listed again.
+constexpr char kReportedNote[] = "user.lindavox.reported";
+
+// The identity of an open file as the note gives it; "" when the file system cannot tell its
+// birth time.
+std::string FileIdentity(int fd) {
+  struct statx st;
+  const unsigned wanted = STATX_INO | STATX_BTIME | STATX_MTIME | STATX_SIZE;
+  if (statx(fd, "", AT_EMPTY_PATH, wanted, &st) != 0 || (st.stx_mask & wanted) != wanted) {
+    return "";
+  }
+  const auto time = [](const struct statx_timestamp& t) {
+    return std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec);
+  };
+  return std::to_string(st.stx_dev_major) + ":" + std::to_string(st.stx_dev_minor) + " " +
+         std::to_string(st.stx_ino) + " " + time(st.stx_btime) + " " + time(st.stx_mtime) + " " +
+         std::to_string(st.stx_size);
+}
+
+// How many leading bytes of the held marker list the report in place at `reportPath` already
+// lists, by the note on the list.
+size_t BytesReportedBefore(const platform::SharedFile& markers, const std::string& reportPath) {
+  char note[256];
+  const ssize_t length = fgetxattr(markers.fd(), kReportedNote, note, sizeof note - 1);
+  if (length <= 0) return 0;
+  const std::string text(note, static_cast<size_t>(length));
+  const size_t sizeAt = text.rfind(' ');
+  platform::SharedFile report;
+  const platform::OpenRequest look{platform::kAccessRead, platform::kShareReadWrite,
+                                   platform::Disposition::kOpenExisting};
+  if (sizeAt == std::string::npos || platform::SharedFile::Open(reportPath, look, &report) != 0) {
+    return 0;
+  }
+  const std::string identity = FileIdentity(report.fd());
+  if (identity.empty() || identity != text.substr(0, sizeAt)) return 0;
+  return std::strtoull(text.c_str() + sizeAt + 1, nullptr, 10);
 }
 
 // Room a card line needs beside the zeros of its card number: "-2147483648" twice, two commas,
@@ -122,15 +178,16 @@ class Report {
         markersPath_(StorePath(exchangeDir, "PREPAID.TRR")),
         reportPath_(StorePath(exchangeDir, "PREPAID.TXT")),
         tempPath_(StorePath(exchangeDir, ".PREPAID.TXT.new")),
-        cardDigits_(cardDigits),
+        cardDigits_(std::min(cardDigits, kWidestCardNumber)),
         date_(date),
         counts_(counts) {}
 
   int32_t Run();
 
  private:
-  bool TakeMarkers(platform::SharedFile* markers, std::string* lines) const;
-  bool WriteReport(const platform::SharedFile& cards, const std::string& markers) const;
+  bool TakeMarkers(platform::SharedFile* markers, std::string* lines);
+  bool WriteReport(const platform::SharedFile& cards, const platform::SharedFile& markerList,
+                   const std::string& markers) const;
   bool WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
                   const std::string& markers) const;
   bool PutInPlace(ReplacementFile& report) const;
@@ -141,6 +198,7 @@ class Report {
   const unsigned cardDigits_;
   const ReportDate date_;
   ExportReport* const counts_;
+  off_t markerBytes_ = 0;  // the size of PREPAID.TRR as it was read
 };
 
 int32_t Report::Run() {
@@ -151,7 +209,7 @@ int32_t Report::Run() {
   }
   platform::SharedFile markers;  // held from the reading until the removal
   std::string markerLines;
-  if (!TakeMarkers(&markers, &markerLines) || !WriteReport(cards, markerLines)) return 0;
+  if (!TakeMarkers(&markers, &markerLines) || !WriteReport(cards, markers, markerLines)) return 0;
   counts_->inPlace = true;
   if (!markers.isOpen()) return 1;
   const int removed = platform::RemoveHeldShared(markers);
@@ -166,8 +224,8 @@ bool Report::Failed(const std::string& path, int error) const {
 
 // Reads PREPAID.TRR, opened so that nobody else can open it until it is removed. A list that
 // exists but cannot be opened is left for the next report; one that cannot be read fails the
-// export.
-bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) const {
+// export. The markers that the report in place lists already are left out.
+bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) {
   if (!StoreFileExists(markersPath_)) return true;
   const platform::OpenRequest alone{platform::kAccessRead, platform::kShareNone,
                                     platform::Disposition::kOpenExisting};
@@ -175,6 +233,10 @@ bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) cons
   const off_t size = markers->Size();
   std::string bytes;
   if (size < 0 || !ReadRange(*markers, 0, size, &bytes)) return Failed(markersPath_, errno);
+  markerBytes_ = size;
+  const size_t reported = BytesReportedBefore(*markers, reportPath_);
+  if (reported <= bytes.size()) bytes.erase(0, reported);
+  bytes.erase(0, bytes.find_first_not_of("\r\n"));
   *lines = MarkerLines(bytes);
   for (size_t start = 0; start < lines->size();) {
     const size_t end = lines->find("\r\n", start);
@@ -184,8 +246,10 @@ bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) cons
   return true;
 }
 
-// Writes the whole report to the temporary file and puts it in place as PREPAID.TXT.
-bool Report::WriteReport(const platform::SharedFile& cards, const std::string& markers) const {
+// Writes the whole report to the temporary file, notes on the marker list which report lists
+// them (see kReportedNote), and puts the report in place as PREPAID.TXT.
+bool Report::WriteReport(const platform::SharedFile& cards, const platform::SharedFile& markerList,
+                         const std::string& markers) const {
   ReplacementFile report(tempPath_);
   if (!report.Create()) return Failed(report.failedPath(), report.error());
   LineBuffer lines(&report, cardDigits_ + kLineRoomBeyondWidth);
@@ -194,6 +258,11 @@ bool Report::WriteReport(const platform::SharedFile& cards, const std::string& m
     // A write of the report failed, or the read of a block of the card file.
     return report.error() != 0 ? Failed(report.failedPath(), report.error())
                                : Failed(cardsPath_, errno);
+  }
+  const std::string identity = FileIdentity(report.fd());
+  if (markerList.isOpen() && !identity.empty()) {
+    const std::string note = identity + " " + std::to_string(markerBytes_);
+    fsetxattr(markerList.fd(), kReportedNote, note.data(), note.size(), 0);  // best effort
   }
   return PutInPlace(report);
 }
@@ -219,16 +288,21 @@ bool Report::WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
   });
 }
 
-// Renames the finished report over PREPAID.TXT, held so that nobody has it open meanwhile, or
-// to PREPAID.TXT when there is none yet; either way the new name is on the disk before the
-// markers are removed.
+// Renames the finished report over PREPAID.TXT, or to PREPAID.TXT when there is none yet;
+// either way the new name is on the disk before the markers are removed. A program that is
+// reading the previous report goes on reading it whole (the rename does not touch the file it
+// has open), so readers do not stop the export; one that writes the report, or reads it denying
+// writers, does (platform::ReplaceHeldShared with OthersMay::kRead).
 bool Report::PutInPlace(ReplacementFile& report) const {
   platform::SharedFile previous;
-  const platform::OpenRequest alone{platform::kAccessRead, platform::kShareNone,
-                                    platform::Disposition::kOpenExisting};
-  const int opened = platform::SharedFile::Open(reportPath_, alone, &previous);
+  const platform::OpenRequest look{platform::kAccessRead, platform::kShareReadWrite,
+                                   platform::Disposition::kOpenExisting};
+  const int opened = platform::SharedFile::Open(reportPath_, look, &previous);
   if (opened != 0 && opened != ENOENT) return Failed(reportPath_, opened);
-  if (opened == 0 ? report.Replace(previous) : report.RenameTo(reportPath_)) return true;
+  if (opened == 0 ? report.Replace(previous, platform::OthersMay::kRead)
+                  : report.RenameTo(reportPath_)) {
+    return true;
+  }
   return Failed(report.failedPath(), report.error());
 }
 

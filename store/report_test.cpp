@@ -1,11 +1,14 @@
 // The card report: its bytes, the hand-over of the batch markers, and what a failure leaves.
 #include "store/report.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "store/import.h"
 #include "store/whole_file_test.h"
 #include "testsupport/other_process.h"
+#include "util/file_open_internal.h"
 
 namespace store {
 namespace {
@@ -74,13 +78,13 @@ TEST_F(WholeFileTest, ReportHoldsTheDateTheMarkersAndEveryCardWithUnits) {
        12,
        ReportDate::kWithSeconds,
        std::string(kDateLine) + "E1\r\r\nE2\r\n"},
-      {"an empty marker list, wide card numbers",
+      {"an empty marker list, card numbers wider than 32 bits make them: padded to ten digits",
        {CardBuilder(42).Balance(1).Build()},
        "",
        "",
        12,
        ReportDate::kWithSeconds,
-       std::string(kDateLine) + "000000000042,1,\r\n"},
+       std::string(kDateLine) + "0000000042,1,\r\n"},
   };
   for (const ReportCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -117,34 +121,52 @@ TEST_F(WholeFileTest, MarkerListsAroundTheBufferSizeComeThroughWhole) {
 TEST_F(WholeFileTest, FilesHeldByOthersLeaveMarkersAndReportAsTheyWere) {
   const std::string markers = "E1\r\n";
   const std::string oldReport = "previous report\r\n";
+  const std::string newReport = std::string(kDateLine) + markers + "00005,50,\r\n";
   const auto reset = [&] {
     WriteCardFile(Dat(), {CardBuilder(5).Balance(50).Build()});
     WriteFile(Trr(), markers);
     WriteFile(Txt(), oldReport);
   };
+  const auto through = [](const std::string& path, platform::OpenRequest request) {
+    return [path, request] {
+      static platform::SharedFile file;
+      return platform::SharedFile::Open(path, request, &file) == 0;
+    };
+  };
+  const auto plain = [](const std::string& path, int flags) {
+    return [path, flags] { return ::open(path.c_str(), flags) >= 0; };
+  };
   struct Held {
-    std::string path;
-    platform::OpenRequest request;
+    const char* what;
+    std::function<bool()> open;
     int32_t result;
-    bool reportWithoutMarkers;
+    std::string report;
+    bool markersKept;
   };
   const Held cases[] = {
-      {Dat(), {platform::kAccessRead, platform::kShareNone}, 0, false},
-      {Txt(), {platform::kAccessRead, platform::kShareReadWrite}, 0, false},
-      {Trr(), {platform::kAccessWrite, platform::kShareRead}, 1, true},  // an import appending
+      {"card file, exclusively", through(Dat(), {platform::kAccessRead, platform::kShareNone}), 0,
+       oldReport, true},
+      // Reading the previous report with full sharing: the rename does not disturb the reader.
+      {"report, read sharing all",
+       through(Txt(), {platform::kAccessRead, platform::kShareReadWrite}), 1, newReport, false},
+      {"report, plain read", plain(Txt(), O_RDONLY), 1, newReport, false},
+      {"report, read denying writers",
+       through(Txt(), {platform::kAccessRead, platform::kShareRead}), 0, oldReport, true},
+      {"report, written", through(Txt(), {platform::kAccessWrite, platform::kShareReadWrite}), 0,
+       oldReport, true},
+      {"report, plain write", plain(Txt(), O_WRONLY), 0, oldReport, true},
+      {"markers, an import appending",
+       through(Trr(), {platform::kAccessWrite, platform::kShareRead}), 1,
+       std::string(kDateLine) + "00005,50,\r\n", true},
   };
   for (const Held& held : cases) {
-    SCOPED_TRACE(held.path);
+    SCOPED_TRACE(held.what);
     reset();
-    testsupport::OtherProcess other([&] {
-      static platform::SharedFile file;
-      return platform::SharedFile::Open(held.path, held.request, &file) == 0;
-    });
+    testsupport::OtherProcess other(held.open);
     ASSERT_TRUE(other.succeeded());
     EXPECT_EQ(ExportReport(), held.result);
-    EXPECT_EQ(ReadFile(Trr()), markers);
-    EXPECT_EQ(ReadFile(Txt()),
-              held.reportWithoutMarkers ? std::string(kDateLine) + "00005,50,\r\n" : oldReport);
+    EXPECT_EQ(ReadFile(Trr()), held.markersKept ? markers : "");
+    EXPECT_EQ(ReadFile(Txt()), held.report);
     EXPECT_FALSE(FileExists(TxtTemp()));
   }
   reset();
@@ -152,6 +174,17 @@ TEST_F(WholeFileTest, FilesHeldByOthersLeaveMarkersAndReportAsTheyWere) {
   EXPECT_EQ(ExportReport(), 0);
   EXPECT_EQ(ReadFile(Trr()), markers);
   EXPECT_EQ(ReadFile(Txt()), oldReport);
+
+  // A reader of the previous report goes on reading it whole after the export.
+  reset();
+  std::FILE* reader = util::Fopen(Txt().c_str(), "rb", false, util::FopenGeneration::kCurrent);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(ExportReport(), 1);
+  char read[64] = {};
+  EXPECT_EQ(std::fread(read, 1, sizeof read, reader), oldReport.size());
+  EXPECT_EQ(std::string(read), oldReport);
+  util::Fclose(&reader);
+  EXPECT_EQ(ReadFile(Txt()), newReport);
 }
 
 // Whichever file operation fails, the markers are in PREPAID.TRR or in a whole new report,
@@ -220,6 +253,33 @@ TEST_F(WholeFileTest, AMarkerRecordedDuringTheExportWaitsForTheNextReport) {
   struct stat status;
   ASSERT_EQ(::stat(Txt().c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u) << "a new report keeps the access of the one it replaces";
+}
+
+// A report in place whose marker list could not be removed: the next report lists only the
+// markers recorded since, unless the report was collected meanwhile, when it cannot be known
+// that the markers were handed over.
+TEST_F(WholeFileTest, MarkersAppearAgainOnlyWhenTheirReportIsNotKnownToBeInPlace) {
+  WriteCardFile(Dat(), {CardBuilder(1).Balance(10).Build()});
+  const auto exportKeepingTheList = [&] {
+    platform::ScopedFaultHook keep([&](FileOp op, std::string_view path) {
+      return op == FileOp::kRemove && path == Trr() ? EACCES : 0;
+    });
+    EXPECT_EQ(ExportReport(), 0);
+  };
+  WriteFile(Trr(), "E1\r\n");
+  exportKeepingTheList();
+  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E1\r\n00001,10,\r\n");
+  WriteFile(exchange_ + "PREPAID.INC", "E2\r\nA,1,5\r\n");
+  EXPECT_EQ(Include(exchange_.c_str(), Dir().c_str(), util::SplitGeneration::kCurrent), 1);
+  EXPECT_EQ(ReadFile(Trr()), "E1\r\nE2\r\n");
+  EXPECT_EQ(ExportReport(), 1);
+  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E2\r\n00001,15,\r\n");
+
+  WriteFile(Trr(), "E3\r\n");
+  exportKeepingTheList();
+  ASSERT_EQ(::rename(Txt().c_str(), (exchange_ + "collected.txt").c_str()), 0);
+  EXPECT_EQ(ExportReport(), 1);
+  EXPECT_EQ(ReadFile(Txt()), std::string(kDateLine) + "E3\r\n00001,15,\r\n");
 }
 
 }  // namespace

@@ -1,11 +1,21 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/fault.h"
 #include "platform/share.h"
+#include "store/card_blocks.h"
 #include "store/prepaid.h"
 #include "store/store_internal.h"
 #include "testsupport/card_files.h"
@@ -21,7 +31,7 @@ using testsupport::SameCard;
 using testsupport::WriteCardFile;
 
 // Lookups read PREPAID.DAT in blocks of this many records; the index must count across them.
-constexpr int32_t kBlock = 32768;
+constexpr int32_t kBlock = static_cast<int32_t>(CardBlock::kRecords);
 
 // What the caller's record holds before a search; a failed search must leave it so.
 PrepaidCard Pattern() {
@@ -309,6 +319,56 @@ TEST_F(SearchTest, TelefonComparesBothPartsButNotTheDigitCount) {
   }
 }
 
+// The scan compares one field (the card number, the telephone number's low part) of eight
+// records at once and tests the records of a group one by one only where that field holds the
+// wanted value. Cards that hold it without matching (another high part, no units) neither end
+// the search nor hide a match behind them, in the same group, a later one or the last records;
+// the wanted value in the record's other fields matches nothing.
+TEST_F(SearchTest, NearMissesInTheComparedFieldAreSteppedPast) {
+  std::vector<PrepaidCard> cards = NumberedCards(43);  // five groups of eight and three more
+  auto place = [&](size_t at, int32_t balance, const char* telefon) {
+    cards[at] = CardBuilder(cards[at].cardNumber).Balance(balance).Telefon(telefon).Build();
+  };
+  place(3, 5, "1301234567");   // group 0: another high part
+  place(6, 0, "0301234567");   // group 0: no units
+  place(9, 5, "2301234567");   // group 1: another high part before the match
+  place(12, 5, "0301234567");  // the card editor's match
+  place(17, 5, "1000000555");  // group 2: another high part only
+  place(41, 5, "2000000555");  // the last records: another high part before the match
+  place(42, 7, "555");
+  // Every field around the card number holds 777777, which only card 30 has as its number.
+  cards[2].balance = cards[2].lastHigh = cards[2].lastLow = 777777;
+  cards[2].flags = 777777;
+  cards[30].cardNumber = 777777;
+  WriteCardFile(Dat(), cards);
+
+  const struct {
+    TelefonMatch match;
+    int32_t low, high, index;
+  } telefon[] = {
+      {TelefonMatch::kWithUnitsOnly, 301234567, 0, 12},
+      {TelefonMatch::kAnyBalance, 301234567, 0, 6},
+      {TelefonMatch::kAnyBalance, 301234567, 1, 3},
+      {TelefonMatch::kAnyBalance, 301234567, 2, 9},
+      {TelefonMatch::kWithUnitsOnly, 555, 0, 42},
+      {TelefonMatch::kAnyBalance, 555, 1, 17},
+      {TelefonMatch::kAnyBalance, 555, 2, 41},
+      {TelefonMatch::kAnyBalance, 555, 7, 43},
+  };
+  for (const auto& t : telefon) {
+    SCOPED_TRACE(testing::Message() << Name(t.match) << " " << t.high << " " << t.low);
+    const Outcome out = FindTelefon(t.match, t.low, t.high);
+    EXPECT_EQ(out.result, t.index < 43 ? 1 : 0);
+    EXPECT_EQ(out.index, t.index);
+    if (t.index < 43) {
+      EXPECT_TRUE(SameCard(out.card, cards[static_cast<size_t>(t.index)]));
+    }
+  }
+  const Outcome out = Find(777777);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.index, 30);
+}
+
 TEST_F(SearchTest, OnlyTheCardEditorsTelefonSearchSkipsCardsWithoutUnits) {
   WriteCardFile(Dat(), {
                            CardBuilder(11).Balance(0).Telefon("0301234567").Build(),
@@ -431,16 +491,85 @@ TEST_F(SearchTest, AReadThatFailsIsNoEndOfTheFile) {
   // More than one block of records; the second read fails. That is no "not found" with the
   // records read so far as the count: nothing is found and nothing counted.
   std::vector<PrepaidCard> cards;
-  for (int32_t i = 0; i < 40000; ++i) cards.push_back(CardBuilder(i).Balance(1).Build());
+  for (int32_t i = 0; i < kBlock + 100; ++i) cards.push_back(CardBuilder(i).Balance(1).Build());
   WriteCardFile(Dat(), cards);
   int reads = 0;
   platform::ScopedFaultHook failSecondRead([&](platform::FileOp op, std::string_view) {
     return op == platform::FileOp::kRead && ++reads == 2 ? EIO : 0;
   });
-  Outcome out = Find(39999);
+  Outcome out = Find(kBlock + 99);
   EXPECT_EQ(out.result, 0);
   EXPECT_EQ(out.index, 0);
   EXPECT_TRUE(out.untouched());
+}
+
+// Another process cuts the card file short (also inside a record), extends it again with a
+// hole, punches a hole into it and writes the cards back, over and over, while lookups run.
+// Every lookup comes back (nothing raises a signal in the looking process, as a mapping of a
+// shrinking file would) and tells only what the file held: a card found is at its own position
+// (its other fields may be caught half written back), a card not found was cut off or in a
+// hole, and the count is at most the file's records.
+TEST_F(SearchTest, LookupsStayTrueWhileAnotherProcessCutsAndPunchesTheFile) {
+  const int32_t count = 3 * kBlock + 5;
+  std::vector<PrepaidCard> cards = NumberedCards(count);  // card 100000 + i at position i
+  WriteCardFile(Dat(), cards);
+  const std::string bytes = testsupport::ReadFile(Dat());
+  auto* shared = static_cast<std::atomic<int>*>(::mmap(nullptr, 2 * sizeof(std::atomic<int>),
+                                                       PROT_READ | PROT_WRITE,
+                                                       MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(shared, MAP_FAILED);
+  std::atomic<int>& changes = shared[0];
+  std::atomic<int>& stop = shared[1];
+  const pid_t parent = ::getpid();
+  const pid_t changer = ::fork();
+  ASSERT_GE(changer, 0);
+  if (changer == 0) {
+    // Ends with the test process, also when a lookup brought that down.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) std::_Exit(1);
+    const int fd = ::open(Dat().c_str(), O_RDWR);
+    std::mt19937 random(7);
+    const auto size = static_cast<off_t>(bytes.size());
+    while (fd >= 0 && stop.load() == 0) {
+      const off_t at = std::uniform_int_distribution<off_t>(0, size - 1)(random);
+      bool done = ::ftruncate(fd, at) == 0 && ::ftruncate(fd, size) == 0;  // a hole from `at`
+      (void)::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at / 2, size / 4);
+      done = done && ::pwrite(fd, bytes.data(), bytes.size(), 0) == size;
+      if (done) ++changes;
+    }
+    std::_Exit(0);
+  }
+  struct Stop {
+    std::atomic<int>* shared;
+    pid_t changer;
+    ~Stop() {
+      shared[1] = 1;
+      ::waitpid(changer, nullptr, 0);
+      ::munmap(shared, 2 * sizeof *shared);
+    }
+  } stopChanger{shared, changer};
+
+  std::mt19937 random(11);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int lookups = 0;
+  while (lookups < 300 || changes.load() < 300) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline)
+        << "waited for 300 lookups during 300 changes of the card file; " << lookups << " lookups, "
+        << changes.load() << " changes";
+    const auto at =
+        static_cast<size_t>(std::uniform_int_distribution<int32_t>(0, count - 1)(random));
+    for (const Outcome& out : {Find(cards[at].cardNumber),
+                               FindTelefon(TelefonMatch::kAnyBalance, cards[at].telefonLow, 0)}) {
+      if (out.result == 1) {
+        ASSERT_EQ(out.index, static_cast<int32_t>(at));
+      } else {
+        ASSERT_EQ(out.result, 0);
+        ASSERT_GE(out.index, 0);
+        ASSERT_LE(out.index, count);
+        ASSERT_TRUE(out.untouched());
+      }
+    }
+    ++lookups;
+  }
 }
 
 TEST_F(SearchTest, NullArgumentsFail) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -32,6 +33,17 @@ class FileTest : public ::testing::Test {
   const std::string& Dir() const { return dir_->path(); }
   std::string Path(const std::string& name) const { return dir_->path() + name; }
   const std::string& ConfigDir() const { return configDir_; }
+  // A path for `name` on another file system than the test's folder (in /dev/shm, named for
+  // this process), or "" when there is none.
+  std::string OnAnotherFileSystem(const std::string& name) const {
+    struct stat here {
+    }, shm{};
+    if (::stat(dir_->path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+        here.st_dev == shm.st_dev) {
+      return "";
+    }
+    return "/dev/shm/" + name + "-" + std::to_string(::getpid());
+  }
 
  private:
   std::unique_ptr<TempDir> dir_;

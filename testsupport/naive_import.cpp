@@ -1,12 +1,14 @@
 #include "testsupport/naive_import.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/little_endian.h"
-#include "util/decimal.h"
 #include "util/file_open_internal.h"
 
 namespace testsupport {
@@ -22,22 +24,75 @@ bool Exists(const std::string& path) {
   return file != nullptr;
 }
 
-// Whether a line of PREPAID.TRR begins with `marker`; records it when not.
-bool KnownOrRecord(const std::string& trr, const char* marker) {
-  if (std::FILE* in = Open(trr, "rt")) {
-    char recorded[200];
-    bool known = false;
-    while (!known && std::fgets(recorded, sizeof recorded, in)) {
-      known = std::strncmp(recorded, marker, std::strlen(marker)) == 0;
+// The lines of a text as the import reads them: a byte order mark at the start and a Ctrl-Z at
+// the end are no text; LF, CR LF and a lone CR end a line.
+std::vector<std::string> Lines(std::string text) {
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  if (!text.empty() && text.back() == '\x1A') text.pop_back();
+  std::vector<std::string> lines;
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') {
+      line += text[i];
+      continue;
     }
-    std::fclose(in);
-    if (known) return true;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(line);
+    line.clear();
   }
-  if (std::FILE* out = Open(trr, "at")) {
-    std::fputs(marker, out);
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::string text;
+  if (std::FILE* in = Open(path, "rb")) {
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, got);
+    std::fclose(in);
+  }
+  return text;
+}
+
+// Whether PREPAID.TRR holds the line `marker`; records it on a line of its own when not.
+bool KnownOrRecord(const std::string& trr, const std::string& marker) {
+  const std::string recorded = ReadWhole(trr);
+  for (const std::string& line : Lines(recorded)) {
+    if (line == marker) return true;
+  }
+  if (std::FILE* out = Open(trr, "ab")) {
+    const bool open = !recorded.empty() && recorded.back() != '\n' && recorded.back() != '\r';
+    std::fputs(((open ? "\r\n" : "") + marker + "\r\n").c_str(), out);
     std::fclose(out);
   }
   return false;
+}
+
+// A number of a field: blanks, a sign, at least one digit; false when there is none or it does
+// not fit in 32 bits.
+bool Number(const std::string& field, int32_t* value) {
+  size_t at = 0;
+  while (at < field.size() && (field[at] == ' ' || field[at] == '\t')) ++at;
+  const bool negative = at < field.size() && field[at] == '-';
+  if (at < field.size() && (field[at] == '-' || field[at] == '+')) ++at;
+  const size_t first = at;
+  long long magnitude = 0;
+  while (at < field.size() && field[at] >= '0' && field[at] <= '9') {
+    magnitude = std::min(magnitude * 10 + (field[at++] - '0'), 1LL << 40);
+  }
+  const long long number = negative ? -magnitude : magnitude;
+  if (at == first || number < INT32_MIN || number > INT32_MAX) return false;
+  *value = static_cast<int32_t>(number);
+  return true;
+}
+
+bool Whole(const std::string& line) {
+  if (line.size() > 65536) return false;
+  for (const char c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return false;
+  }
+  return true;
 }
 
 // Applies one order to the first record of its card, or appends a new card.
@@ -89,20 +144,23 @@ int NaiveInclude(const std::string& exchangeDir, const std::string& dataDir,
     std::fclose(in);
     return 0;
   }
-  char line[200];
-  while (std::fgets(line, sizeof line, in)) {
+  for (const std::string& line : Lines(ReadWhole(inc))) {
+    if (!Whole(line)) {
+      if (line[0] == 'E') break;
+      continue;
+    }
     if (line[0] == 'E') {
       if (KnownOrRecord(trr, line)) break;
       continue;
     }
-    char f1[util::kSplitField], f2[util::kSplitField], f3[util::kSplitField];
-    if (util::SplitThreeFields(line, generation, f1, f2, f3) < 2) break;
-    const int32_t card = util::ParseDecimal32(f2), amount = util::ParseDecimal32(f3);
-    const char command = f1[0];
-    if (command == 'A' && amount == 0) continue;
-    if (command == 'A' || command == 'D' || command == 'L' || command == 'U') {
-      Apply(dat, command, card, amount);
-    }
+    std::string fields[3];
+    if (util::SplitThreeWholeFields(line, generation, fields) < 2) break;
+    const char command = fields[0][0];
+    int32_t card = 0, amount = 0;
+    if (command != 'A' && command != 'D' && command != 'L' && command != 'U') continue;
+    if (!Number(fields[1], &card) || card < 0) continue;
+    if (command == 'A' && (!Number(fields[2], &amount) || amount == 0)) continue;
+    Apply(dat, command, card, amount);
   }
   std::fclose(in);
   std::remove(inc.c_str());

@@ -1,15 +1,21 @@
 #include "testsupport/other_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "platform/unique_fd.h"
+
+extern char** environ;
 
 namespace testsupport {
 namespace {
@@ -87,6 +93,34 @@ std::optional<bool> RunWithin(std::chrono::milliseconds limit,
   return answer == 'y';
 }
 
+pid_t StartProgram(const std::vector<std::string>& argv) {
+  std::vector<std::string> arguments = argv;
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::optional<int> WaitForProgram(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return status;
+}
+
 bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()>& operation) {
   const pid_t pid = fork();
   if (pid == 0) {
@@ -103,21 +137,32 @@ bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()
   return WIFSIGNALED(status);
 }
 
-void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation) {
-  Pipe started = MakePipe();
+std::chrono::nanoseconds ProcessorTime() {
+  struct timespec used {};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+  return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+}
+
+void KilledAfter(std::chrono::nanoseconds work, const std::function<void()>& operation) {
   const pid_t pid = fork();
+  if (pid < 0) std::abort();
   if (pid == 0) {
-    (void)!write(started.write.get(), "s", 1);
+    const std::chrono::nanoseconds at = std::max(work, std::chrono::nanoseconds(1));  // 0 disarms
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(at);
+    struct sigevent kill {};
+    kill.sigev_notify = SIGEV_SIGNAL;
+    kill.sigev_signo = SIGKILL;
+    struct itimerspec when {};
+    when.it_value = {static_cast<time_t>(seconds.count()),
+                     static_cast<long>((at - seconds).count())};
+    timer_t timer{};
+    if (timer_create(CLOCK_PROCESS_CPUTIME_ID, &kill, &timer) != 0 ||
+        timer_settime(timer, 0, &when, nullptr) != 0) {
+      _exit(127);
+    }
     operation();
     _exit(0);
   }
-  ReadByte(started.read);
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(delay);
-  const struct timespec pause {
-    static_cast<time_t>(seconds.count()), static_cast<long>((delay - seconds).count())
-  };
-  nanosleep(&pause, nullptr);
-  kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
 }
 

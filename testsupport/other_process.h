@@ -9,7 +9,9 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/fault.h"
 #include "platform/unique_fd.h"
@@ -42,6 +44,14 @@ class OtherProcess {
 // that must not hang fails instead of hanging the suite.
 std::optional<bool> RunWithin(std::chrono::milliseconds limit, const std::function<bool()>& action);
 
+// Starts the program `argv[0]` with the arguments `argv`, its standard output going nowhere.
+// Returns its process id, or -1 when it could not be started.
+pid_t StartProgram(const std::vector<std::string>& argv);
+
+// Waits at most `limit` for a started program to end and returns its wait status; nullopt when
+// it did not end in time (it is then killed and reaped).
+std::optional<int> WaitForProgram(pid_t pid, std::chrono::milliseconds limit);
+
 // Which file operations (platform/fault.h) count as steps for KilledAtStep.
 using StepFilter = std::function<bool(platform::FileOp op, std::string_view path)>;
 
@@ -50,9 +60,14 @@ using StepFilter = std::function<bool(platform::FileOp op, std::string_view path
 // was killed, false when it finished first.
 bool KilledAtStep(int step, const StepFilter& counts, const std::function<void()>& operation);
 
-// Runs `operation` in a child process and kills it with SIGKILL `delay` after it began, if it
-// is still running then.
-void KilledAfter(std::chrono::nanoseconds delay, const std::function<void()>& operation);
+// The processor time this process has used so far.
+std::chrono::nanoseconds ProcessorTime();
+
+// Runs `operation` in a child process that is killed with SIGKILL once it has used `work` of
+// processor time, if it is still running then. Processor time, unlike the clock, is not
+// stretched by other work on the machine: measured with ProcessorTime around the same
+// operation, the kills fall at the same points of the work however busy the machine is.
+void KilledAfter(std::chrono::nanoseconds work, const std::function<void()>& operation);
 
 }  // namespace testsupport
 

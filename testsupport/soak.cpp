@@ -17,6 +17,10 @@
 //   in a process of their own;
 //   - a killer that sends SIGKILL to a stand-in, an import, an export or a compaction at random
 //     moments, and to some imports, exports and compactions within their run, while they write;
+//   - imports killed right after a write of a card (they run the store's import in a process
+//     of their own, which the fault seam kills), each followed by a compaction and an export
+//     before the next import starts: the records move, the batch markers go into a report, and
+//     the next import must still apply every order exactly once;
 //   - a filler that fills the file system of the card files for short spells (the card files
 //     live on a small tmpfs mounted for the run; where none can be mounted, or with
 //     --no-mount, the imports and the operator's commands fail their writes through the fault
@@ -35,8 +39,11 @@
 // PREPAID.REJ, every batch marker in PREPAID.TRR or in a report (each report is read when its
 // export ends, whole, as the export puts it in place), and for every card
 //   final balance = initial + top-ups applied - units the stand-ins journalled.
+// New cards are made by one order line each and touched by nothing else, so each holds exactly
+// its line's amount: one that holds it twice is counted as an order applied twice.
 // It prints one "name: value" line per figure, `lost_units` last, and exits 0 only when every
 // check holds.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -141,11 +148,16 @@ class Soak {
   void StartStandin(int number);
   void StartEditor();
   void StartImport();
-  void DropOrderFile();
+  void StartImportKilledAfterACardWrite();
+  void CatchUpAfterAKill();
+  // Stops (SIGSTOP) or continues the stand-ins and the editor.
+  void HoldOthers(bool hold);
+  // `newCards` of every 100 lines create a card.
+  void DropOrderFile(int newCards = 5);
   void StartOperator();
-  void StartExport();
+  void StartExport(bool mayKill = true);
   void ReadReport();
-  void StartCompaction();
+  void StartCompaction(bool mayKill = true);
   // Kills some runs of `kind` at a random moment within the time its last run took.
   void MaybeKillWithin(pid_t pid, const std::string& kind);
   void KillSomebody();
@@ -154,6 +166,7 @@ class Soak {
   void DrainImports();
 
   bool Check();
+  long OrdersAppliedTwice(const std::map<int32_t, PrepaidCard>& stored);
   bool ReadOutcomes(std::map<int32_t, Expectation>* expected);
   bool CheckMarkers();
   void PrintFigures(double seconds, int64_t lost, long wrongCards, long unresolved);
@@ -188,6 +201,10 @@ class Soak {
   std::string fullFlag_;  // while it exists, forked participants fail writes as on a full disk
   Clock::time_point fillEnds_{};
   std::map<std::string, Clock::duration> runTime_;  // how long the last run of a kind took
+  // After an import killed at a card write: 1 begin, 2 compact, 3 export done; 0 none.
+  int catchUp_ = 0;
+  long catchUpCompactions_ = 0, catchUpAttempts_ = 0;
+  bool held_ = false;
 
   // Reports: the batch markers of every report seen, and the last report's text.
   std::set<std::string> reportedMarkers_;
@@ -358,7 +375,7 @@ void Soak::StartEditor() {
 
 // A new order file for the exchange directory, written beside it and renamed into place, so
 // the import never sees half of it.
-void Soak::DropOrderFile() {
+void Soak::DropOrderFile(int newCards) {
   const size_t batch = batches_.size();
   std::vector<OrderLine> lines;
   char marker[32];
@@ -366,7 +383,7 @@ void Soak::DropOrderFile() {
   std::string text = std::string(marker) + "\r\n";
   for (int i = 0; i < 60; ++i) {
     OrderLine line{};
-    const int kind = std::uniform_int_distribution<int>(0, 99)(random_);
+    const int kind = std::uniform_int_distribution<int>(0, 99 + newCards - 5)(random_);
     if (kind < 45) {
       line = {'A', RandomCard(kDeskFirst, kDeskLast), RandomCard(1, 100)};
     } else if (kind < 65) {
@@ -413,6 +430,116 @@ void Soak::StartImport() {
   MaybeKillWithin(pid, "import");
 }
 
+// Its orders create more cards than the others' (a quarter of them), so that many kills fall
+// right after a new card is appended, and the compaction that follows moves it.
+void Soak::StartImportKilledAfterACardWrite() {
+  if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) DropOrderFile(35);
+  if (access((ExchangeDir() + "PREPAID.INC").c_str(), F_OK) != 0) return;
+  const std::string exchange = ExchangeDir(), data = DataDir(), cards = data + "PREPAID.DAT";
+  const int write = std::uniform_int_distribution<int>(1, 40)(random_);
+  Fork(
+      "import", false,
+      [=] {
+        int writes = 0;
+        bool written = false;  // the chosen write is done: the next change of a file is not
+        const platform::FaultHook before = platform::SetFaultHook(nullptr);
+        platform::SetFaultHook([=](platform::FileOp op, std::string_view path) mutable {
+          const bool change = op == platform::FileOp::kWrite || op == platform::FileOp::kRename ||
+                              op == platform::FileOp::kRemove;
+          if (change && written) raise(SIGKILL);
+          if (op == platform::FileOp::kWrite && path == cards && ++writes == write) written = true;
+          return before ? before(op, path) : 0;
+        });
+        return Import(exchange, data) == 1 ? 0 : 1;
+      },
+      [this](int status) {
+        if (WIFSIGNALED(status)) {
+          ++runs_["imports_killed_at_a_card_write"];
+          catchUp_ = 1;
+        } else if (!ExitedWith(status, 0)) {
+          ++failures_["import"];
+        }
+      });
+}
+
+// Between an import killed at a card write and the next import: a compaction, then an export.
+// The stand-ins and the editor keep the card file open nearly all the time, and a compaction
+// replaces it only when nobody has it open, so they are held (SIGSTOP) for each attempt, as at
+// the quiet hour an operator compacts at, and go on between attempts.
+void Soak::CatchUpAfterAKill() {
+  if (Running("compaction") || Running("export")) return;
+  HoldOthers(false);
+  switch (catchUp_) {
+    case 1:
+      catchUpCompactions_ = runs_["compactions_done"];
+      catchUpAttempts_ = 0;
+      catchUp_ = 2;
+      return;
+    case 2:
+      if (runs_["compactions_done"] == catchUpCompactions_ && ++catchUpAttempts_ <= 30) {
+        HoldOthers(true);
+        StartCompaction(false);
+        return;
+      }
+      StartExport(false);
+      catchUp_ = 3;
+      return;
+    default:
+      ++runs_["compactions_and_exports_after_a_kill"];
+      if (catchUpAttempts_ > 30) ++failures_["compaction_after_a_kill"];
+      catchUp_ = 0;
+  }
+}
+
+// True when process `pid` has the file at `path` open.
+bool HoldsFile(pid_t pid, const std::string& path) {
+  const std::string folder = "/proc/" + std::to_string(pid) + "/fd/";
+  DIR* fds = opendir(folder.c_str());
+  if (!fds) return false;
+  bool holds = false;
+  while (const dirent* entry = readdir(fds)) {
+    char target[4096];
+    const ssize_t length = readlink((folder + entry->d_name).c_str(), target, sizeof target);
+    holds = holds || (length > 0 &&
+                      path.compare(0, std::string::npos, target, static_cast<size_t>(length)) == 0);
+  }
+  closedir(fds);
+  return holds;
+}
+
+// True once process `pid` has stopped (or is gone).
+bool HasStopped(pid_t pid) {
+  const std::string stat = testsupport::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t state = stat.rfind(") ");
+  return state == std::string::npos || stat[state + 2] == 'T' || stat[state + 2] == 't';
+}
+
+// Holding stops each one at a moment when it does not have the card file open, waiting a
+// little for such a moment (bounded: a process that never lets go stays running).
+void Soak::HoldOthers(bool hold) {
+  if (held_ == hold) return;
+  held_ = hold;
+  const std::string cards = DataDir() + "PREPAID.DAT";
+  for (const auto& [pid, process] : processes_) {
+    if (process.kind != "standin" && process.kind != "editor") continue;
+    if (!hold) {
+      kill(pid, SIGCONT);
+      continue;
+    }
+    for (int attempt = 0; attempt < 500; ++attempt) {
+      kill(pid, SIGSTOP);
+      for (int wait = 0; wait < 1000 && !HasStopped(pid); ++wait) {
+        const struct timespec pause { 0, 100'000 };
+        nanosleep(&pause, nullptr);
+      }
+      if (!HoldsFile(pid, cards)) break;
+      kill(pid, SIGCONT);
+      const struct timespec pause { 0, 1'000'000 };
+      nanosleep(&pause, nullptr);
+    }
+  }
+}
+
 void Soak::MaybeKillWithin(pid_t pid, const std::string& kind) {
   if (pid <= 0 || !Chance(30)) return;
   const auto last = runTime_.count(kind) ? runTime_[kind] : milliseconds(20);
@@ -424,7 +551,7 @@ void Soak::MaybeKillWithin(pid_t pid, const std::string& kind) {
   kill(pid, SIGKILL);
 }
 
-void Soak::StartExport() {
+void Soak::StartExport(bool mayKill) {
   const std::string exchange = ExchangeDir(), data = DataDir();
   const pid_t pid = Participant(
       "export", true,
@@ -441,7 +568,7 @@ void Soak::StartExport() {
         if (WIFEXITED(status) && WEXITSTATUS(status) != 0) ++failures_["export"];
         ReadReport();
       });
-  MaybeKillWithin(pid, "export");
+  if (mayKill) MaybeKillWithin(pid, "export");
 }
 
 // The report in place now: whatever became of the export, PREPAID.TXT is a whole report, the
@@ -475,7 +602,7 @@ void Soak::ReadReport() {
   lastReport_ = std::move(report);
 }
 
-void Soak::StartCompaction() {
+void Soak::StartCompaction(bool mayKill) {
   const std::string data = DataDir();
   const pid_t pid = Participant(
       "compaction", true, [data] { return Prepaid_Reorganize(data.c_str()) == 1 ? 0 : 1; },
@@ -483,7 +610,7 @@ void Soak::StartCompaction() {
       [this](int status) {
         if (ExitedWith(status, 0)) ++runs_["compactions_done"];
       });
-  MaybeKillWithin(pid, "compaction");
+  if (mayKill) MaybeKillWithin(pid, "compaction");
 }
 
 // The operator's command, run as a process of its own: found where the card is now (a locked
@@ -588,8 +715,13 @@ void Soak::Loop(Clock::time_point end) {
   while (!g_interrupted && Clock::now() < end) {
     Reap(false);
     const Clock::time_point now = Clock::now();
-    if (now >= nextImport && !Running("import")) {
-      StartImport();
+    if (catchUp_ != 0) CatchUpAfterAKill();
+    if (now >= nextImport && !Running("import") && catchUp_ == 0) {
+      if (Chance(25)) {
+        StartImportKilledAfterACardWrite();
+      } else {
+        StartImport();
+      }
       nextImport = every(1500, 4000);
     }
     if (now >= nextExport && !Running("export")) {
@@ -620,6 +752,7 @@ void Soak::Loop(Clock::time_point end) {
 
 void Soak::StopEverything() {
   stopping_ = true;
+  HoldOthers(false);
   if (fillEnds_ != Clock::time_point{}) EndFill();
   for (const auto& [pid, process] : processes_) kill(pid, SIGTERM);
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
@@ -805,6 +938,24 @@ bool Soak::CheckMarkers() {
   return ok;
 }
 
+// New cards are made by one order line each and touched by nothing else: a card that holds its
+// line's amount twice had its order applied twice.
+long Soak::OrdersAppliedTwice(const std::map<int32_t, PrepaidCard>& stored) {
+  long twice = 0;
+  for (const std::vector<OrderLine>& batch : batches_) {
+    for (const OrderLine& line : batch) {
+      const auto found = line.card >= kNewCardBase ? stored.find(line.card) : stored.end();
+      if (found == stored.end() || found->second.balance != 2 * int64_t{line.amount}) continue;
+      if (++twice <= 10) {
+        std::printf("fault: new card %d holds %d units: its top-up of %d was applied twice\n",
+                    line.card, found->second.balance, line.amount);
+      }
+    }
+  }
+  runs_["orders_applied_twice"] = twice;
+  return twice;
+}
+
 // The balance the card may hold that is nearest to `balance`: an import state shifted by what
 // the others added, and by any choice of the uncertain changes.
 int64_t Nearest(const Expectation& expectation, int64_t balance, bool locked, bool* lockRight) {
@@ -859,6 +1010,7 @@ bool Soak::Check() {
       ok = false;
     }
   }
+  if (OrdersAppliedTwice(stored) > 0) ok = false;
   // Cards nobody touched keep their initial balance.
   for (int32_t number = 1; number <= options_.cards; ++number) {
     auto found = expected.find(number);
@@ -916,6 +1068,10 @@ void Soak::PrintFigures(double seconds, int64_t lost, long wrongCards, long unre
               runs_["reports"]);
   std::printf("editor_refused: %ld\n", runs_["editor_refused"]);
   std::printf("order_lines_rejected: %ld\n", runs_["rejected_lines"]);
+  std::printf("imports_killed_at_a_card_write: %ld\ncompactions_and_exports_after_a_kill: %ld\n",
+              runs_["imports_killed_at_a_card_write"],
+              runs_["compactions_and_exports_after_a_kill"]);
+  std::printf("orders_applied_twice: %ld\n", runs_["orders_applied_twice"]);
   long kills = 0, faults = 0;
   for (const auto& [kind, count] : kills_) {
     std::printf("kills_%s: %ld\n", kind.c_str(), count);

@@ -1,6 +1,7 @@
 #include "testsupport/started_program.h"
 
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "testsupport/temp_dir.h"
@@ -9,9 +10,24 @@ namespace testsupport {
 
 ArgumentsFile::ArgumentsFile(std::string file) : file_(std::move(file)) {
   ::setenv("LV_ARGS_FILE", file_.c_str(), 1);
+  ::setenv("LV_STATE_FILE", (file_ + ".state").c_str(), 1);
 }
 
-ArgumentsFile::~ArgumentsFile() { ::unsetenv("LV_ARGS_FILE"); }
+ArgumentsFile::~ArgumentsFile() {
+  ::unsetenv("LV_ARGS_FILE");
+  ::unsetenv("LV_STATE_FILE");
+}
+
+std::optional<StartState> ArgumentsFile::TakeStartState() {
+  const std::string stateFile = file_ + ".state";
+  if (!FileExists(stateFile)) return std::nullopt;
+  std::istringstream state(ReadFile(stateFile));
+  RemoveTree(stateFile);
+  StartState result;
+  std::getline(state, result.folder);
+  for (int descriptor; state >> descriptor;) result.descriptors.push_back(descriptor);
+  return result;
+}
 
 std::optional<std::vector<std::string>> ArgumentsFile::Await(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;

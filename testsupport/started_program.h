@@ -11,7 +11,13 @@
 
 namespace testsupport {
 
-// Points $LV_ARGS_FILE at `file` for the lifetime of the object.
+// What a started write_args found besides its arguments.
+struct StartState {
+  std::string folder;            // its working folder
+  std::vector<int> descriptors;  // the descriptors open in it, in increasing order
+};
+
+// Points $LV_ARGS_FILE at `file`, and $LV_STATE_FILE beside it, for the lifetime of the object.
 class ArgumentsFile {
  public:
   explicit ArgumentsFile(std::string file);
@@ -24,6 +30,9 @@ class ArgumentsFile {
   // the next start can be awaited the same way.
   std::optional<std::vector<std::string>> Await(
       std::chrono::milliseconds limit = std::chrono::seconds(10));
+  // What the program that wrote the arguments last awaited found when it started; nothing
+  // when it did not write it. Read once: the next start can be looked at the same way.
+  std::optional<StartState> TakeStartState();
   // True when no program has written the file within `wait`.
   bool NothingStarted(std::chrono::milliseconds wait = std::chrono::milliseconds(300));
 

@@ -1,21 +1,21 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 #include "tools/charge_journal.h"
-
-extern char** environ;
 
 namespace {
 
@@ -76,21 +76,32 @@ class StandinTest : public testsupport::FileTest {
   pid_t Start(const std::vector<std::string>& options) {
     std::vector<std::string> arguments = {LV_TELEPHONY_STANDIN, Dir()};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = testsupport::StartProgram(arguments);
+    EXPECT_GT(pid, 0);
     return pid;
   }
   static int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
+    const std::optional<int> status = testsupport::WaitForProgram(pid, std::chrono::seconds(60));
+    EXPECT_TRUE(status) << "the stand-in did not end within 60 s";
+    return status.value_or(-1);
+  }
+  // The charges a running server's journal holds so far (whole lines only).
+  int Charges(const std::string& journal) const {
+    const std::string text = ReadFile(Path(journal));
+    int charges = 0;
+    for (size_t at = 0; (at = text.find("charge ", at)) != std::string::npos; ++at) {
+      charges += text.find('\n', at) != std::string::npos;
+    }
+    return charges;
+  }
+  // Waits until `done` holds, at most a minute; whether it held.
+  static bool Within(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
   }
   int64_t Journalled(const std::string& journal, int32_t card) {
     std::map<int32_t, int64_t> units;
@@ -109,16 +120,28 @@ TEST_F(StandinTest, TwoServersOnOneCardLoseNoUnitAcrossAKill) {
   WriteCardFile(Path("PREPAID.DAT"),
                 {CardBuilder(4).Balance(5).Build(),
                  CardBuilder(5).Balance(initial).Telefon("0301234567").Build()});
-  const auto server = [&](const char* journal, const char* seed) {
-    return Start({"--cards", "5-5", "--rate", "400", "--charges", "2-5", "--interval", "0",
-                  "--seconds", "1.5", "--journal", Path(journal), "--seed", seed});
+  // Both run until they are stopped; whatever happens, they are gone at the end.
+  struct Server {
+    pid_t pid;
+    ~Server() {
+      if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
   };
-  const pid_t steady = server("a.journal", "1");
-  const pid_t killed = server("b.journal", "2");
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  kill(killed, SIGKILL);
-  EXPECT_TRUE(WIFSIGNALED(Wait(killed)));
-  const int status = Wait(steady);
+  const auto server = [&](const char* journal, const char* seed) {
+    return Server{Start({"--cards", "5-5", "--rate", "400", "--charges", "2-5", "--interval", "0",
+                         "--journal", Path(journal), "--seed", seed})};
+  };
+  Server steady = server("a.journal", "1");
+  Server killed = server("b.journal", "2");
+  ASSERT_TRUE(Within([&] { return Charges("a.journal") > 0 && Charges("b.journal") > 0; }))
+      << "both servers charging the card";
+  kill(killed.pid, SIGKILL);
+  EXPECT_TRUE(WIFSIGNALED(Wait(std::exchange(killed.pid, -1))));
+  const int before = Charges("a.journal");
+  ASSERT_TRUE(Within([&] { return Charges("a.journal") >= std::max(before + 20, 120); }))
+      << "the other server going on after the kill";
+  kill(steady.pid, SIGTERM);
+  const int status = Wait(std::exchange(steady.pid, -1));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(Wait(Start({"--settle", "--journal", Path("b.journal")})), 0);
 

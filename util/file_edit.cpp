@@ -1,26 +1,27 @@
-// Editing files line by line (see line_edit.h).
+// Editing files line by line (see file_edit.h).
 //
-// An edit never works in place: the file is renamed to its work path, read from there, and the
-// new content is written under the file's own name. Until the new content is complete, the
-// original bytes exist only under the work path, so every failure after the move (the new file
-// cannot be created, a read or a write fails, closing reports a lost write) removes the partial
-// new file and renames the original back. The rename refuses to replace anything, so a work path
-// that could not be cleared stops the edit before the file is moved.
+// An edit never changes the file in place. The new content goes to a new file beside it (the
+// target of a link, so that the link stays and its target is edited), created exclusively and
+// given the file's owner, group and permissions before any byte goes in; the file itself is
+// only read, denying writers. Once the new file is complete and synced, two renames put it in
+// place: the file over the work path (one step, so whatever lay there stays until this is
+// known to work), then the new file to the file's name. Every failure before the first rename
+// leaves every file as it was and removes the new file; a failure of the second puts the file
+// back under its name.
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
+#include "platform/path.h"
 #include "platform/share.h"
 #include "util/block_copy.h"
-#include "util/file_open_internal.h"
+#include "util/files_internal.h"
 #include "util/line_edit.h"
 
 namespace {
@@ -35,11 +36,6 @@ constexpr off_t kNumberedLine = 25999;
 constexpr size_t kCopyBlock = 1024;
 constexpr size_t kScanBlock = 64 * 1024;
 
-struct StreamCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using Stream = std::unique_ptr<std::FILE, StreamCloser>;
-
 bool SameFile(const char* a, const char* b) {
   struct stat first, second;
   return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
@@ -47,76 +43,197 @@ bool SameFile(const char* a, const char* b) {
 }
 
 // Everything an edit checks before it touches a file: both paths given, the file present, and
-// the work path not the file itself (clearing it would delete the file).
+// the work path not the file itself (renaming over it would lose the file).
 bool MayEdit(const char* path, const char* work) {
   return path && work && platform::PathExists(path) && std::strcmp(path, work) != 0 &&
          !SameFile(path, work);
 }
 
-// Moves the file to the work path, removing what lay there first. False when the file is still
-// where it was.
-bool MoveAside(const std::string& path, const std::string& work) {
-  platform::RemoveShared(work);
-  return platform::RenameShared(path, work) == 0;
-}
+// The new content of an edit, written beside the file; removed again unless it took the file's
+// place.
+class NewContent {
+ public:
+  explicit NewContent(const std::string& file)
+      : preferred_(platform::DirectoryOf(file) + "." + platform::BaseName(file) + ".edit") {}
+  ~NewContent() {
+    file_.Close();
+    if (!path_.empty()) platform::RemoveShared(path_);
+  }
+  NewContent(const NewContent&) = delete;
+  NewContent& operator=(const NewContent&) = delete;
 
-// Puts the original back under its own name after a failed edit.
-void PutBack(const std::string& path, const std::string& work) {
-  platform::RemoveShared(path);
-  platform::RenameShared(work, path);
-}
+  // Creates the file with the owner, group and permissions of `model`.
+  bool Create(const struct stat& model) {
+    std::string path;
+    if (util::CreateExclusively(preferred_, &file_, &path) != 0) return false;
+    path_ = path;
+    return util::TakeOverOwnerAndMode(file_, model) == 0;
+  }
+  const SharedFile& file() const { return file_; }
+  // Syncs and closes the file.
+  bool Finish() { return platform::SyncFile(file_.fd(), path_) == 0 && file_.Close() == 0; }
+  // Renames the finished file to `target`, where nothing may be.
+  bool MoveTo(const std::string& target) {
+    if (platform::RenameShared(path_, target) != 0) return false;
+    path_.clear();
+    return true;
+  }
 
-// The course every edit takes: check, move aside, write the new file with `rewrite`, put the
-// original back when that fails, and remove the work file unless the caller keeps it.
+ private:
+  const std::string preferred_;
+  SharedFile file_;
+  std::string path_;  // the file's name while it is ours
+};
+
+// The course every edit takes: check, write the new content beside the file with `rewrite`,
+// move the file over the work path and the new content into its place, and remove the work file
+// unless the caller keeps it.
 template <typename Rewrite>
-uint8_t EditAside(const char* path, const char* work, bool keepWork, const Rewrite& rewrite) {
+uint8_t EditBeside(const char* path, const char* work, bool keepWork, const Rewrite& rewrite) {
   return platform::CallNoThrow<uint8_t>(0, [&]() -> uint8_t {
     if (!MayEdit(path, work)) return 0;
-    const std::string file = path;
+    const std::string file = util::RealFile(path);
     const std::string aside = work;
-    if (!MoveAside(file, aside)) return 0;
-    if (!platform::CallNoThrow(false, [&] { return rewrite(aside, file); })) {
-      PutBack(file, aside);
+    if (file.empty()) return 0;
+    SharedFile original;
+    struct stat status;
+    const platform::OpenRequest denyWriters{platform::kAccessRead, platform::kShareRead,
+                                            platform::Disposition::kOpenExisting};
+    if (SharedFile::Open(file, denyWriters, &original) != 0 ||
+        platform::StatOpenFile(original.fd(), file, &status) != 0) {
       return 0;
     }
+    NewContent edited(file);
+    if (!edited.Create(status) || !rewrite(original, edited.file()) || !edited.Finish()) return 0;
+    original.Close();
+    if (platform::ReplaceShared(file, aside) != 0) return 0;
+    if (!edited.MoveTo(file)) {
+      platform::RenameShared(aside, file);
+      return 0;
+    }
+    platform::SyncDirectory(platform::DirectoryOf(file));
+    platform::SyncDirectory(platform::DirectoryOf(aside));
     if (!keepWork) platform::RemoveShared(aside);
     return 1;
   });
 }
 
-// Reads up to `max` characters, up to and including a line feed. False when nothing was read.
-bool ReadLine(std::FILE* in, size_t max, std::string* line) {
-  line->clear();
+// Reads a file front to back in blocks.
+class ByteReader {
+ public:
+  explicit ByteReader(const SharedFile& file) : file_(file), block_(kScanBlock) {}
+
+  // The next byte, or -1 at the end of the file and from a failed read on (failed() tells).
+  int Get() {
+    const int c = Peek();
+    if (c >= 0) ++next_;
+    return c;
+  }
+  int Peek() {
+    if (next_ == filled_ && !Fill()) return -1;
+    return static_cast<unsigned char>(block_[next_]);
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  bool Fill() {
+    if (failed_) return false;
+    const ssize_t got = file_.ReadAt(block_.data(), block_.size(), offset_);
+    failed_ = got < 0;
+    if (got <= 0) return false;
+    offset_ += got;
+    next_ = 0;
+    filled_ = static_cast<size_t>(got);
+    return true;
+  }
+
+  const SharedFile& file_;
+  std::vector<char> block_;
+  off_t offset_ = 0;
+  size_t next_ = 0, filled_ = 0;
+  bool failed_ = false;
+};
+
+// One line as a text-mode read sees it (`text`: a CR LF is the one character '\n' that ends
+// the line, so it counts once and is never split) and as it lies on disk (`bytes`).
+struct Line {
+  std::string text;
+  std::string bytes;
+};
+
+// Reads up to `max` characters, up to and including a line end. False when nothing was read.
+bool ReadLine(ByteReader& in, size_t max, Line* line) {
+  line->text.clear();
+  line->bytes.clear();
   int c;
-  while (line->size() < max && (c = std::getc(in)) != EOF) {
-    line->push_back(static_cast<char>(c));
+  while (line->text.size() < max && (c = in.Get()) >= 0) {
+    line->bytes.push_back(static_cast<char>(c));
+    if (c == '\r' && in.Peek() == '\n') {
+      line->bytes.push_back(static_cast<char>(in.Get()));
+      c = '\n';
+    }
+    line->text.push_back(static_cast<char>(c));
     if (c == '\n') break;
   }
-  return !line->empty();
+  return !line->bytes.empty();
 }
 
-// Writes the lines of `from` to `to`, both in text mode, through `edit`, which changes a line in
-// place or answers false to drop it.
-template <typename LineEdit>
-bool RewriteLines(const std::string& from, const std::string& to, size_t maxLine,
-                  const LineEdit& edit) {
-  Stream in(util::Fopen(from.c_str(), "rt", false, util::FopenGeneration::kCurrent));
-  if (!in) return false;
-  Stream out(util::Fopen(to.c_str(), "wt", false, util::FopenGeneration::kCurrent));
-  if (!out) return false;
-  std::string line;
-  while (ReadLine(in.get(), maxLine, &line)) {
-    if (!edit(&line)) continue;
-    if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size()) return false;
+// The bytes of a line whose text an edit changed: each line feed in it written as the line's
+// own end was (a lone LF, or CR LF, which a line without an end gets too).
+std::string ChangedLineBytes(const Line& line, const std::string& text) {
+  const bool loneLineFeed = line.bytes.back() == '\n' && line.text.size() == line.bytes.size();
+  std::string bytes;
+  bytes.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\n' && !loneLineFeed) bytes.push_back('\r');
+    bytes.push_back(c);
   }
-  return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
+  return bytes;
+}
+
+// Appends to a file in blocks.
+class ByteWriter {
+ public:
+  explicit ByteWriter(const SharedFile& file) : file_(file) {}
+  bool Write(std::string_view bytes) {
+    buffer_.append(bytes);
+    return buffer_.size() < kScanBlock || Flush();
+  }
+  bool Flush() {
+    const bool written = file_.WriteAt(buffer_.data(), buffer_.size(), offset_);
+    offset_ += static_cast<off_t>(buffer_.size());
+    buffer_.clear();
+    return written;
+  }
+
+ private:
+  const SharedFile& file_;
+  std::string buffer_;
+  off_t offset_ = 0;
+};
+
+// Writes the lines of `in` to `out` as `edit` leaves them: `edit` changes a line's text in place
+// and answers false to drop the line. A line whose text stays the same keeps its bytes.
+template <typename LineEdit>
+bool RewriteLines(const SharedFile& in, const SharedFile& out, size_t maxLine,
+                  const LineEdit& edit) {
+  ByteReader reader(in);
+  ByteWriter writer(out);
+  Line line;
+  std::string text;
+  while (ReadLine(reader, maxLine, &line)) {
+    text = line.text;
+    if (!edit(&text)) continue;
+    if (!writer.Write(text == line.text ? line.bytes : ChangedLineBytes(line, text))) return false;
+  }
+  return !reader.failed() && writer.Flush();
 }
 
 template <typename LineEdit>
 uint8_t EditTextLines(const char* path, const char* work, size_t maxLine, bool keepWork,
                       const LineEdit& edit) {
-  return EditAside(path, work, keepWork, [&](const std::string& from, const std::string& to) {
-    return RewriteLines(from, to, maxLine, edit);
+  return EditBeside(path, work, keepWork, [&](const SharedFile& in, const SharedFile& out) {
+    return RewriteLines(in, out, maxLine, edit);
   });
 }
 
@@ -156,15 +273,12 @@ bool FindLine(const SharedFile& file, int32_t index, off_t* begin, off_t* end) {
   return true;
 }
 
-// Copies `from` to `to` byte for byte without line `index`.
-bool CopyWithoutLine(const std::string& from, const std::string& to, int32_t index) {
-  SharedFile in, out;
-  if (util::OpenAsFopen(from, "rb", false, &in) != 0) return false;
-  if (util::OpenAsFopen(to, "wb", false, &out) != 0) return false;
+// Copies `in` to `out` byte for byte without line `index`.
+bool CopyWithoutLine(const SharedFile& in, const SharedFile& out, int32_t index) {
   off_t begin, end, written = 0;
   return FindLine(in, index, &begin, &end) &&
          util::CopyBlocks(in, 0, begin, out, &written, kCopyBlock) &&
-         util::CopyBlocks(in, end, -1, out, &written, kCopyBlock) && out.Close() == 0;
+         util::CopyBlocks(in, end, -1, out, &written, kCopyBlock);
 }
 
 }  // namespace
@@ -197,7 +311,7 @@ uint8_t CONVERT_RemoveLineByKeyword(const char* path, const char* work, char* ke
 }
 
 uint8_t CONVERT_RemoveLineByLinenumber(const char* path, const char* work, int32_t keep) {
-  return EditAside(path, work, false, [&](const std::string& from, const std::string& to) {
-    return CopyWithoutLine(from, to, std::max(keep, 0));
+  return EditBeside(path, work, false, [&](const SharedFile& in, const SharedFile& out) {
+    return CopyWithoutLine(in, out, std::max(keep, 0));
   });
 }

@@ -74,8 +74,9 @@ LV_API int32_t FILE_Copy(const char* destination, const char* source, uint8_t mo
 /* Cuts the file to its first `length` bytes (a shorter file stays whole), keeping its
  * last-write time and permissions: the bytes go to a temporary file in the same folder (the
  * file name with the text after its last dot replaced by "TRU", or "TRU" when the name has no
- * dot), which then replaces the file in one step. 1 on success; 0 with the file unchanged and
- * no temporary file left. */
+ * dot; when anything of that name exists already, that name with a random suffix: an existing
+ * file is never touched), created anew and exclusively, which then replaces the file in one
+ * step. 1 on success; 0 with the file unchanged and no temporary file left. */
 LV_API uint8_t FILE_Truncate(const char* path, uint32_t length);
 
 /* Appends the whole `source` (as large as it is when the call starts) to `destination`,
@@ -132,7 +133,8 @@ LV_API char* FILE_GetFullName(const char* path);
  * when `level` is not 0 and equals the file's depth, it also adds to `*fileCount`, to
  * `*outsideDaemonCount` when its folder's path does not contain "daemon" (any case), and lowers
  * `*oldest` to its last-write time when that is not later. Every pointer may be null; the
- * caller sets the start values. Symbolic links to folders are followed. */
+ * caller sets the start values. Symbolic links to folders inside the tree are not entered (a
+ * link loop stays bounded) and add nothing. */
 LV_API int32_t FILE_GetTreeSize(const char* directory, int32_t level, int32_t depth,
                                 int32_t* fileCount, FILETIME* oldest, int32_t* outsideDaemonCount,
                                 const char* extensionFilter, int32_t* matchCount);
@@ -143,12 +145,14 @@ LV_API int32_t FILE_GetTreeSize(const char* directory, int32_t level, int32_t de
 LV_API uint8_t FILE_CopyTree(const char* destination, const char* source);
 
 /* Removes every folder of the tree `directory`, the top one included, that holds no file
- * (after its subfolders were handled). Symbolic links to folders are not entered. Always 1. */
+ * (after its subfolders were handled). Symbolic links to folders are never entered, also when
+ * `directory` itself is one (nothing is removed then). Always 1. */
 LV_API uint8_t FILE_DelEmptyTree(char* directory);
 
 /* Removes the whole tree `directory`: its files, its folders and the folder itself. Symbolic
- * links are removed, never entered. Returns the bytes removed, or with `countFiles` the number
- * of files removed. The root folder "/" and "" are refused (0). */
+ * links are removed, never entered, also when `directory` itself is one (the link goes, its
+ * target stays; it counts as one file). Returns the bytes removed, or with `countFiles` the
+ * number of files removed. The root folder "/" and "" are refused (0). */
 LV_API int32_t FILE_DelFullTree(char* directory, uint8_t countFiles);
 
 /* Reads the text file line by line (pieces of at most 999 characters), each upper-cased

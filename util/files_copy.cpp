@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <memory>
-
 #include "platform/ansi_case.h"
 #include "platform/c_boundary.h"
 #include "platform/file_io.h"
@@ -38,6 +35,21 @@ void Scramble(char* data, size_t size) {
   LIB_xor(reinterpret_cast<uint8_t*>(data), static_cast<int32_t>(size));
 }
 
+// Makes sure that nobody may read the copy who may not read the source, before a byte is
+// written: the copy loses every permission bit the source lacks, and where it belongs to another
+// group than the source (a folder that hands its group on, or the caller's own group), that
+// group keeps no more than everybody else has on the source. Returns 0 or an errno value.
+int LimitToSourceAccess(const SharedFile& copy, const struct stat& source) {
+  struct stat own;
+  if (int error = platform::StatOpenFile(copy.fd(), copy.path(), &own)) return error;
+  mode_t allowed = source.st_mode & 0777;
+  if (own.st_gid != source.st_gid)
+    allowed &= static_cast<mode_t>(~070) | (source.st_mode & 07) << 3;
+  const mode_t mode = own.st_mode & allowed;
+  if (mode == (own.st_mode & 07777)) return 0;
+  return ::fchmod(copy.fd(), mode) == 0 ? 0 : errno;
+}
+
 CopyResult Copy(const std::string& destination, const std::string& source,
                 const CopyOptions& options, uint32_t* copied) {
   SharedFile in;
@@ -47,7 +59,9 @@ CopyResult Copy(const std::string& destination, const std::string& source,
     return CopyResult::kSourceUnavailable;
   }
   SharedFile out;
-  if (OpenAsFopen(destination, "wb", false, &out) != 0) return CopyResult::kFailed;
+  if (OpenAsFopen(destination, "wb", false, &out) != 0 || LimitToSourceAccess(out, status) != 0) {
+    return CopyResult::kFailed;
+  }
   off_t written = 0;
   bool ok = CopyBlocks(in, 0, -1, out, &written, options.blockSize,
                        options.scramble ? BlockConversion(Scramble) : nullptr);
@@ -63,8 +77,8 @@ CopyResult Copy(const std::string& destination, const std::string& source,
   return CopyResult::kCopied;
 }
 
-// The temporary file of a truncation, beside the file: its name with the text after its last
-// dot replaced by "TRU", or "TRU" for a name without a dot; never the file's own name.
+// The name of a truncation's temporary file, beside the file: its name with the text after its
+// last dot replaced by "TRU", or "TRU" for a name without a dot; never the file's own name.
 std::string TruncationTemporary(const std::string& path) {
   const std::string folder = platform::DirectoryOf(path);
   const std::string name = platform::BaseName(path);
@@ -74,30 +88,20 @@ std::string TruncationTemporary(const std::string& path) {
   return folder + temporary;
 }
 
-// The file a path names: the target of a symbolic link, so that a truncation changes the file
-// and does not put a new file in the link's place. "" when the link cannot be resolved.
-std::string RealFile(const std::string& path) {
-  struct stat status;
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
-// Writes the first `length` bytes of `in` to `out`, with the file's permissions and time.
+// Writes the first `length` bytes of `in` to `out`, with the file's owner, permissions and
+// time.
 bool WriteTruncated(const SharedFile& in, const struct stat& status, uint32_t length,
                     const SharedFile& out) {
   off_t written = 0;
-  return CopyBlocks(in, 0, static_cast<off_t>(length), out, &written, kCopyBlock) &&
-         ::fchmod(out.fd(), status.st_mode & 07777) == 0 &&
+  return TakeOverOwnerAndMode(out, status) == 0 &&
+         CopyBlocks(in, 0, static_cast<off_t>(length), out, &written, kCopyBlock) &&
          platform::SetFileTime(out.fd(), out.path(), status.st_mtim.tv_sec,
                                static_cast<int32_t>(status.st_mtim.tv_nsec)) == 0;
 }
 
 bool Truncate(const std::string& path, uint32_t length) {
   const std::string file = RealFile(path);
-  const std::string temporary = TruncationTemporary(file);
-  if (file.empty() || !FitsPath(file) || !FitsPath(temporary)) return false;
+  if (file.empty() || !FitsPath(file) || !FitsPath(TruncationTemporary(file))) return false;
   SharedFile in;
   struct stat status;
   if (OpenAsFopen(file, "rb", false, &in) != 0 ||
@@ -105,7 +109,8 @@ bool Truncate(const std::string& path, uint32_t length) {
     return false;
   }
   SharedFile out;
-  if (OpenAsFopen(temporary, "wb", false, &out) != 0) return false;
+  std::string temporary;
+  if (CreateExclusively(TruncationTemporary(file), &out, &temporary) != 0) return false;
   bool ok = WriteTruncated(in, status, length, out);
   in.Close();
   ok = out.Close() == 0 && ok && platform::ReplaceShared(temporary, file) == 0;

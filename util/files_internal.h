@@ -2,6 +2,8 @@
 #ifndef LINDAVOX_UTIL_FILES_INTERNAL_H
 #define LINDAVOX_UTIL_FILES_INTERNAL_H
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "platform/dir_search.h"
+#include "platform/share.h"
 #include "util/time_format.h"
 
 namespace util {
@@ -27,6 +30,22 @@ std::string JoinPath(std::string_view directory, std::string_view name);
 // `path` without one trailing separator; "/" stays "/".
 std::string WithoutTrailingSeparator(std::string_view path);
 
+// The file a path names: the target of a symbolic link, so that a change of the file (a
+// truncation, an edit) reaches it and does not put a new file in the link's place. "" when the
+// link cannot be resolved, or may not be followed (platform/shared_folder.h).
+std::string RealFile(const std::string& path);
+
+// Creates a new file for writing, every other open denied, under `preferred`, or, when anything
+// is there already (a file, a link), under `preferred` with a random suffix (".1a2b3c4d"): what
+// is there is never opened, emptied or replaced. Returns 0 and fills `*file` and `*path`, or the
+// errno of the last attempt (ENAMETOOLONG when a name would not fit).
+int CreateExclusively(const std::string& preferred, platform::SharedFile* file, std::string* path);
+
+// Gives the new file `file` the owner, group and permission bits of `model` (the file it is
+// to take the place of), on its descriptor, before any content goes in. Returns 0 or the errno
+// of a change this process may not make (another owner, a group it is no member of).
+int TakeOverOwnerAndMode(const platform::SharedFile& file, const struct stat& model);
+
 // The first entry matching `pattern`, folders and hidden files included.
 std::optional<platform::DirEntry> FirstMatch(const std::string& pattern);
 
@@ -35,8 +54,8 @@ std::optional<platform::DirEntry> FirstMatch(const std::string& pattern);
 std::vector<platform::DirEntry> FolderEntries(const std::string& directory);
 
 // Sets the packed local time on the file, opened as FILE_fopen(path, "ab", false) opens it; a
-// missing file is created only when `create` says so. True on success. A time the calendar
-// cannot hold creates nothing.
+// missing file is created only when `create` says so. True on success. A time with a field
+// outside its range (platform::IsPossiblePackedDateTime) changes and creates nothing.
 enum class IfMissing { kCreate, kFail };
 bool SetPackedTime(const std::string& path, PackedDateTime time, IfMissing ifMissing);
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/fault.h"
@@ -213,6 +214,52 @@ TEST_F(FilesTest, CopyKeepsTimeAndScramblesReversibly) {
   EXPECT_EQ(Modified(Path("old.txt")).tv_sec, Modified(source).tv_sec) << "always keeps time";
 }
 
+TEST_F(FilesTest, CopyIsNeverReadableByMoreThanItsSource) {
+  const auto mode = [](const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_mode & 07777;
+  };
+  const mode_t previousMask = ::umask(0);  // a new file would be 0666 without the source's say
+  const struct {
+    mode_t source;
+    int existing;  // mode of a destination that exists before, -1: none
+    mode_t copy;
+  } cases[] = {
+      {0600, -1, 0600},   {0640, -1, 0640},   {0644, -1, 0644},   {0755, -1, 0644},
+      {0600, 0666, 0600}, {0640, 0604, 0600}, {0444, 0644, 0444},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.source) + " over " + std::to_string(c.existing));
+    const std::string source = Make("private", "secret");
+    ::chmod(source.c_str(), c.source);
+    for (const bool older : {false, true}) {
+      const std::string copy = Path(older ? "old-copy" : "copy");
+      ::unlink(copy.c_str());
+      if (c.existing >= 0) ::chmod(Make(older ? "old-copy" : "copy", "old").c_str(), c.existing);
+      EXPECT_EQ(older ? FileCopy(copy.c_str(), source.c_str(), 0, 0)
+                      : FILE_Copy(copy.c_str(), source.c_str(), 0, 0, 0, nullptr),
+                1);
+      EXPECT_EQ(mode(copy), c.copy) << (older ? "FileCopy" : "FILE_Copy");
+      EXPECT_EQ(ReadFile(copy), "secret");
+    }
+  }
+  ::umask(previousMask);
+
+  // A folder that hands another group to its files: that group gets what everybody gets.
+  if (::geteuid() != 0) GTEST_SKIP() << "giving a folder another group needs the superuser";
+  const std::string shared = Folder("shared") + "/";
+  ASSERT_EQ(::chown(shared.c_str(), static_cast<uid_t>(-1), 4242), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+  for (const auto& [source, copy] : {std::pair<mode_t, mode_t>{0640, 0600}, {0664, 0644}}) {
+    const std::string from = Make("grouped", "secret");
+    ::chmod(from.c_str(), source);
+    ::unlink((shared + "copy").c_str());
+    EXPECT_EQ(FILE_Copy((shared + "copy").c_str(), from.c_str(), 0, 0, 0, nullptr), 1);
+    EXPECT_EQ(mode(shared + "copy"), copy) << source;
+  }
+}
+
 TEST_F(FilesTest, CopyFailuresLeaveTheDestinationAlone) {
   const std::string source = Make("source", "new");
   const std::string destination = Make("destination", "old");
@@ -261,13 +308,8 @@ TEST_F(FilesTest, MoveRenamesOverTheDestinationInOneStep) {
   EXPECT_EQ(ReadFile(Path("moved")), "new");
 
   // To another file system a move copies, and the source stays.
-  struct stat here {
-  }, shm{};
-  if (::stat(Dir().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
-      here.st_dev == shm.st_dev) {
-    GTEST_SKIP() << "no second file system at /dev/shm";
-  }
-  const std::string elsewhere = "/dev/shm/lindavox-move-" + std::to_string(::getpid());
+  const std::string elsewhere = OnAnotherFileSystem("lindavox-move");
+  if (elsewhere.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
   EXPECT_EQ(FILE_Copy(elsewhere.c_str(), Path("moved").c_str(), 1, 0, 0, nullptr), 1);
   EXPECT_EQ(ReadFile(elsewhere), "new");
   EXPECT_TRUE(FileExists(Path("moved")));
@@ -307,6 +349,21 @@ TEST_F(FilesTest, TruncateKeepsTimePermissionsAndNothingElse) {
   EXPECT_EQ(ReadFile(target), "01");
   struct stat link {};
   EXPECT_TRUE(::lstat(Path("link.txt").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+
+  // Whatever lies at the temporary file's name is never touched: the temporary file is created
+  // anew under another name (and gone afterwards).
+  const std::string ten = Make("ten.dat");
+  WriteFile(Path("ten.TRU"), "unrelated");
+  const std::string victim = Make("victim", "victim");
+  ASSERT_EQ(::symlink(victim.c_str(), Path("nine.TRU").c_str()), 0);
+  const std::string nine = Make("nine.dat");
+  EXPECT_EQ(FILE_Truncate(ten.c_str(), 4), 1);
+  EXPECT_EQ(FILE_Truncate(nine.c_str(), 3), 1);
+  EXPECT_EQ(ReadFile(ten), "0123");
+  EXPECT_EQ(ReadFile(nine), "012");
+  EXPECT_EQ(ReadFile(Path("ten.TRU")), "unrelated");
+  EXPECT_EQ(ReadFile(victim), "victim");
+  EXPECT_EQ(FILE_Exist(Dir().c_str(), "*.TRU.*", nullptr), 0);
 }
 
 TEST_F(FilesTest, FailedTruncationChangesNothing) {
@@ -386,6 +443,29 @@ TEST_F(FilesTest, SetsPackedTimesOnTheFile) {
   EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 5, 17, 5, 8, 8));
   EXPECT_EQ(MySetFileTime(file.c_str(), -1, 0, -1), 1);
   EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 5, 17, 11, 0, 30));
+
+  // A field outside its range is refused, as Windows refuses to convert it: nothing changes,
+  // nothing is created (a caller's FILE_SetTime(x, FILE_GetTime(missing)) fails).
+  const std::string absent = Path("absent.txt");
+  for (const PackedDateTime impossible :
+       {0u, FILE_GetTime(absent.c_str()), Packed(2024, 13, 2, 3, 4), Packed(2024, 0, 2, 3, 4),
+        Packed(2024, 1, 0, 3, 4), Packed(2023, 2, 29, 3, 4), Packed(2024, 4, 31, 3, 4),
+        Packed(2024, 1, 2, 24, 0), Packed(2024, 1, 2, 31, 4), Packed(2024, 1, 2, 3, 60)}) {
+    SCOPED_TRACE(impossible);
+    EXPECT_EQ(FILE_SetTime(file.c_str(), impossible), 0);
+    EXPECT_EQ(FILE_SetTime(absent.c_str(), impossible), 0);
+  }
+  EXPECT_EQ(FILE_SetTime(file.c_str(), Packed(2024, 2, 29, 23, 59, 58)), 1) << "a leap day";
+  EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 2, 29, 22, 59, 58));
+  for (const auto& [hour, minute, seconds] :
+       {std::tuple{24, 0, 0}, {32, 0, 0}, {-2, 0, 0}, {7, 60, 0}, {7, 64, 0}, {7, 8, 60}}) {
+    SCOPED_TRACE(std::to_string(hour) + ":" + std::to_string(minute) + ":" +
+                 std::to_string(seconds));
+    EXPECT_EQ(MySetFileTime(file.c_str(), hour, minute, seconds), 0);
+    EXPECT_EQ(MySetFileTime(absent.c_str(), hour, minute, seconds), 0);
+  }
+  EXPECT_EQ(Modified(file).tv_sec, Utc(2024, 2, 29, 22, 59, 58));
+  EXPECT_FALSE(FileExists(absent));
 }
 
 TEST_F(FilesTest, FindsUnusedNames) {
@@ -546,6 +626,23 @@ TEST_F(TreeTest, TreeFunctionsNeverFollowLinksToFolders) {
   char root[] = "//";
   EXPECT_EQ(FILE_DelFullTree(empty, 1), 0);
   EXPECT_EQ(FILE_DelFullTree(root, 1), 0);
+
+  // A link given as the tree is not entered either: the full removal removes the link itself,
+  // the removal of empty folders leaves it, and the target's contents stay.
+  Folder("victim");
+  Folder("victim/hollow");
+  Make("victim/v.txt", "v");
+  for (const char* given : {"to-victim", "to-victim/"}) {
+    SCOPED_TRACE(given);
+    ASSERT_EQ(::symlink(Path("victim").c_str(), Path("to-victim").c_str()), 0);
+    std::vector<char> link = Writable(Path(given));
+    EXPECT_EQ(FILE_DelEmptyTree(link.data()), 1);
+    EXPECT_TRUE(FileExists(Path("to-victim")));
+    EXPECT_EQ(FILE_DelFullTree(link.data(), 1), 1);
+    EXPECT_FALSE(FileExists(Path("to-victim")));
+    EXPECT_EQ(ReadFile(Path("victim/v.txt")), "v");
+    EXPECT_TRUE(FileExists(Path("victim/hollow")));
+  }
 }
 
 TEST_F(TreeTest, DelEmptyTreeRemovesOnlyEmptyFolders) {

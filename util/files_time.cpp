@@ -64,6 +64,11 @@ uint8_t SetRelativeFileTime(const char* path, int32_t offsetSeconds, int32_t sec
 uint8_t SetFileSeconds(const char* path, int32_t seconds) { return FILE_SetSeconds(path, seconds); }
 
 uint8_t MySetFileTime(const char* path, int32_t hour, int32_t minute, int32_t seconds) {
+  // Packing would cut a value to its field's bits (hour 32 becomes 0), so each is checked here.
+  const auto inRange = [](int32_t value, int32_t last) {
+    return value == -1 || (value >= 0 && value <= last);
+  };
+  if (!inRange(hour, 23) || !inRange(minute, 59) || !inRange(seconds, 59)) return 0;
   std::optional<platform::CalendarTime> today = platform::ToLocalTime(platform::Now().seconds);
   if (!today) return 0;
   if (hour != -1) today->hour = hour;

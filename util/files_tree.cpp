@@ -4,6 +4,10 @@
 // beyond any bound, and a removal would reach files outside the tree. A link to a folder is
 // left out of the size, makes a tree copy incomplete, and is removed itself by the full
 // removal. Entries whose path would not fit are treated the same way: they are never reached.
+// The removals apply the same rule to the folder they are given: a symbolic link there is
+// removed as a link by the full removal and left alone by the removal of empty folders.
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "platform/ansi_case.h"
@@ -22,6 +26,11 @@ constexpr size_t kCopyBlock = 61440;
 constexpr int64_t kFileTimeEpochOffset = 11644473600;
 
 bool IsSubfolder(const platform::DirEntry& entry) { return entry.isDirectory && !entry.isLink; }
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
 
 // The caller's folder, or "" for one no removal may start from: "" (the current folder would be
 // meant) and "/".
@@ -154,7 +163,7 @@ uint8_t FILE_CopyTree(const char* destination, const char* source) {
 
 uint8_t FILE_DelEmptyTree(char* directory) {
   const std::string tree = util::RemovableTree(directory);
-  if (!tree.empty()) {
+  if (!tree.empty() && !util::IsSymbolicLink(tree)) {
     platform::CallNoThrow(false, [&] {
       util::DeleteEmptyTree(tree);
       return true;
@@ -166,6 +175,9 @@ uint8_t FILE_DelEmptyTree(char* directory) {
 int32_t FILE_DelFullTree(char* directory, uint8_t countFiles) {
   const std::string tree = util::RemovableTree(directory);
   if (tree.empty()) return 0;
-  return platform::CallNoThrow(
-      0, [&] { return static_cast<int32_t>(util::DeleteFullTree(tree, countFiles != 0)); });
+  return platform::CallNoThrow(0, [&] {
+    // A link is removed as a link, and counted as the links inside a tree are.
+    if (util::IsSymbolicLink(tree)) return platform::RemoveShared(tree) == 0 && countFiles ? 1 : 0;
+    return static_cast<int32_t>(util::DeleteFullTree(tree, countFiles != 0));
+  });
 }

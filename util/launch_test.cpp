@@ -4,9 +4,12 @@
 // process, so the environment is set up before the first test.
 #include "util/launch.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -92,6 +95,7 @@ class LaunchTest : public testsupport::FileTest {
   }
 
   std::optional<Arguments> Started() { return recorded_->Await(); }
+  std::optional<testsupport::StartState> StartedWith() { return recorded_->TakeStartState(); }
   bool NothingStarted() { return recorded_->NothingStarted(); }
 
   std::string program_;
@@ -121,6 +125,28 @@ TEST_F(LaunchTest, ExecuteFileStartsProgramsAndOpensDocuments) {
   EXPECT_EQ(boxes_.Take(),
             (Boxes{{kFileNotFound, missing, 0x10}, {kNoApplication, unknown, 0x10}}));
   EXPECT_TRUE(NothingStarted());
+}
+
+TEST_F(LaunchTest, DocumentsOpenInTheirFolderWithTheStandardStreamsOnly) {
+  ::mkdir(Path("docs").c_str(), 0755);
+  const std::string document = Path("docs/letter.lvt");
+  WriteFile(document, "text");
+  // Opened the way a host program may open a file: inheritable.
+  const int inheritable = ::open(document.c_str(), O_RDONLY);
+  ASSERT_GE(inheritable, 3);
+  char docs[PATH_MAX], here[PATH_MAX];
+  ASSERT_TRUE(::realpath(Path("docs").c_str(), docs) && ::getcwd(here, sizeof here));
+  const std::pair<std::string, std::string> cases[] = {{document, docs}, {program_, here}};
+  for (const auto& [path, folder] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(LIB_ExecuteFile(nullptr, path.c_str(), 1), 1);
+    ASSERT_TRUE(Started());
+    const std::optional<testsupport::StartState> state = StartedWith();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->folder, folder);
+    for (int descriptor : state->descriptors) EXPECT_LE(descriptor, 2) << "inherited";
+  }
+  ::close(inheritable);
 }
 
 TEST_F(LaunchTest, TellsWhatStartsAFile) {

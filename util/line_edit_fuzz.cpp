@@ -1,7 +1,7 @@
 // libFuzzer target for the line editors: the bounded replacement against a plain model that
 // searches from the start every round, the line-end helpers on exactly sized buffers, and the
-// three file editors on arbitrary file contents against models of their results (text mode as
-// the C runtime reads and writes it, lines in pieces of the editors' lengths).
+// three file editors on arbitrary file contents against models of their results (lines in
+// pieces of the editors' lengths, every byte outside a change kept).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -58,26 +58,41 @@ void FuzzSwitch(const std::string& text, size_t extra, const std::string& find,
   CONVERT_AddCRLF(line.get());
 }
 
-// What a text-mode stream delivers for `bytes`, and what it writes for `text`.
-std::string TextModeRead(const std::string& bytes) {
-  std::string text;
-  for (size_t i = 0; i < bytes.size() && bytes[i] != 0x1A; ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(bytes[i]);
+// Lines as the first two editors read them: pieces of at most `max` characters up to a line
+// end, a CR LF counting as the one character '\n'; each with its text and its bytes on disk.
+struct TextPiece {
+  std::string text, bytes;
+};
+
+std::vector<TextPiece> TextPieces(const std::string& bytes, size_t max) {
+  std::vector<TextPiece> pieces;
+  for (size_t at = 0; at < bytes.size();) {
+    TextPiece piece;
+    while (piece.text.size() < max && at < bytes.size()) {
+      const bool pair = bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n';
+      piece.bytes += bytes.substr(at, pair ? 2 : 1);
+      piece.text += pair ? '\n' : bytes[at];
+      at += pair ? 2 : 1;
+      if (piece.text.back() == '\n') break;
+    }
+    pieces.push_back(piece);
   }
-  return text;
+  return pieces;
 }
 
-std::string TextModeWrite(const std::string& text) {
+// The bytes of a piece whose text was changed to `text`: every line feed written as the
+// piece's own line end (a lone LF stays one; CR LF otherwise).
+std::string ChangedBytes(const TextPiece& piece, const std::string& text) {
+  const bool lone = piece.bytes.back() == '\n' && piece.text.size() == piece.bytes.size();
   std::string bytes;
   for (char c : text) {
-    if (c == '\n') bytes.push_back('\r');
+    if (c == '\n' && !lone) bytes.push_back('\r');
     bytes.push_back(c);
   }
   return bytes;
 }
 
-// Lines as the editors read them: pieces of at most `max` characters, up to a line feed.
+// Lines as the removal by number reads them: pieces of at most `max` bytes, up to a line feed.
 std::vector<std::string> Pieces(const std::string& text, size_t max) {
   std::vector<std::string> pieces;
   for (size_t at = 0; at < text.size();) {
@@ -100,18 +115,18 @@ void FuzzFileEditors(int which, const std::string& bytes, const std::string& fin
     Require(CONVERT_FileReplace(file.c_str(), work.c_str(), find.c_str(), replacement.c_str()),
             "replace");
     if (find == replacement) return Require(fuzz::ReadBytes(file) == bytes, "untouched");
-    for (const std::string& piece : Pieces(TextModeRead(bytes), 299)) {
-      const size_t text = std::strlen(piece.c_str());
-      expected += SwitchModel(piece.substr(0, text), 999, find, replacement) + piece.substr(text);
+    for (const TextPiece& piece : TextPieces(bytes, 299)) {
+      const size_t text = std::strlen(piece.text.c_str());
+      const std::string changed =
+          SwitchModel(piece.text.substr(0, text), 999, find, replacement) + piece.text.substr(text);
+      expected += changed == piece.text ? piece.bytes : ChangedBytes(piece, changed);
     }
-    expected = TextModeWrite(expected);
   } else if (which == 1) {
     std::string keyword = find;
     Require(CONVERT_RemoveLineByKeyword(file.c_str(), work.c_str(), keyword.data()), "keyword");
-    for (const std::string& piece : Pieces(TextModeRead(bytes), 499)) {
-      if (UpperAZ(piece).find(UpperAZ(find)) == std::string::npos) expected += piece;
+    for (const TextPiece& piece : TextPieces(bytes, 499)) {
+      if (UpperAZ(piece.text).find(UpperAZ(find)) == std::string::npos) expected += piece.bytes;
     }
-    expected = TextModeWrite(expected);
     Require(fuzz::ReadBytes(work) == bytes, "keyword removal keeps the original aside");
   } else {
     Require(CONVERT_RemoveLineByLinenumber(file.c_str(), work.c_str(), keep), "number");

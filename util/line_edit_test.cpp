@@ -1,13 +1,20 @@
 #include "util/line_edit.h"
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/fault.h"
 #include "testsupport/file_test.h"
+#include "testsupport/other_process.h"
 #include "util/file_open_internal.h"
 
 namespace {
@@ -35,6 +42,14 @@ class FileEditTest : public testsupport::FileTest {
     FileTest::SetUp();
     file_ = Path("data.txt");
     work_ = Path("data.bak");
+  }
+  // The name of a file of new content left in the folder, "" when there is none.
+  std::string NewContentLeft() const {
+    for (const auto& entry : std::filesystem::directory_iterator(Dir())) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(".edit") != std::string::npos) return name;
+    }
+    return "";
   }
   std::string file_, work_;
 };
@@ -112,7 +127,7 @@ TEST(LineEditTest, SwitchStringNeverGrowsBeyondItsCapacity) {
 TEST_F(FileEditTest, EditsCrLfFiles) {
   WriteFile(file_, "Tel: 123\r\nkein\nTreffer\r\n123 123\r\n");
   EXPECT_TRUE(CONVERT_FileReplace(file_.c_str(), work_.c_str(), "123", "4567"));
-  EXPECT_EQ(ReadFile(file_), "Tel: 4567\r\nkein\r\nTreffer\r\n4567 4567\r\n");
+  EXPECT_EQ(ReadFile(file_), "Tel: 4567\r\nkein\nTreffer\r\n4567 4567\r\n");
   EXPECT_FALSE(FileExists(work_));
 
   WriteFile(work_, "older");
@@ -136,6 +151,47 @@ TEST_F(FileEditTest, EditsCrLfFiles) {
     EXPECT_EQ(ReadFile(file_), result) << keep;
     EXPECT_FALSE(FileExists(work_));
   }
+}
+
+TEST_F(FileEditTest, KeepsEveryByteItDoesNotChange) {
+  // A Ctrl-Z is a byte like any other, and line ends stay as they were: CR LF, a lone LF, none.
+  const std::string zero("z\0abc\n", 6);
+  const std::string original = "a abc\r\nb\x1A tail\r\nc\nlone\rCR\r\n" + zero + "abc";
+  const struct {
+    const char* find;
+    const char* replacement;
+    std::string result;
+  } replacements[] = {
+      {"abc", "X", "a X\r\nb\x1A tail\r\nc\nlone\rCR\r\n" + zero + "X"},
+      {"tail", "end", "a abc\r\nb\x1A end\r\nc\nlone\rCR\r\n" + zero + "abc"},
+      {"c\n", "C\n", "a abC\r\nb\x1A tail\r\nC\nlone\rCR\r\n" + zero + "abc"},
+      // A line feed put into a line is written as that line's own end.
+      {" ", "\n", "a\r\nabc\r\nb\x1A\r\ntail\r\nc\nlone\rCR\r\n" + zero + "abc"},
+      {"c", "\n", "a ab\r\n\r\nb\x1A tail\r\n\n\nlone\rCR\r\n" + zero + "ab\r\n"},
+  };
+  for (const auto& c : replacements) {
+    SCOPED_TRACE(c.find);
+    WriteFile(file_, original);
+    EXPECT_EQ(CONVERT_FileReplace(file_.c_str(), work_.c_str(), c.find, c.replacement), 1);
+    EXPECT_EQ(ReadFile(file_), c.result);
+    EXPECT_FALSE(FileExists(work_));
+  }
+  const std::pair<const char*, std::string> keywords[] = {
+      {"TAIL", "a abc\r\nc\nlone\rCR\r\n" + zero + "abc"},
+      {"c", "b\x1A tail\r\n"},
+      {"\r", "a abc\r\nb\x1A tail\r\nc\n" + zero + "abc"},  // the lone CR is text
+  };
+  for (const auto& [word, result] : keywords) {
+    SCOPED_TRACE(word);
+    WriteFile(file_, original);
+    std::string keyword = word;
+    EXPECT_EQ(CONVERT_RemoveLineByKeyword(file_.c_str(), work_.c_str(), keyword.data()), 1);
+    EXPECT_EQ(ReadFile(file_), result);
+    EXPECT_EQ(ReadFile(work_), original);
+  }
+  WriteFile(file_, original);
+  EXPECT_EQ(CONVERT_RemoveLineByLinenumber(file_.c_str(), work_.c_str(), 1), 1);
+  EXPECT_EQ(ReadFile(file_), "a abc\r\nc\nlone\rCR\r\n" + zero + "abc");
 }
 
 TEST_F(FileEditTest, LongLinesAreReadInPiecesOfTheLineLength) {
@@ -189,33 +245,126 @@ const std::pair<const char*, Editor> kEditors[] = {
      }},
 };
 
-TEST_F(FileEditTest, AFailedEditLeavesTheOriginalInPlace) {
-  std::string original;  // more than one block of every reader
-  for (int i = 0; i < 6000; ++i) original += "a line\r\nother\r\n";
-  // Reads and writes fail at their second call, after some work was done.
-  const std::pair<FileOp, std::string> faults[] = {{FileOp::kOpen, "file"},
-                                                   {FileOp::kOpen, "work"},
-                                                   {FileOp::kWrite, "file"},
-                                                   {FileOp::kRead, "work"},
-                                                   {FileOp::kRename, "file"}};
+TEST_F(FileEditTest, AFailedEditLeavesEveryFileAsItWas) {
+  std::string original;  // more than one block of every reader and writer
+  for (int i = 0; i < 12000; ++i) original += "a line\r\nother\r\n";
+  // Reads and writes fail at their second call, after some work was done. "new" is the file
+  // the new content is written to, beside the file.
+  const std::pair<FileOp, std::string> faults[] = {
+      {FileOp::kOpen, "file"},   {FileOp::kRead, "file"},  {FileOp::kOpen, "new"},
+      {FileOp::kWrite, "new"},   {FileOp::kSync, "new"},   {FileOp::kClose, "new"},
+      {FileOp::kRename, "file"}, {FileOp::kRename, "new"},
+  };
   for (const auto& [name, edit] : kEditors) {
     for (const auto& [op, which] : faults) {
+      SCOPED_TRACE(std::string(name) + " " + which + " " + std::to_string(static_cast<int>(op)));
       WriteFile(file_, original);
-      unlink(work_.c_str());
-      const std::string failing = which == "file" ? file_ : work_;
+      WriteFile(work_, "older");
       int calls = 0;
       bool failed;
       {
-        platform::ScopedFaultHook hook([&, op = op](FileOp o, std::string_view path) {
-          if (o != op || path != failing) return 0;
-          return ++calls == (op == FileOp::kWrite || op == FileOp::kRead ? 2 : 1) ? EIO : 0;
-        });
+        platform::ScopedFaultHook hook(
+            [&, op = op, which = which](FileOp o, std::string_view path) {
+              const bool isNew = path.find(".data.txt.edit") != std::string_view::npos;
+              if (o != op || (which == "new" ? !isNew : path != file_)) return 0;
+              return ++calls == (op == FileOp::kWrite || op == FileOp::kRead ? 2 : 1) ? EIO : 0;
+            });
         failed = !edit(file_, work_);
       }
-      EXPECT_TRUE(failed) << name << " " << static_cast<int>(op);
-      EXPECT_TRUE(ReadFile(file_) == original) << name << " " << static_cast<int>(op);
-      EXPECT_FALSE(FileExists(work_)) << name << " " << static_cast<int>(op);
+      EXPECT_TRUE(failed);
+      EXPECT_TRUE(ReadFile(file_) == original);
+      if (op == FileOp::kRename && which == "new") {
+        // The file had replaced the work file before the new content failed to take its place.
+        EXPECT_FALSE(FileExists(work_));
+      } else {
+        EXPECT_TRUE(ReadFile(work_) == "older");
+      }
+      EXPECT_EQ(NewContentLeft(), "") << "the file the new content went to is removed";
     }
+  }
+}
+
+TEST_F(FileEditTest, AFailedMoveKeepsWhatLiesAtTheWorkPath) {
+  const std::string original = "a\r\nb\r\n";
+  // Held through these libraries by another program: the file, or the file at the work path.
+  for (const std::string& held : {file_, work_}) {
+    for (const auto& [name, edit] : kEditors) {
+      SCOPED_TRACE(std::string(name) + " holding " + held);
+      WriteFile(file_, original);
+      WriteFile(work_, "older backup");
+      testsupport::OtherProcess holder([held] {
+        static FILE* stream =
+            util::Fopen(held.c_str(), "rb", false, util::FopenGeneration::kCurrent);
+        return stream != nullptr;
+      });
+      ASSERT_TRUE(holder.succeeded());
+      EXPECT_EQ(edit(file_, work_), 0);
+      EXPECT_EQ(ReadFile(file_), original);
+      EXPECT_EQ(ReadFile(work_), "older backup");
+    }
+  }
+  // A work path on another file system.
+  const std::string elsewhere = OnAnotherFileSystem("lindavox-edit");
+  if (elsewhere.empty()) GTEST_SKIP() << "no second file system at /dev/shm";
+  for (const auto& [name, edit] : kEditors) {
+    SCOPED_TRACE(name);
+    WriteFile(file_, original);
+    WriteFile(elsewhere, "older backup");
+    EXPECT_EQ(edit(file_, elsewhere), 0);
+    EXPECT_EQ(ReadFile(file_), original);
+    EXPECT_EQ(ReadFile(elsewhere), "older backup");
+  }
+  ::unlink(elsewhere.c_str());
+}
+
+TEST_F(FileEditTest, KeepsOwnerAndModeAndEditsTheTargetOfALink) {
+  const auto status = [](const std::string& path) {
+    struct stat s {};
+    ::lstat(path.c_str(), &s);
+    return s;
+  };
+  for (const auto& [name, edit] : kEditors) {
+    SCOPED_TRACE(name);
+    WriteFile(file_, "a\r\nb\r\n");
+    ::chmod(file_.c_str(), 0600);
+    const bool superuser = ::geteuid() == 0;  // who may give the file another owner
+    if (superuser) {
+      ASSERT_EQ(::chown(file_.c_str(), 4243, 4243), 0);
+    }
+    EXPECT_EQ(edit(file_, work_), 1);
+    EXPECT_EQ(status(file_).st_mode & 07777, 0600u);
+    if (superuser) {
+      EXPECT_EQ(status(file_).st_uid, 4243u);
+      EXPECT_EQ(status(file_).st_gid, 4243u);
+    }
+    EXPECT_EQ(ReadFile(file_).size(), std::string(name) == "replace" ? 6u : 3u);
+
+    // A link: its target is edited, the link stays.
+    ::mkdir(Path("real").c_str(), 0755);
+    const std::string target = Path("real/target.txt");
+    WriteFile(target, "a\r\nb\r\n");
+    ::unlink(Path("link.txt").c_str());
+    ASSERT_EQ(::symlink(target.c_str(), Path("link.txt").c_str()), 0);
+    EXPECT_EQ(edit(Path("link.txt"), Path("link.bak")), 1);
+    EXPECT_TRUE(S_ISLNK(status(Path("link.txt")).st_mode));
+    EXPECT_EQ(ReadFile(target), std::string(name) == "replace" ? "b\r\nb\r\n" : "b\r\n");
+  }
+
+  // Who may not give the new file the file's owner leaves the file as it was.
+  if (::geteuid() != 0) GTEST_SKIP() << "a second user needs the superuser";
+  ::chmod(Dir().c_str(), 0777);
+  WriteFile(file_, "a\r\nb\r\n");
+  ::chmod(file_.c_str(), 0666);
+  ASSERT_EQ(::chown(file_.c_str(), 4243, 4243), 0);
+  for (const auto& [name, edit] : kEditors) {
+    SCOPED_TRACE(name);
+    const std::optional<bool> refused = testsupport::RunWithin(std::chrono::seconds(30), [&] {
+      return ::setgroups(0, nullptr) == 0 && ::setresgid(4244, 4244, 4244) == 0 &&
+             ::setresuid(4244, 4244, 4244) == 0 && edit(file_, work_) == 0;
+    });
+    EXPECT_EQ(refused, true);
+    EXPECT_EQ(ReadFile(file_), "a\r\nb\r\n");
+    EXPECT_EQ(status(file_).st_uid, 4243u);
   }
 }
 

@@ -39,6 +39,9 @@ TEST(DateLineTest, OffsetAndNameOfTheZoneInForce) {
       {"UTC", winter, "Date: Sun,  6 Dec 2026 13:30:11 -0000 (GMT)\r\n"},
       {"Europe/London", winter, "Date: Sun,  6 Dec 2026 13:30:11 -0000 (GMT)\r\n"},
       {"Europe/London", summer, "Date: Wed, 15 Jul 2026 12:30:11 +0100 \r\n"},
+      // Ireland's zone data flags winter as daylight time with a negative saving.
+      {"Europe/Dublin", winter, "Date: Sun,  6 Dec 2026 13:30:11 -0000 (GMT)\r\n"},
+      {"Europe/Dublin", summer, "Date: Wed, 15 Jul 2026 12:30:11 +0100 \r\n"},
       {"America/New_York", winter, "Date: Sun,  6 Dec 2026 08:30:11 -0500 \r\n"},
       {"America/New_York", summer, "Date: Wed, 15 Jul 2026 07:30:11 -0400 \r\n"},
       {"Asia/Tokyo", winter, "Date: Sun,  6 Dec 2026 22:30:11 +0900 \r\n"},

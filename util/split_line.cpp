@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "util/split_line.h"
 #include "util/split_line_internal.h"
@@ -73,6 +75,20 @@ int32_t SplitThreeFields(char* line, SplitGeneration generation, char* d1, char*
   }
   return CONVERT_SplitLine(line, ',', d1, d2, d3, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr);
+}
+
+int32_t SplitThreeWholeFields(const std::string& line, SplitGeneration generation,
+                              std::string fields[3]) {
+  std::string text = line.c_str();  // the splitter writes terminators into its line
+  std::vector<char> room(3 * (text.size() + 1), '\0');
+  char* const dest[] = {room.data(), room.data() + text.size() + 1,
+                        room.data() + 2 * (text.size() + 1), nullptr};
+  const SplitRules rules = generation == SplitGeneration::kBalanceQuery
+                               ? SplitRules{',', 9, SIZE_MAX, false}
+                               : SplitRules{',', 10, SIZE_MAX, true};
+  const int32_t count = Split(text.data(), rules, dest);
+  for (int i = 0; i < 3; ++i) fields[i] = dest[i];
+  return count;
 }
 
 }  // namespace util

@@ -6,26 +6,29 @@
 e2e_setup "$1" "$2" "$3"
 
 e2e_start quillet
-main=$(e2e_window "Prepaid Guthabenabfrage")
+e2e_window "Prepaid Guthabenabfrage"
+main=$window
 e2e_shot quillet-main
 xdotool type --delay 40 "1x00"  # the letter is refused by the field
 xdotool key Return
-box=$(e2e_window "Kartennummer 00100")
+e2e_window "Kartennummer 00100"
 e2e_shot quillet-result
 expected=$(printf '64\tKartennummer 00100\tGuthaben: 250 Einheiten\\n\\nLetzte Nummer: 0221555999')
 [ "$(cat "$trace")" = "$expected" ] || fail "box: $(cat "$trace")"
 xdotool key Return
-e2e_gone "Kartennummer 00100"
+x_gone "Kartennummer 00100"
 
 # A card that does not exist.
-xdotool windowactivate --sync "$main" key --delay 40 BackSpace BackSpace BackSpace 7 7 Return
-e2e_window "Fehler" >/dev/null
+x_activate "$main"
+xdotool key --delay 40 BackSpace BackSpace BackSpace 7 7 Return
+e2e_window "Fehler"
 last=$(tail -n 1 "$trace" | iconv -f CP1252 -t UTF-8)
 [ "$last" = "$(printf '16\tFehler\tKartennummer ungültig oder Karte leer')" ] || fail "error box: $last"
 xdotool key Return
-e2e_gone "Fehler"
+x_gone "Fehler"
 
-xdotool windowactivate --sync "$main" key alt+F4
+x_activate "$main"
+xdotool key alt+F4
 e2e_wait_exit
 first=$(e2e_placement)
 echo "$first" | grep -Eq '^-?[0-9]+,-?[0-9]+,[0-9]+,[0-9]+$' || fail "placement \"$first\""
@@ -35,8 +38,8 @@ echo "$first" | grep -Eq '^-?[0-9]+,-?[0-9]+,[0-9]+,[0-9]+$' || fail "placement 
 stored="150,100,$(echo "$first" | cut -d , -f 3-4)"
 printf '[Lindavox]\r\nquillet_pos=%s\r\n' "$stored" >"$config/win.ini"
 e2e_start quillet
-main=$(e2e_window "Prepaid Guthabenabfrage")
-xdotool windowactivate --sync "$main" key alt+F4
+e2e_window "Prepaid Guthabenabfrage"
+xdotool key alt+F4
 e2e_wait_exit
 [ "$(e2e_placement)" = "$stored" ] || fail "placement not used: $stored -> $(e2e_placement)"
 echo "quillet end to end: ok ($first, then $stored)"

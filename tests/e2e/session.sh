@@ -1,13 +1,14 @@
 # Shared pieces of the end-to-end tests, sourced by them. They run under ui/wx/run_under_xvfb.sh,
-# so DISPLAY points at a private X server with openbox.
+# so DISPLAY points at a private X server with openbox; the waits come from ui/wx/x_wait.sh.
 #   e2e_setup PROGRAM MAKE_DEMO SHOTS  makes $data (demo card store with a link to PROGRAM),
 #                                      $config (user profile) and $trace (message boxes)
 #   e2e_start NAME                     starts $data/NAME in the background ($pid)
-#   e2e_window TITLE                   waits for a visible window titled exactly TITLE
-#   e2e_gone TITLE                     waits until no such window is visible
+#   e2e_window TITLE                   waits for a visible window titled exactly TITLE and
+#                                      makes it the active one ($window)
 #   e2e_shot NAME                      saves the screen as SHOTS/NAME.png
 #   e2e_wait_exit                      waits for the program and checks its exit code 0
 set -u
+. "$(dirname "$0")/../../ui/wx/x_wait.sh"
 
 fail() {
   echo "FAILED: $*" >&2
@@ -36,43 +37,20 @@ e2e_start() {
   pid=$!
 }
 
+# Keys go to the active window, so every window the test types into is made active first.
 e2e_window() {
-  # Searching walks the window tree, which may change under the search (a window going away
-  # makes xdotool fail): search again until it finds the window or 20 seconds have passed.
-  tries=0
-  while :; do
-    window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
-    [ -n "$window" ] && break
-    tries=$((tries + 1))
-    [ "$tries" -gt 400 ] && fail "no window \"$1\""
-    sleep 0.05
-  done
-  echo "$window"
+  x_window "$1"
+  x_activate "$window"
 }
 
-e2e_gone() {
-  tries=0
-  while xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; do
-    tries=$((tries + 1))
-    [ "$tries" -gt 200 ] && fail "window \"$1\" stays"
-    sleep 0.05
-  done
-}
+e2e_shot() { x_screenshot "$shots/$1.png"; }
 
-e2e_shot() {
-  sleep 0.3  # let the window paint
-  import -window root "$shots/$1.png" || fail "screenshot $1"
-}
-
+e2e_ended() { ! kill -0 "$pid" 2>/dev/null; }
 e2e_wait_exit() {
-  tries=0
-  while kill -0 "$pid" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -gt 200 ] && fail "the program does not end"
-    sleep 0.05
-  done
+  x_until "the program to end" e2e_ended
   wait "$pid"
   status=$?
+  pid=""
   [ "$status" -eq 0 ] || fail "exit code $status"
 }
 

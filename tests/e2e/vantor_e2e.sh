@@ -19,53 +19,49 @@ byte() { od -A n -t u1 -j $(($1 * 32 + $2)) -N 1 "${data}PREPAID.DAT" | tr -d ' 
 index=9  # card 100
 
 e2e_start vantor
-main=$(e2e_window "Set Prepaid")
+e2e_window "Set Prepaid"
+main=$window
 e2e_shot vantor-main
 xdotool type --delay 40 "100"
 # Pastes are checked as a whole, as typed keys are: "1 005" from the clipboard (Ctrl+V,
 # Shift+Insert) and "9x" from the primary selection (middle button, on the field) change
-# nothing, so the search below finds card 100, not card 1.
-printf '1 005' | xclip -selection clipboard
+# nothing, so the search below finds card 100, not card 1. Each paste has had its answer
+# before the next key.
+x_serve '1 005' clipboard 2
 xdotool key ctrl+a ctrl+v shift+Insert
-printf '9x' | xclip -selection primary
+x_served
+x_serve '9x' primary 1
 xdotool mousemove --window "$main" 150 35 click 2
+x_served
 e2e_shot vantor-refused-paste
 xdotool key Return
-dialog=$(e2e_window "Karten-Daten ändern")
+e2e_window "Karten-Daten ändern"
 e2e_shot vantor-card-data
 # The new balance has the focus with its text selected; Tab selects the telephone number.
 xdotool type --delay 40 "777"
 xdotool key Tab
 xdotool type --delay 40 "0301234999"
 xdotool key Return
-e2e_window "Fehler" >/dev/null
+e2e_window "Fehler"
 e2e_shot vantor-saved
 [ "$(cat "$trace")" = "$(printf '64\tFehler\tKartendaten erfolgreich gespeichert')" ] ||
   fail "box: $(cat "$trace")"
 xdotool key Return
-e2e_gone "Fehler"
+x_gone "Fehler"
 
 # The monitoring program sends the character 0xA0 to the window titled "Set Prepaid" and gets
 # message 0x404 back.
 "$receiver_program" >"$work/gorvex.txt" &
 receiver=$!
-tries=0
-until grep -q "^listening" "$work/gorvex.txt"; do
-  tries=$((tries + 1))
-  [ "$tries" -gt 100 ] && fail "the receiver does not start"
-  sleep 0.05
-done
+x_until "the receiver to listen" grep -q "^listening" "$work/gorvex.txt"
 "$post" "Set Prepaid" 0x102 0xA0 || fail "posting to the card editor"
-tries=0
-until grep -q "^message 0x404 " "$work/gorvex.txt"; do
-  tries=$((tries + 1))
-  [ "$tries" -gt 100 ] && kill "$receiver" && fail "no notification: $(cat "$work/gorvex.txt")"
-  sleep 0.05
-done
+notified() { grep -q "^message 0x404 " "$work/gorvex.txt"; }
+x_wait notified || fail "no notification: $(cat "$work/gorvex.txt")"
 kill "$receiver"
 wait "$receiver"
 
-xdotool windowactivate --sync "$main" key alt+F4
+x_activate "$main"
+xdotool key alt+F4
 e2e_wait_exit
 
 [ "$(field $index 0)" = 100 ] || fail "card number $(field $index 0)"
@@ -86,32 +82,34 @@ low="130,$((screen_height - height - 40)),$width,$height"
 printf '[Tarnwell]\r\nLanguage=english\r\n[Lindavox]\r\nquillet_pos=%s\r\n' "$low" >"$config/win.ini"
 : >"$trace"
 e2e_start vantor
-main=$(e2e_window "Set Prepaid")
+e2e_window "Set Prepaid"
+main=$window
 xdotool type --delay 40 "4711"
 xdotool key Return
-e2e_window "Error" >/dev/null
+e2e_window "Error"
 e2e_shot vantor-english-error
 [ "$(cat "$trace")" = "$(printf '16\tError\tInvalid card number or empty card')" ] ||
   fail "English box: $(cat "$trace")"
 xdotool key Return
-e2e_gone "Error"
-xdotool windowactivate --sync "$main" key --delay 40 BackSpace BackSpace BackSpace BackSpace 1 0 0 Return
-dialog=$(e2e_window "Change card data")
+x_gone "Error"
+x_activate "$main"
+xdotool key --delay 40 BackSpace BackSpace BackSpace BackSpace 1 0 0 Return
+e2e_window "Change card data"
+dialog=$window
 e2e_shot vantor-english-card-data
-# All of the dialog is on the screen, although its owner's client area ends near the bottom
-# (the window manager may first put it elsewhere; the program moves it back).
-tries=0
-while :; do
-  bottom=$(xwininfo -id "$dialog" | awk '/Absolute upper-left Y/ { y = $4 } /Height/ { h = $2 }
-                                         END { print y + h }')
-  [ "$bottom" -le "$screen_height" ] && break
-  tries=$((tries + 1))
-  [ "$tries" -gt 60 ] && fail "the dialog ends at $bottom, below the screen"
-  sleep 0.05
-done
+# All of the dialog is on the screen, although its owner's client area ends near the bottom.
+# The window manager may first put it elsewhere; before it activated the dialog, the program
+# has asked to move it back.
+bottom() {
+  xwininfo -id "$dialog" | awk '/Absolute upper-left Y/ { y = $4 } /Height/ { h = $2 }
+                                END { print y + h }'
+}
+on_screen() { [ "$(bottom)" -le "$screen_height" ]; }
+x_wait on_screen || fail "the dialog ends at $(bottom), below the screen"
 xdotool key Escape
-e2e_gone "Change card data"
-xdotool windowactivate --sync "$main" key alt+F4
+x_gone "Change card data"
+x_activate "$main"
+xdotool key alt+F4
 e2e_wait_exit
 [ "$(field $index 4)" = 777 ] || fail "cancel changed the balance"
 [ "$(e2e_placement)" = "$low" ] || fail "placement not used: $low -> $(e2e_placement)"

@@ -286,6 +286,7 @@ Importer::Step Importer::ApplyMarker(const TextLine& line) {
   if (!Note(JournalState::kMarkerPending, line.offset, line.next)) return Step::kStop;
   if (!markers_.Record(line.text, dryRun_)) return Step::kStop;
   ++report_->markersRecorded;
+  report_->markers.push_back(line.text);
   Note(JournalState::kResume, line.next, line.next);
   return Step::kNext;
 }

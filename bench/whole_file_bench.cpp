@@ -4,7 +4,10 @@
 //                       copying the card file with cp;
 //   reorganize_vs_copy  the compaction of a file with half of its cards empty against copying
 //                       the card file with cp and syncing the copy, as any replacement that
-//                       survives a crash must.
+//                       survives a crash must;
+//   list_csv_vs_export  `lindavox-prepaid list --format csv` of the same cards into a file,
+//   list_json_vs_export and as JSON, against the card report: text of the same kind, where
+//                       the formatting is the cost, not the disk.
 // Files are restored, and synced, outside the measured time. Prints one "name: ratio" line per
 // figure after Google Benchmark's own table. LV_BENCH_CARDS sets another number of cards.
 #include <benchmark/benchmark.h>
@@ -16,10 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bench/ratio_report.h"
+#include "cli/cli.h"
 #include "store/prepaid.h"
 #include "store/report.h"
 #include "testsupport/card_files.h"
@@ -34,6 +40,8 @@ namespace fs = std::filesystem;
 const std::vector<bench::Ratio> kRatios = {
     {"export_vs_copy", "PrepaidExport", "CopyWithCp"},
     {"reorganize_vs_copy", "PrepaidReorganize", "CopyWithCpAndSync"},
+    {"list_csv_vs_export", "ListCsv", "PrepaidExport"},
+    {"list_json_vs_export", "ListJson", "PrepaidExport"},
 };
 
 testsupport::TempDir* g_dir = nullptr;
@@ -74,6 +82,8 @@ void WriteCardFiles(int count) {
   fs::create_directories(Data());
   testsupport::WriteCardFile(FullCards(), full);
   testsupport::WriteCardFile(HalfEmptyCards(), halfEmpty);
+  // The same card number width for the listing as the report's configuration gives.
+  testsupport::WriteBinFile(Data() + "PREPAID.BIN", testsupport::MakeCodeTables(6, 4, 1, 1));
   for (const std::string& path : {FullCards(), HalfEmptyCards()}) {
     Sync(path);
     Check(testsupport::ReadFile(path).size() == 32u * count, "reading back");
@@ -134,10 +144,30 @@ void CopyWithCpAndSync(benchmark::State& state) {
   }
 }
 
+// The command line's listing, run as the program runs it, into a file.
+void List(benchmark::State& state, const char* format) {
+  const std::string path = *g_dir / "list.txt";
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove(path);  // as the report's replacement is a new file each time
+    state.ResumeTiming();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ostringstream err;
+    if (cli::Run({"-d", Data(), "list", "--format", format}, out, err, false) != 0 ||
+        !out.flush()) {
+      state.SkipWithError("the listing failed");
+    }
+  }
+}
+void ListCsv(benchmark::State& state) { List(state, "csv"); }
+void ListJson(benchmark::State& state) { List(state, "json"); }
+
 BENCHMARK(PrepaidExport)->Unit(benchmark::kMillisecond);
 BENCHMARK(CopyWithCp)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepaidReorganize)->Unit(benchmark::kMillisecond);
 BENCHMARK(CopyWithCpAndSync)->Unit(benchmark::kMillisecond);
+BENCHMARK(ListCsv)->Unit(benchmark::kMillisecond);
+BENCHMARK(ListJson)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "store/card_code.h"
+#include "store/card_record.h"
 #include "store/order.h"
 #include "store/record_update.h"
 #include "store/store_internal.h"
@@ -26,20 +27,25 @@ bool LockedMatch(Session& session, int32_t index,
          matches(*card) && Locked(*card);
 }
 
-// The order's effect in words.
-std::string Changed(const store::Order& order, const store::OrderOutcome& outcome,
-                    const PrepaidCard& now) {
+// The order's effect in words, with the record as the order left it (or would leave it).
+std::string Changed(const store::Order& order, const store::OrderOutcome& outcome, bool dryRun) {
+  const PrepaidCard& now = outcome.card;
   switch (order.command) {
     case 'A':
-      if (outcome.appended) return "created with " + std::to_string(order.amount) + " units";
-      return std::to_string(order.amount) + " units added, balance now " +
-             std::to_string(now.balance);
+      if (outcome.appended) {
+        return (dryRun ? "would be created with " : "created with ") +
+               std::to_string(order.amount) + " units";
+      }
+      return dryRun ? "would add " + std::to_string(order.amount) + " units, balance then " +
+                          std::to_string(now.balance)
+                    : std::to_string(order.amount) + " units added, balance now " +
+                          std::to_string(now.balance);
     case 'D':
-      return "emptied";
+      return dryRun ? "would be emptied" : "emptied";
     case 'L':
-      return "locked";
+      return dryRun ? "would be locked" : "locked";
     default:
-      return "unlocked";
+      return dryRun ? "would be unlocked" : "unlocked";
   }
 }
 
@@ -52,6 +58,16 @@ std::string Unchanged(char command) {
     default:
       return "was not locked";
   }
+}
+
+// The report of a change of one card: its line, and the journal entry with the card's fields.
+Report CardReport(const std::string& line, int32_t number, const PrepaidCard& card, bool dryRun) {
+  Report report;
+  report.summary = line;
+  report.fields = {Field("LINDAVOX_CARD", number), Field("LINDAVOX_BALANCE", card.balance)};
+  if (dryRun) MarkDryRun(&report);
+  report.text = report.summary + '\n';
+  return report;
 }
 
 std::string CodeProblem(Session& session, const store::CodeCheck& check, const std::string& code) {
@@ -126,66 +142,90 @@ int FindPhone(Session& session, const std::string& number, bool anyBalance, Form
                                       " has the telephone number " + number);
 }
 
-int Set(Session& session, int32_t number, const CardEdit& edit) {
+int Set(Session& session, int32_t number, const CardEdit& edit, bool dryRun) {
   if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
   const std::string name = "card " + session.Card(number);
+  const std::vector<platform::JournalField> cardField = {Field("LINDAVOX_CARD", number)};
   // A card whose record moved meanwhile (the file was compacted) is looked up again.
   for (int round = 0; round < 3; ++round) {
     int32_t index = 0;
     PrepaidCard card{};
     if (Prepaid_Search(session.dataDir().c_str(), number, &index, &card) == 0) {
       const auto same = [number](const PrepaidCard& c) { return c.cardNumber == number; };
-      return session.Fail(kExitNotSo, name + (LockedMatch(session, index, same, &card)
-                                                  ? " is locked; unlock it first"
-                                                  : " does not exist"));
+      return session.Fail(
+          kExitNotSo,
+          name + (LockedMatch(session, index, same, &card) ? " is locked; unlock it first"
+                                                           : " does not exist"),
+          cardField);
     }
     // The edits go into the record as it is in the file at the moment of writing, as the card
-    // editor saves them: what another program changed meanwhile stays.
+    // editor saves them: what another program changed meanwhile stays. A dry run goes as far
+    // and leaves the record as it is.
     PrepaidCard saved{};
+    bool wouldChange = false;
     errno = 0;
     const store::UpdateResult result =
         store::UpdateCard(session.dataDir().c_str(), index, number, [&](PrepaidCard* record) {
+          const PrepaidCard before = *record;
           if (edit.balance) record->balance = *edit.balance;
           if (edit.telefon) store::SetTelefon(record, *edit.telefon);
           saved = *record;
-          return true;
+          wouldChange = !store::SameCardBytes(before, saved);
+          return !dryRun;
         });
     switch (result) {
       case store::UpdateResult::kWritten:
-      case store::UpdateResult::kUnchanged:
-        session.out << name << ": "
-                    << (result == store::UpdateResult::kWritten ? "saved" : "unchanged")
-                    << ", balance " << saved.balance << ", telephone "
-                    << (saved.telefonDigits ? store::TelefonText(saved) : "none") << '\n';
+      case store::UpdateResult::kUnchanged: {
+        const bool changed = result == store::UpdateResult::kWritten || (dryRun && wouldChange);
+        const std::string said = changed ? (dryRun ? "would be saved" : "saved") : "unchanged";
+        const std::string telefon = saved.telefonDigits ? store::TelefonText(saved) : "none";
+        Report report = CardReport(name + ": " + said + ", balance " +
+                                       std::to_string(saved.balance) + ", telephone " + telefon,
+                                   number, saved, dryRun);
+        report.fields.push_back({"LINDAVOX_TELEPHONE", telefon});
+        session.Present(report);
         return kExitOk;
+      }
       case store::UpdateResult::kOtherCard:
         continue;
       case store::UpdateResult::kFailed:
         return session.FileError(session.DataPath("PREPAID.DAT"), errno != 0 ? errno : EIO);
     }
   }
-  return session.Fail(kExitFileError, name + " kept moving while it was saved; nothing changed");
+  return session.Fail(kExitFileError, name + " kept moving while it was saved; nothing changed",
+                      cardField);
 }
 
-int ApplyOrder(Session& session, char command, int32_t number, int32_t amount) {
+int ApplyOrder(Session& session, char command, int32_t number, int32_t amount,
+               const store::OrderMode& mode) {
   if (const int probe = session.ProbeCardFile(); probe != kExitOk) return probe;
   const std::string name = "card " + session.Card(number);
+  const std::vector<platform::JournalField> cardField = {Field("LINDAVOX_CARD", number)};
   const store::Order order{command, number, amount};
-  const store::OrderOutcome outcome = store::ApplyOneOrder(session.dataDir().c_str(), order);
-  PrepaidCard now{};
+  const store::OrderOutcome outcome = store::ApplyOneOrder(session.dataDir().c_str(), order, mode);
   switch (outcome.result) {
-    case store::OrderResult::kChanged:
+    case store::OrderResult::kChanged: {
+      Report report = CardReport(name + ": " + Changed(order, outcome, mode.dryRun), number,
+                                 outcome.card, mode.dryRun);
+      if (command == 'A') report.fields.push_back(Field("LINDAVOX_AMOUNT", amount));
+      session.Present(report);
+      return kExitOk;
+    }
+    case store::OrderResult::kUnchanged: {
+      PrepaidCard now{};
       store::ReadCardAt(session.dataDir().c_str(), outcome.index, &now);
-      session.out << name << ": " << Changed(order, outcome, now) << '\n';
+      session.Present(CardReport(name + ": " + Unchanged(command), number, now, mode.dryRun));
       return kExitOk;
-    case store::OrderResult::kUnchanged:
-      session.out << name << ": " << Unchanged(command) << '\n';
-      return kExitOk;
+    }
     case store::OrderResult::kNoCard:
-      return session.Fail(kExitNotSo, name + " does not exist");
+      return session.Fail(
+          kExitNotSo,
+          name + " does not exist" + (command == 'A' ? "; --create makes it with the amount" : ""),
+          cardField);
     case store::OrderResult::kOverflow:
       return session.Fail(kExitNotSo,
-                          name + ": the new balance would not fit in 32 bits; nothing changed");
+                          name + ": the new balance would not fit in 32 bits; nothing changed",
+                          cardField);
     case store::OrderResult::kIgnored:
       return session.Fail(kExitUsage, "an amount of 0 changes nothing");
     case store::OrderResult::kFailed:

@@ -6,11 +6,15 @@
 // line, then one line per card. JSON: an array of objects, one per line. Card numbers are
 // zero-padded to the configured width everywhere; telephone and last numbers are digit texts
 // with their leading zeros.
+//
+// A million cards are listed in well under a second: each line is formatted straight into a
+// block of text (no stream formatting, no allocation per card), and the block is handed to the
+// stream when it is full.
 #ifndef LINDAVOX_CLI_CARD_TABLE_H
 #define LINDAVOX_CLI_CARD_TABLE_H
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <memory>
 #include <ostream>
 
 #include "cli/session.h"
@@ -21,7 +25,7 @@ namespace cli {
 class CardTable {
  public:
   CardTable(std::ostream& out, Format format, uint16_t cardDigits, bool terminal);
-  // Ends the JSON array.
+  // Ends the JSON array and writes what is left.
   ~CardTable();
   CardTable(const CardTable&) = delete;
   CardTable& operator=(const CardTable&) = delete;
@@ -30,12 +34,18 @@ class CardTable {
   void Write(const PrepaidCard& card, int64_t index);
 
  private:
+  char* TableRow(const PrepaidCard& card, int64_t index, char* out) const;
+  char* CsvRow(const PrepaidCard& card, int64_t index, char* out) const;
+  char* JsonRow(const PrepaidCard& card, int64_t index, char* out) const;
+  void Flush();
+
   std::ostream& out_;
   const Format format_;
-  const uint16_t cardDigits_;
-  int cardWidth_;
+  const size_t cardDigits_;  // the width of card numbers, at most that of 32 bits
+  size_t cardWidth_;         // the table's card column
   int64_t written_ = 0;
-  nlohmann::ordered_json object_;  // one JSON row, its members reused from row to row
+  std::unique_ptr<char[]> block_;
+  size_t used_ = 0;
 };
 
 }  // namespace cli

@@ -2,6 +2,8 @@
 // Every argument is checked here, before any command touches a file.
 #include "cli/cli.h"
 
+#include <grp.h>
+
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <optional>
@@ -16,15 +18,23 @@ namespace cli {
 namespace {
 
 constexpr const char* kDescription =
-    "lindavox-prepaid - looks up, changes and checks the prepaid cards of the card store\n"
-    "(PREPAID.DAT, PREPAID.BIN) in a data directory, imports card orders (PREPAID.INC) from an\n"
-    "exchange directory. Safe while the card tools and the telephony server use the files.";
+    "lindavox-prepaid - looks up, changes and checks the prepaid cards of the\n"
+    "card store (PREPAID.DAT, PREPAID.BIN) in a data directory, imports card\n"
+    "orders (PREPAID.INC) from an exchange directory. Safe while the card tools\n"
+    "and the telephony server use the files.";
 
 constexpr const char* kFooter =
+    "Options of the program may stand before or after the command.\n"
     "Card numbers are written zero-padded to the width PREPAID.BIN configures.\n"
-    "Exit codes: 0 done; 1 the card is missing or locked, the check found problems, or the\n"
-    "import rejected lines or met a batch imported before; 2 the command line is wrong;\n"
-    "3 a file could not be used or is still being written (the reason is said).";
+    "Exit codes: 0 done; 1 the card is missing or locked, the check found\n"
+    "problems, or the import rejected lines or met a batch imported before;\n"
+    "2 the command line is wrong; 3 a file could not be used or is still being\n"
+    "written (the reason is said).";
+
+// Where the descriptions of options and commands begin: leaves them 55 columns of 80.
+constexpr size_t kHelpColumn = 25;
+
+constexpr const char* kGlobalGroup = "Options of every command";
 
 // A decimal number of 32 bits: digits (leading zeros allowed), with a sign when `sign` is set.
 // Numbers are read here rather than by the parser, which would take 010 for octal.
@@ -72,7 +82,52 @@ CLI::Validator TelefonCheck(bool allowEmpty) {
       "", "telephone number");
 }
 
+CLI::Validator GroupCheck() {
+  return CLI::Validator(
+      [](std::string& name) -> std::string {
+        return ::getgrnam(name.c_str()) ? "" : "there is no group '" + name + "'";
+      },
+      "", "group");
+}
+
 int32_t Number(const std::string& text) { return ParseNumber(text, true).value_or(0); }
+
+// The options every command takes, given on the program or on the command: both bind the same
+// variables, so `-d DIR show 42` and `show 42 -d DIR` mean the same (the later one wins).
+struct Common {
+  std::string dataDir, exchangeDir;
+  Settings settings;
+};
+
+void AddCommonOptions(CLI::App* command, Common* common) {
+  command
+      ->add_option("-d,--data-dir", common->dataDir,
+                   "the folder of PREPAID.DAT, PREPAID.BIN and\n"
+                   "LINDAVOX.INI (default: the current folder)")
+      ->type_name("DIR")
+      ->group(kGlobalGroup);
+  command
+      ->add_option("-x,--exchange-dir", common->exchangeDir,
+                   "the folder of PREPAID.INC, .TRR, .REJ and .TXT\n"
+                   "(default: the data directory)")
+      ->type_name("DIR")
+      ->group(kGlobalGroup);
+  command
+      ->add_flag("-q,--quiet", common->settings.quiet,
+                 "no report when all went well; warnings and errors\n"
+                 "are still said")
+      ->group(kGlobalGroup);
+  command
+      ->add_flag("-v,--verbose", common->settings.verbose,
+                 "also say what changed nothing (an import without\n"
+                 "an order file)")
+      ->group(kGlobalGroup);
+  command
+      ->add_flag("--journal", common->settings.journal,
+                 "reports and errors to the system journal (the\n"
+                 "default when standard error is the journal)")
+      ->group(kGlobalGroup);
+}
 
 void AddCard(CLI::App* command, std::string* card) {
   command->add_option("CARD", *card, "the card number")
@@ -81,10 +136,27 @@ void AddCard(CLI::App* command, std::string* card) {
       ->check(NumberCheck("CARD", false));
 }
 
-void AddFormat(CLI::App* command, std::string* format) {
+// --format of the listings: table, csv or json.
+void AddListFormat(CLI::App* command, std::string* format) {
   command->add_option("--format", *format, "table (the default), csv or json")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->type_name("FORMAT");
+}
+
+// --format of the reports: text or json.
+void AddReportFormat(CLI::App* command, std::string* format) {
+  command->add_option("--format", *format, "text (the default) or json")
+      ->check(CLI::IsMember({"text", "json"}))
+      ->type_name("FORMAT");
+}
+
+void AddDryRun(CLI::App* command, bool* dryRun,
+               const char* description = "say what would happen and change nothing") {
+  command->add_flag("--dry-run", *dryRun, description);
+}
+
+Format FormatOf(const std::string& name) {
+  return name == "csv" ? Format::kCsv : name == "json" ? Format::kJson : Format::kTable;
 }
 
 // The help of every command (--help-all), laid out so that help2man makes a man page of it: a
@@ -100,52 +172,74 @@ class AllCommandsFormatter : public CLI::Formatter {
   }
 };
 
-Format FormatOf(const std::string& name) {
-  return name == "csv" ? Format::kCsv : name == "json" ? Format::kJson : Format::kTable;
+// A usage error in the words of the other errors, with where to read more.
+std::string UsageError(const CLI::App& app, const CLI::ParseError& error) {
+  const std::vector<CLI::App*> parsed = app.get_subcommands();
+  const std::string help = parsed.empty()
+                               ? " (see lindavox-prepaid --help)"
+                               : " (see lindavox-prepaid " + parsed[0]->get_name() + " --help)";
+  if (parsed.empty() && !app.remaining().empty()) {
+    return "unknown command '" + app.remaining().front() + "'" + help;
+  }
+  if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+    // CLI11 lists them in reverse order; they are said as they were given.
+    std::string words;
+    for (const std::string& word : app.remaining(true)) words += (words.empty() ? "" : " ") + word;
+    return "not expected: " + words + help;
+  }
+  if (parsed.empty() && dynamic_cast<const CLI::RequiredError*>(&error)) {
+    return "a command is needed" + help;
+  }
+  return error.what() + help;
 }
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+        bool stderrIsJournal) {
   CLI::App app(kDescription, "lindavox-prepaid");
   app.footer(kFooter);
-  std::string dataDir, exchangeDir;
-  app.add_option("-d,--data-dir", dataDir,
-                 "the folder of PREPAID.DAT, PREPAID.BIN, LINDAVOX.INI\n"
-                 "(default: the current folder)")
-      ->type_name("DIR");
-  app.add_option("-x,--exchange-dir", exchangeDir,
-                 "the folder of PREPAID.INC, PREPAID.TRR, PREPAID.REJ,\n"
-                 "PREPAID.TXT (default: the data directory)")
-      ->type_name("DIR");
+  Common common;
+  AddCommonOptions(&app, &common);
   app.set_version_flag("--version", "lindavox-prepaid " LV_VERSION);
   app.set_help_all_flag("--help-all", "print the help of every command and exit");
   app.require_subcommand(1);
   app.formatter(std::make_shared<AllCommandsFormatter>());
+  app.get_formatter()->column_width(kHelpColumn);
 
   Session session(out, err, terminal);
+  session.Configure(Settings{false, false, stderrIsJournal}, "");
   std::function<int()> command;
+  bool makesFolders = false;  // init: the folders need not exist yet
   std::string format = "table";
   std::string card, amount;
+  bool dryRun = false;
 
-  CLI::App* show =
-      app.add_subcommand("show",
-                         "show cards: balance, telephone and last number, lock, record position;\n"
-                         "exit 1 for a card that is missing or locked");
+  const auto addCommand = [&](const char* name, const char* description) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    AddCommonOptions(sub, &common);
+    return sub;
+  };
+
+  CLI::App* show = addCommand("show",
+                              "show cards: balance, telephone and last number,\n"
+                              "lock, record position; exit 1 for a card that is\n"
+                              "missing or locked");
   std::vector<std::string> cards;
   show->add_option("CARD", cards, "card numbers")
       ->required()
       ->type_name("")
       ->check(NumberCheck("CARD", false));
-  AddFormat(show, &format);
+  AddListFormat(show, &format);
   show->callback([&] {
     std::vector<int32_t> numbers;
     for (const std::string& text : cards) numbers.push_back(Number(text));
     command = [&, numbers] { return Show(session, numbers, FormatOf(format)); };
   });
 
-  CLI::App* findPhone = app.add_subcommand(
-      "find-phone", "the card of a telephone number (leading zeros do not count)");
+  CLI::App* findPhone = addCommand("find-phone",
+                                   "the card of a telephone number (leading zeros do\n"
+                                   "not count)");
   std::string telefon;
   bool anyBalance = false;
   findPhone->add_option("NUMBER", telefon, "the telephone number")
@@ -153,16 +247,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       ->type_name("")
       ->check(TelefonCheck(false));
   findPhone->add_flag("--any-balance", anyBalance,
-                      "find cards without units too, as the balance query does\n"
-                      "(by default, as in the card editor, only cards with units)");
-  AddFormat(findPhone, &format);
+                      "find cards without units too, as the balance\n"
+                      "query does (by default, as in the card editor,\n"
+                      "only cards with units)");
+  AddListFormat(findPhone, &format);
   findPhone->callback(
       [&] { command = [&] { return FindPhone(session, telefon, anyBalance, FormatOf(format)); }; });
 
-  CLI::App* set = app.add_subcommand(
-      "set",
-      "change a card's balance or telephone number as the card editor saves them:\n"
-      "the record is read again and only these fields change");
+  CLI::App* set = addCommand("set",
+                             "change a card's balance or telephone number as\n"
+                             "the card editor saves them: the record is read\n"
+                             "again and only these fields change");
   std::string balance, newTelefon;
   AddCard(set, &card);
   CLI::Option* balanceOption = set->add_option("--balance", balance, "the new balance in units")
@@ -172,26 +267,34 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       set->add_option("--phone", newTelefon, "the new telephone number (\"\" removes it)")
           ->check(TelefonCheck(true))
           ->type_name("NUMBER");
+  AddDryRun(set, &dryRun);
   set->callback([&] {
     if (!*balanceOption && !*phoneOption)
       throw CLI::ValidationError("set", "--balance or --phone is needed");
     CardEdit edit;
     if (*balanceOption) edit.balance = Number(balance);
     if (*phoneOption) edit.telefon = newTelefon;
-    command = [&, edit] { return Set(session, Number(card), edit); };
+    command = [&, edit] { return Set(session, Number(card), edit, dryRun); };
   });
 
-  CLI::App* topup =
-      app.add_subcommand("topup",
-                         "add units to a card (a negative amount takes units away), creating\n"
-                         "the card when it does not exist, as the import line A,CARD,AMOUNT does");
+  CLI::App* topup = addCommand("topup",
+                               "add units to a card (a negative amount takes\n"
+                               "units away), as the import line A,CARD,AMOUNT\n"
+                               "does; with --create also to a card that does not\n"
+                               "exist yet");
   AddCard(topup, &card);
   topup->add_option("AMOUNT", amount, "units to add")
       ->required()
       ->type_name("")
       ->check(NumberCheck("AMOUNT", true, true));
-  topup->callback(
-      [&] { command = [&] { return ApplyOrder(session, 'A', Number(card), Number(amount)); }; });
+  bool create = false;
+  topup->add_flag("--create", create, "create the card with the amount when it does not\nexist");
+  AddDryRun(topup, &dryRun);
+  topup->callback([&] {
+    command = [&] {
+      return ApplyOrder(session, 'A', Number(card), Number(amount), {create, dryRun});
+    };
+  });
 
   struct SingleOrder {
     const char* name;
@@ -201,77 +304,117 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   for (const SingleOrder& order :
        {SingleOrder{"lock", 'L', "lock a card, as an import line L,CARD does"},
         SingleOrder{"unlock", 'U', "unlock a card, as an import line U,CARD does"},
-        SingleOrder{"empty", 'D', "set a card's balance to 0, as an import line D,CARD does"}}) {
-    CLI::App* sub = app.add_subcommand(order.name, order.help);
+        SingleOrder{"empty", 'D',
+                    "set a card's balance to 0, as an import line D,CARD\n"
+                    "does"}}) {
+    CLI::App* sub = addCommand(order.name, order.help);
     AddCard(sub, &card);
+    AddDryRun(sub, &dryRun);
     const char letter = order.command;
     sub->callback([&, letter] {
-      command = [&, letter] { return ApplyOrder(session, letter, Number(card)); };
+      command = [&, letter] {
+        return ApplyOrder(session, letter, Number(card), 0, {false, dryRun});
+      };
     });
   }
 
-  CLI::App* import = app.add_subcommand(
-      "import",
-      "apply the card orders of PREPAID.INC to PREPAID.DAT; says how many lines\n"
-      "were applied, skipped and rejected (to PREPAID.REJ), and the batch markers\n"
-      "(exit 1 when lines were rejected or a batch was imported before)");
-  bool dryRun = false;
-  import->add_flag("--dry-run", dryRun,
-                   "say what the import would do, the rejected lines with their reasons,\n"
-                   "and change nothing");
-  import->callback([&] { command = [&] { return Import(session, dryRun);
+  CLI::App* import = addCommand("import",
+                                "apply the card orders of PREPAID.INC to\n"
+                                "PREPAID.DAT; says how many lines were applied,\n"
+                                "skipped and rejected (to PREPAID.REJ), and the\n"
+                                "batch markers (exit 1 when lines were rejected\n"
+                                "or a batch was imported before)");
+  AddReportFormat(import, &format);
+  AddDryRun(import, &dryRun,
+            "say what the import would do, the lines it would\n"
+            "reject with their reasons, and change nothing");
+  import->callback([&] { command = [&] { return Import(session, FormatOf(format), dryRun);
 };
 }  // namespace cli
 );
 
-app.add_subcommand("export",
-                   "write the card report PREPAID.TXT (the batch markers imported since the\n"
-                   "last report, every card with units); says its path and what it holds")
-    ->callback([&] { command = [&] { return Export(session); }; });
+CLI::App* exportReport = addCommand("export",
+                                    "write the card report PREPAID.TXT (the batch\n"
+                                    "markers imported since the last report, every\n"
+                                    "card with units); says its path and what it holds");
+AddReportFormat(exportReport, &format);
+exportReport->callback([&] { command = [&] { return Export(session, FormatOf(format)); }; });
 
-app.add_subcommand("reorganize",
-                   "compact PREPAID.DAT: drop the cards without units; says how many cards\n"
-                   "were kept and dropped (exit 3 while another program has the file open)")
-    ->callback([&] { command = [&] { return Reorganize(session); }; });
+CLI::App* reorganize = addCommand("reorganize",
+                                  "compact PREPAID.DAT: drop the cards without units;\n"
+                                  "says how many cards were kept and dropped (exit 3\n"
+                                  "while another program has the file open)");
+AddDryRun(reorganize, &dryRun);
+reorganize->callback([&] { command = [&] { return Reorganize(session, dryRun); }; });
 
-CLI::App* decode = app.add_subcommand(
-    "decode", "the card number of a card code, or why the code is not valid (exit 1)");
+CLI::App* decode = addCommand("decode",
+                              "the card number of a card code, or why the code is\n"
+                              "not valid (exit 1)");
 std::string code;
 decode->add_option("CODE", code, "the card code")->required()->type_name("");
 decode->callback([&] { command = [&] { return Decode(session, code); }; });
 
-CLI::App* list = app.add_subcommand("list", "every card in file order, read as it is written out");
+CLI::App* list = addCommand("list", "every card in file order, read as it is written out");
 bool lockedOnly = false, emptyOnly = false;
 list->add_flag("--locked", lockedOnly, "only locked cards");
 list->add_flag("--empty", emptyOnly, "only cards without units");
-AddFormat(list, &format);
+AddListFormat(list, &format);
 list->callback([&] {
   command = [&] { return List(session, lockedOnly, emptyOnly, FormatOf(format)); };
 });
 
-app.add_subcommand("stats",
-                   "cards, total units, locked and empty cards, trailing bytes,\n"
-                   "duplicate card numbers")
-    ->callback([&] { command = [&] { return Stats(session); }; });
+CLI::App* stats = addCommand("stats",
+                             "cards, total units, locked and empty cards,\n"
+                             "trailing bytes, duplicate card numbers");
+AddReportFormat(stats, &format);
+stats->callback([&] { command = [&] { return Stats(session, FormatOf(format)); }; });
 
-app.add_subcommand("check",
-                   "the card files' health: a length no multiple of 32, duplicate card numbers\n"
-                   "(and which record wins), digit counts that do not fit their numbers, a\n"
-                   "PREPAID.BIN that does not fit; exit 0 only when all is well")
-    ->callback([&] { command = [&] { return Check(session); }; });
+CLI::App* check = addCommand("check",
+                             "the card files' health: a length no multiple of\n"
+                             "32, duplicate card numbers (and which record\n"
+                             "wins), digit counts that do not fit their numbers,\n"
+                             "a PREPAID.BIN that does not fit; exit 0 only when\n"
+                             "all is well");
+AddReportFormat(check, &format);
+check->callback([&] { command = [&] { return Check(session, FormatOf(format)); }; });
+
+CLI::App* init = addCommand("init",
+                            "prepare the data directory named with -d (and the\n"
+                            "exchange directory) for a new site: the folders,\n"
+                            "setgid and writable for their group, and an empty\n"
+                            "card file; what is there is kept");
+std::string group;
+CLI::Option* groupOption = init->add_option("--group", group,
+                                            "the group that may change the cards (default:\n"
+                                            "lindavox when there is such a group)")
+                               ->type_name("NAME")
+                               ->check(GroupCheck());
+init->callback([&] {
+  if (common.dataDir.empty())
+    throw CLI::ValidationError("init", "name the data directory with -d DIR");
+  if (!*groupOption && ::getgrnam("lindavox")) group = "lindavox";
+  makesFolders = true;
+  command = [&] { return Init(session, group); };
+});
 
 std::vector<std::string> reversed(args.rbegin(), args.rend());
 try {
   app.parse(reversed);
 } catch (const CLI::ParseError& e) {
-  if (app.get_subcommands().empty() && !app.remaining().empty()) {
-    return session.Fail(kExitUsage, "unknown command '" + app.remaining().front() +
-                                        "' (see lindavox-prepaid --help)");
+  if (e.get_exit_code() == 0) {  // --help, --help-all, --version
+    app.exit(e, out, err);
+    return kExitOk;
   }
-  const int code = app.exit(e, out, err);
-  return code == 0 ? kExitOk : kExitUsage;
+  return session.Fail(kExitUsage, UsageError(app, e));
 }
-if (!session.SetDirectories(dataDir, exchangeDir)) return kExitFileError;
+Settings settings = common.settings;
+settings.journal = settings.journal || stderrIsJournal;
+session.Configure(settings, app.get_subcommands().front()->get_name());
+if (makesFolders) {
+  session.SetDirectoriesUnchecked(common.dataDir, common.exchangeDir);
+} else if (!session.SetDirectories(common.dataDir, common.exchangeDir)) {
+  return kExitFileError;
+}
 try {
   if (!command) return kExitUsage;
   platform::TakeRefusal();  // only this command's refusals are told

@@ -17,8 +17,11 @@ inline constexpr int kExitUsage = 2;      // the command line is wrong
 inline constexpr int kExitFileError = 3;  // a file could not be used
 
 // Runs the command line `args` (without the program name). `terminal` says that `out` is a
-// terminal: tables then get a highlighted header and a rule under it.
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
+// terminal: tables then get a highlighted header and a rule under it. `stderrIsJournal` says
+// that the error stream is the system journal's: reports and errors then go to the journal as
+// entries of their own (cli/session.h).
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+        bool stderrIsJournal = false);
 
 }  // namespace cli
 

@@ -1,21 +1,27 @@
 #include "cli/cli.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "cli/session.h"
 #include "platform/share.h"
 #include "store/import.h"
+#include "store/telefon.h"
 #include "testsupport/card_files.h"
 #include "testsupport/file_test.h"
+#include "testsupport/journal_catcher.h"
 #include "testsupport/other_process.h"
 
 namespace cli {
@@ -149,7 +155,7 @@ TEST_F(CliTest, OrdersChangeTheCardFileAsImportLinesDo) {
   } cases[] = {
       {{"topup", "42", "100"}, "A,42,100", 0, "card 00042: 100 units added, balance now 250\n"},
       {{"topup", "7", "-10"}, "A,7,-10", 0, "card 00007: -10 units added, balance now -5\n"},
-      {{"topup", "500", "30"}, "A,500,30", 0, "card 00500: created with 30 units\n"},
+      {{"topup", "500", "30", "--create"}, "A,500,30", 0, "card 00500: created with 30 units\n"},
       {{"topup", "10", "100"}, "A,10,100", 1, ""},  // beyond 32 bits: nothing changes
       {{"lock", "9"}, "L,9", 0, "card 00009: locked\n"},
       {{"lock", "9"}, "L,9", 0, "card 00009: was locked already\n"},
@@ -232,9 +238,12 @@ TEST_F(CliTest, ImportSaysWhatBecameOfEveryLineAndExitsZeroOnlyWhenAllWereApplie
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(Card(0).balance, 156);
 
+  // Run every few minutes, an import that finds nothing says so only when asked.
   result = Run({"import"});
   EXPECT_EQ(result.code, 0);
-  EXPECT_EQ(result.out, "nothing to import: there is no " + Path("PREPAID.INC") + "\n");
+  EXPECT_EQ(result.out + result.err, "");
+  EXPECT_EQ(Run({"import", "-v"}).out,
+            "nothing to import: there is no " + Path("PREPAID.INC") + "\n");
 }
 
 TEST_F(CliTest, ExportAndReorganizeSayWhatTheyDid) {
@@ -391,7 +400,9 @@ TEST_F(CliTest, ASetBesideAnotherWriterKeepsBothChanges) {
   EXPECT_EQ(Card(0).telefonLow, 1000 + kRounds - 1);
 }
 
-// The program itself: help on every level, its version, exit codes through the shell.
+// The program itself: help on every level, fitting 80 columns and naming the options every
+// command takes; its version; exit codes through the shell; the README's demo store passes
+// the check.
 TEST_F(CliTest, TheProgramHelpsOnEveryLevel) {
   const auto program = [&](const std::string& args) {
     const std::string out = Path("out.txt");
@@ -399,17 +410,383 @@ TEST_F(CliTest, TheProgramHelpsOnEveryLevel) {
         std::system((std::string(LV_CLI_PROGRAM) + " " + args + " >" + out + " 2>&1").c_str());
     return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ""};
   };
+  const auto fitsEightyColumns = [](const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.size() > 80) return ::testing::AssertionFailure() << "too wide: " << line;
+    }
+    return ::testing::AssertionSuccess();
+  };
   EXPECT_EQ(program("--version").out, "lindavox-prepaid " LV_VERSION "\n");
   for (const char* command :
        {"show", "find-phone", "set", "topup", "lock", "unlock", "empty", "import", "export",
-        "reorganize", "decode", "list", "stats", "check"}) {
+        "reorganize", "decode", "list", "stats", "check", "init"}) {
     const Outcome help = program(std::string(command) + " --help");
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Usage: lindavox-prepaid " + std::string(command)), std::string::npos)
         << help.out;
+    for (const char* option : {"-d,--data-dir DIR", "-x,--exchange-dir DIR", "-q,--quiet"}) {
+      EXPECT_NE(help.out.find(option), std::string::npos) << command << " lacks " << option;
+    }
+    EXPECT_TRUE(fitsEightyColumns(help.out)) << command;
   }
+  EXPECT_TRUE(fitsEightyColumns(program("--help").out));
+  EXPECT_TRUE(fitsEightyColumns(program("--help-all").out));
   EXPECT_EQ(program("-d " + Dir() + " show 4711").code, 1);
   EXPECT_EQ(program("").code, 2);
+
+  const std::string demo = Path("demo/");
+  ASSERT_EQ(std::system((std::string(LV_MAKE_DEMO) + " " + demo + " >/dev/null").c_str()), 0);
+  const Outcome check = program("-d " + demo + " check");
+  EXPECT_EQ(check.code, 0) << check.out;
+}
+
+// Options of the program stand before or after the command, and usage errors read like the
+// other errors, their words in the order given.
+TEST_F(CliTest, OptionsStandAnywhereAndUsageErrorsSayWhatWasWrong) {
+  const std::string other = Path("exchange/");
+  ::mkdir(other.c_str(), 0755);
+  WriteFile(other + "PREPAID.INC", "A,42,1\r\n");
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string out;
+  } placed[] = {
+      {{"show", "42", "-d", Dir(), "--format", "csv"}, 0, "00042,150,"},
+      {{"show", "--data-dir", Dir(), "42"}, 0, "00042          150"},
+      {{"-d", "/nonexistent/", "show", "42", "-d", Dir()}, 0, "00042          150"},
+      {{"import", "-d", Dir(), "-x", other}, 0, "applied:  1 order lines"},
+      {{"-q", "-d", Dir(), "topup", "42", "1"}, 0, ""},
+      {{"topup", "42", "1", "-q", "-d", Dir()}, 0, ""},
+  };
+  for (const Case& c : placed) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const Outcome result = RunAsGiven(c.args);
+    EXPECT_EQ(result.code, c.code) << result.err;
+    if (c.out.empty()) {
+      EXPECT_EQ(result.out, "");
+    } else {
+      EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+    }
+  }
+  EXPECT_EQ(Card(0).balance, 153);
+
+  const std::string file = ReadFile(Dat());
+  struct Error {
+    std::vector<std::string> args;
+    std::string said;
+  } errors[] = {
+      {{"stats", "--frobnicate", "json", "now"},
+       "lindavox-prepaid: not expected: --frobnicate json now (see lindavox-prepaid stats "
+       "--help)\n"},
+      {{"show", "4x"}, "lindavox-prepaid: CARD: digits only of 32 bits, not '4x'"},
+      {{"frobnicate"},
+       "lindavox-prepaid: unknown command 'frobnicate' (see lindavox-prepaid "
+       "--help)\n"},
+      {{}, "lindavox-prepaid: a command is needed (see lindavox-prepaid --help)\n"},
+      {{"set", "42"}, "lindavox-prepaid: set: --balance or --phone is needed"},
+      {{"-d", "", "init"}, "lindavox-prepaid: init: name the data directory with -d DIR"},
+      {{"init", "-d", Path("site"), "--group", "no-such-group-here"},
+       "lindavox-prepaid: --group: there is no group 'no-such-group-here'"},
+  };
+  for (const Error& e : errors) {
+    const bool ownDirectory = std::find(e.args.begin(), e.args.end(), "-d") != e.args.end();
+    const Outcome result = e.args.empty() || ownDirectory ? RunAsGiven(e.args) : Run(e.args);
+    EXPECT_EQ(result.code, 2);
+    EXPECT_EQ(result.err.rfind(e.said, 0), 0u) << result.err;
+  }
+  EXPECT_EQ(ReadFile(Dat()), file);
+  EXPECT_FALSE(testsupport::FileExists(Path("site")));
+}
+
+// A dry run goes as far as the write and says what the command would do; a top-up creates a
+// card only when asked to, so a mistyped card number changes nothing.
+TEST_F(CliTest, DryRunsAndMissingCardsChangeNothing) {
+  const std::string file = ReadFile(Dat());
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string said;
+  } cases[] = {
+      {{"topup", "42", "100", "--dry-run"},
+       0,
+       "card 00042: would add 100 units, balance then 250 (dry run: nothing changed)\n"},
+      {{"topup", "600", "30", "--create", "--dry-run"},
+       0,
+       "card 00600: would be created with 30 units (dry run: nothing changed)\n"},
+      {{"topup", "10", "100", "--dry-run"}, 1, ""},  // beyond 32 bits
+      {{"lock", "42", "--dry-run"}, 0, "card 00042: would be locked (dry run: nothing changed)\n"},
+      {{"lock", "7", "--dry-run"},
+       0,
+       "card 00007: was locked already (dry run: nothing changed)\n"},
+      {{"unlock", "7", "--dry-run"},
+       0,
+       "card 00007: would be unlocked (dry run: nothing changed)\n"},
+      {{"empty", "12", "--dry-run"},
+       0,
+       "card 00012: would be emptied (dry run: nothing changed)\n"},
+      {{"set", "42", "--balance", "7", "--dry-run"},
+       0,
+       "card 00042: would be saved, balance 7, telephone 0301234567 (dry run: nothing changed)\n"},
+      {{"set", "42", "--balance", "150", "--dry-run"},
+       0,
+       "card 00042: unchanged, balance 150, telephone 0301234567 (dry run: nothing changed)\n"},
+      {{"reorganize", "--dry-run"},
+       0,
+       Dat() + ": would keep 5 cards with units, drop 2 without (dry run: nothing changed)\n"},
+      {{"topup", "4711", "50"}, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const Outcome result = Run(c.args);
+    EXPECT_EQ(result.code, c.code) << result.err;
+    EXPECT_EQ(result.out, c.said);
+  }
+  EXPECT_EQ(Run({"topup", "4711", "50"}).err,
+            "lindavox-prepaid: card 04711 does not exist; --create makes it with the amount\n");
+  EXPECT_EQ(ReadFile(Dat()), file);
+  EXPECT_EQ(Run({"topup", "4711", "50", "--create"}).code, 0);
+  EXPECT_EQ(Card(7).cardNumber, 4711);
+}
+
+// stats, check, import and export as JSON: the counts and problems as fields.
+TEST_F(CliTest, ReportsAsJsonCarryTheirCountsAndProblems) {
+  const auto json = [&](const std::vector<std::string>& args, int code) {
+    const Outcome result = Run(args);
+    EXPECT_EQ(result.code, code) << result.err;
+    return nlohmann::json::parse(result.out);
+  };
+  nlohmann::json stats = json({"stats", "--format", "json"}, 0);
+  EXPECT_EQ(stats["cards"], 7);
+  EXPECT_EQ(stats["total_units"], 150 + 5 - 20 + 2147483600LL + 3);
+  EXPECT_EQ(stats["locked"], 1);
+  EXPECT_EQ(stats["empty"], 2);
+  EXPECT_EQ(stats["duplicate_cards"], 0);
+  EXPECT_EQ(json({"check", "--format", "json"}, 0)["problems"].size(), 0u);
+
+  // The dry run and the import give the same report, the dry run marked as one and changing
+  // nothing; a rejected line makes both exit 1.
+  WriteFile(Path("PREPAID.INC"), "E17\r\nA,42,5\r\nA,10,100\r\nE18\r\n");
+  const std::string cardsBefore = ReadFile(Dat());
+  for (const bool dryRun : {true, false}) {
+    SCOPED_TRACE(dryRun ? "dry run" : "import");
+    std::vector<std::string> args = {"import", "--format", "json"};
+    if (dryRun) args.push_back("--dry-run");
+    nlohmann::json import = json(args, 1);
+    EXPECT_EQ(import["dry_run"], dryRun ? nlohmann::json(true) : nlohmann::json());
+    EXPECT_EQ(import["still_written"], "no");
+    EXPECT_EQ(import["resumed"], false);
+    EXPECT_EQ(import["applied"], 1);
+    EXPECT_EQ(import["rejected"], 1);
+    EXPECT_EQ(import["reject_file"], Path("PREPAID.REJ"));
+    ASSERT_EQ(import["rejections"].size(), 1u);
+    EXPECT_EQ(import["rejections"][0]["lines"], 1);
+    EXPECT_EQ(import["rejections"][0]["first_lines"], nlohmann::json({"A,10,100"}));
+    EXPECT_EQ(import["batches"], nlohmann::json({"E17", "E18"}));
+    EXPECT_TRUE(import["repeated_batch"].is_null());
+    EXPECT_EQ(ReadFile(Dat()) == cardsBefore, dryRun);
+  }
+  EXPECT_EQ(json({"import", "--format", "json"}, 0)["found"], false);
+
+  nlohmann::json exported = json({"export", "--format", "json"}, 0);
+  EXPECT_EQ(exported["report"], Path("PREPAID.TXT"));
+  EXPECT_EQ(exported["cards"], 5);
+  EXPECT_EQ(exported["batches"], nlohmann::json({"E17", "E18"}));
+
+  WriteFile(Dat(), ReadFile(Dat()) + testsupport::CardBytes(CardBuilder(7).Build()));
+  nlohmann::json check = json({"check", "--format", "json"}, 1);
+  EXPECT_EQ(check["cards"], 8);
+  ASSERT_EQ(check["problems"].size(), 1u);
+  EXPECT_EQ(check["problems"][0]["file"], Dat());
+  EXPECT_EQ(check["problems"][0]["card"], "00007");
+  EXPECT_EQ(check["problems"][0]["problem"], "has records 1, 7; record 1 wins");
+}
+
+// The listings write every kind of number as the store's own texts do, however odd the record.
+TEST_F(CliTest, ListingsWriteOddRecordsAsTheStoreWritesThem) {
+  std::vector<PrepaidCard> odd = {CardBuilder(-5).Balance(INT32_MIN).Build(),
+                                  CardBuilder(INT32_MAX).Balance(INT32_MAX).Build()};
+  for (const auto& [digits, high, low] : std::vector<std::tuple<uint8_t, int32_t, int32_t>>{
+           {255, 7, 5}, {12, -3, -7}, {9, 0, INT32_MIN}, {10, INT32_MAX, 999999999}, {0, 4, 4}}) {
+    PrepaidCard card = CardBuilder(1).Build();
+    card.telefonDigits = card.lastDigits = digits;
+    card.telefonHigh = card.lastHigh = high;
+    card.telefonLow = card.lastLow = low;
+    odd.push_back(card);
+  }
+  WriteCardFile(Dat(), odd);
+  const std::string csv = Run({"list", "--format", "csv"}).out;
+  const nlohmann::json json = nlohmann::json::parse(Run({"list", "--format", "json"}).out);
+  const std::string table = Run({"list"}).out;
+  std::string expected = "card,balance,telephone,last_number,locked,record\n";
+  for (size_t i = 0; i < odd.size(); ++i) {
+    const std::string card = Session::CardNumberText(odd[i].cardNumber, 5);
+    expected += card + "," + std::to_string(odd[i].balance) + "," + store::TelefonText(odd[i]) +
+                "," + store::LastNumberText(odd[i]) + ",no," + std::to_string(i) + "\n";
+    EXPECT_EQ(json[i]["card"], card);
+    EXPECT_EQ(json[i]["telephone"], store::TelefonText(odd[i]));
+    EXPECT_EQ(json[i]["last_number"], store::LastNumberText(odd[i]));
+    EXPECT_NE(table.find(store::TelefonText(odd[i]) + "  "), std::string::npos);
+  }
+  EXPECT_EQ(csv, expected);
+  EXPECT_NE(table.find("-0005  -2147483648  "), std::string::npos) << table;
+}
+
+// Runs the command line in a child process as a user who is neither root nor the files' owner.
+Outcome RunAsNobody(const std::vector<std::string>& args) {
+  int ends[2];
+  if (::pipe(ends) != 0) return {-1, "", "no pipe"};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ends[0]);
+    Outcome result{99, "", "cannot become nobody"};
+    if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+        ::setresuid(65534, 65534, 65534) == 0) {
+      std::ostringstream out, err;
+      result = {cli::Run(args, out, err, false), out.str(), err.str()};
+    }
+    const std::string said = std::to_string(result.code) + '\n' + result.out + '\0' + result.err;
+    (void)!::write(ends[1], said.data(), said.size());
+    ::_exit(0);
+  }
+  ::close(ends[1]);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+  ::close(ends[0]);
+  ::waitpid(child, nullptr, 0);
+  const size_t line = said.find('\n'), split = said.find('\0');
+  if (line == std::string::npos || split == std::string::npos) return {-1, "", said};
+  return {std::stoi(said.substr(0, line)), said.substr(line + 1, split - line - 1),
+          said.substr(split + 1)};
+}
+
+// Run by a user without write access, the export and the compaction name the real cause.
+TEST_F(CliTest, ErrorsNameTheirRealCause) {
+  ASSERT_EQ(::chmod(Dir().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(Dat().c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(Path("PREPAID.BIN").c_str(), 0644), 0);
+  const std::string file = ReadFile(Dat());
+  const Outcome exported = RunAsNobody({"-d", Dir(), "export"});
+  EXPECT_EQ(exported.code, 3);
+  EXPECT_EQ(exported.err, "lindavox-prepaid: the report was not made: cannot use " +
+                              Path(".PREPAID.TXT.new") + ": Permission denied; " +
+                              Path("PREPAID.TXT") +
+                              " and PREPAID.TRR are as they were, export again later\n");
+  const Outcome compacted = RunAsNobody({"-d", Dir(), "reorganize"});
+  EXPECT_EQ(compacted.code, 3);
+  EXPECT_EQ(compacted.err, "lindavox-prepaid: " + Dat() +
+                               " was not compacted and is as it was: cannot use " +
+                               Path("PREPAID.NEW") + ": Permission denied\n");
+  const Outcome topup = RunAsNobody({"-d", Dir(), "topup", "42", "1"});
+  EXPECT_EQ(topup.code, 3);
+  EXPECT_EQ(topup.err, "lindavox-prepaid: cannot use " + Dat() + ": Permission denied\n");
+  EXPECT_EQ(ReadFile(Dat()), file);
+  EXPECT_FALSE(testsupport::FileExists(Path("PREPAID.TXT")));
+}
+
+// In journal mode, reports and errors become journal entries with their priority and fields;
+// standard output keeps only data; without a journal they are said on the streams as usual.
+TEST_F(CliTest, TheJournalGetsPrioritiesAndFieldsToFilterOn) {
+  WriteFile(Path("PREPAID.INC"), "E17\r\nA,42,5\r\nA,10,100\r\n");
+  Outcome seen[4];
+  const testsupport::CaughtJournal caught = testsupport::CatchJournal([&] {
+    seen[0] = Run({"import", "--journal"});
+    seen[1] = Run({"topup", "42", "10", "--journal"});
+    seen[2] = Run({"--journal", "lock", "4711"});
+    seen[3] = Run({"show", "42"}, false);  // no journal mode: nothing there
+    // The child's outcomes travel back in a file of the test's folder.
+    std::string said;
+    for (const Outcome& o : seen) said += std::to_string(o.code) + "|" + o.out + "|" + o.err + "#";
+    WriteFile(Path("seen.txt"), said);
+    return true;
+  });
+  if (!caught.available) GTEST_SKIP() << "no mount namespace of its own (needs root)";
+  EXPECT_EQ(ReadFile(Path("seen.txt")).substr(0, 12), "1||#0||#1||#");
+  ASSERT_EQ(caught.entries.size(), 4u);
+  const testsupport::JournalEntry& import = caught.entries[0];
+  EXPECT_EQ(import["PRIORITY"], "4");  // lines were rejected
+  EXPECT_EQ(import["SYSLOG_IDENTIFIER"], "lindavox-prepaid");
+  EXPECT_EQ(import["LINDAVOX_COMMAND"], "import");
+  EXPECT_EQ(import["LINDAVOX_APPLIED"], "1");
+  EXPECT_EQ(import["LINDAVOX_REJECTED"], "1");
+  EXPECT_EQ(import.All("LINDAVOX_BATCH"), std::vector<std::string>{"E17"});
+  EXPECT_EQ(import["LINDAVOX_DATA_DIR"], Dir());
+  EXPECT_NE(import["MESSAGE"].find("rejected 1 (see " + Path("PREPAID.REJ") + ")"),
+            std::string::npos)
+      << import["MESSAGE"];
+  const testsupport::JournalEntry& rejected = caught.entries[1];  // the import's exit 1
+  EXPECT_EQ(rejected["PRIORITY"], "3");
+  EXPECT_EQ(rejected["MESSAGE"], "1 line was not applied, see " + Path("PREPAID.REJ"));
+  const testsupport::JournalEntry& topup = caught.entries[2];
+  EXPECT_EQ(topup["PRIORITY"], "6");
+  EXPECT_EQ(topup["MESSAGE"], "card 00042: 10 units added, balance now 165");
+  EXPECT_EQ(topup["LINDAVOX_CARD"], "42");
+  EXPECT_EQ(topup["LINDAVOX_BALANCE"], "165");
+  const testsupport::JournalEntry& missing = caught.entries[3];
+  EXPECT_EQ(missing["PRIORITY"], "3");
+  EXPECT_EQ(missing["MESSAGE"], "card 04711 does not exist");
+  EXPECT_EQ(missing["LINDAVOX_CARD"], "4711");
+
+  const testsupport::CaughtJournal none = testsupport::CatchJournal(
+      [&] {
+        const Outcome result = Run({"lock", "4711", "--journal"});
+        return result.err == "lindavox-prepaid: card 04711 does not exist\n";
+      },
+      false);
+  EXPECT_TRUE(none.result);
+}
+
+// init prepares a new site: the folders setgid and writable for the group, an empty card file;
+// what is there is kept, and a planted link is not followed.
+TEST_F(CliTest, InitPreparesTheFoldersAndKeepsWhatIsThere) {
+  const struct group* daemon = ::getgrnam("daemon");
+  ASSERT_NE(daemon, nullptr);
+  const gid_t gid = daemon->gr_gid;
+  const std::string site = Path("site/"), exchange = Path("site-exchange/");
+  Outcome result = RunAsGiven({"init", "-d", site, "-x", exchange, "--group", "daemon"});
+  ASSERT_EQ(result.code, 0) << result.err;
+  EXPECT_EQ(result.out, site + ": folder created, group daemon, mode 2775\n" + exchange +
+                            ": folder created, group daemon, mode 2775\n" + site +
+                            "PREPAID.DAT: empty card file created, group daemon, mode 0664\n" +
+                            site +
+                            "PREPAID.BIN is missing: copy the card code tables of the card "
+                            "issuer there (decode and check need them)\n");
+  struct stat status;
+  for (const std::string& path : {site, exchange, site + "PREPAID.DAT"}) {
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, gid) << path;
+  }
+  EXPECT_EQ(status.st_size, 0);
+  EXPECT_EQ(RunAsGiven({"-d", site, "list", "--format", "csv"}).code, 0);
+
+  // Again, on a folder with cards and its own modes: cards and other bits stay.
+  ::chmod(site.c_str(), 0700);
+  WriteCardFile(site + "PREPAID.DAT", {CardBuilder(1).Balance(5).Build()});
+  ::chmod((site + "PREPAID.DAT").c_str(), 0600);
+  result = RunAsGiven({"init", "-d", site, "--group", "daemon"});
+  EXPECT_EQ(result.code, 0) << result.err;
+  EXPECT_NE(result.out.find("PREPAID.DAT: card file kept with its 1 cards, group daemon, mode "
+                            "0660"),
+            std::string::npos)
+      << result.out;
+  ASSERT_EQ(::stat(site.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 02770u);
+  EXPECT_EQ(ReadCardFile(site + "PREPAID.DAT").size(), 1u);
+
+  // A link planted as the folder or as the card file is refused, its target left alone.
+  const std::string target = Path("target/");
+  ::mkdir(target.c_str(), 0700);
+  ASSERT_EQ(::symlink(target.c_str(), Path("planted").c_str()), 0);
+  result = RunAsGiven({"init", "-d", Path("planted"), "--group", "daemon"});
+  EXPECT_EQ(result.code, 3);
+  EXPECT_NE(result.err.find("is a symbolic link"), std::string::npos);
+  ::unlink((site + "PREPAID.DAT").c_str());
+  ASSERT_EQ(::symlink((target + "cards").c_str(), (site + "PREPAID.DAT").c_str()), 0);
+  EXPECT_EQ(RunAsGiven({"init", "-d", site, "--group", "daemon"}).code, 3);
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0700u);
+  EXPECT_FALSE(testsupport::FileExists(target + "cards"));
 }
 
 }  // namespace

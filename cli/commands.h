@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/session.h"
+#include "store/order.h"
 
 namespace cli {
 
@@ -19,22 +20,30 @@ struct CardEdit {
   std::optional<int32_t> balance;
   std::optional<std::string> telefon;
 };
-int Set(Session& session, int32_t card, const CardEdit& edit);
-// One order as an import line would give it: 'A' (with `amount`), 'D', 'L' or 'U'.
-int ApplyOrder(Session& session, char command, int32_t card, int32_t amount = 0);
+// `dryRun`: says what would be saved and changes nothing.
+int Set(Session& session, int32_t card, const CardEdit& edit, bool dryRun);
+// One order as an import line would give it: 'A' (with `amount`), 'D', 'L' or 'U'; unlike the
+// import, an 'A' creates an absent card only when `mode` allows it.
+int ApplyOrder(Session& session, char command, int32_t card, int32_t amount,
+               const store::OrderMode& mode);
 int Decode(Session& session, std::string code);
 
 // Whole files (file_commands.cpp).
 // With `dryRun` the import reads and decides everything and says what it would do, writing
 // nothing.
-int Import(Session& session, bool dryRun);
-int Export(Session& session);
-int Reorganize(Session& session);
+int Import(Session& session, Format format, bool dryRun);
+int Export(Session& session, Format format);
+// `dryRun`: counts what a compaction would keep and drop, and changes nothing.
+int Reorganize(Session& session, bool dryRun);
 
 // Surveys of the card file (survey.cpp).
 int List(Session& session, bool lockedOnly, bool emptyOnly, Format format);
-int Stats(Session& session);
-int Check(Session& session);
+int Stats(Session& session, Format format);
+int Check(Session& session, Format format);
+
+// A new site (init_command.cpp): the folders, the group (none: the folder's stays) and an empty
+// card file.
+int Init(Session& session, const std::string& group);
 
 }  // namespace cli
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,6 +136,41 @@ class DuplicatePositions {
   std::vector<int64_t> positions_;
 };
 
+// Something check found: in which file, at which record or card, and what.
+struct Problem {
+  Problem(std::string file, std::string text, std::optional<int64_t> record = std::nullopt,
+          std::optional<int32_t> card = std::nullopt)
+      : file(std::move(file)), text(std::move(text)), record(record), card(card) {}
+
+  std::string file;
+  std::string text;
+  std::optional<int64_t> record;
+  std::optional<int32_t> card;
+
+  // The line check prints: "FILE: record R (card C): TEXT", "FILE: card C TEXT" or
+  // "FILE: TEXT".
+  std::string Line(Session& session) const {
+    if (record) {
+      return file + ": record " + std::to_string(*record) + " (card " + session.Card(*card) +
+             "): " + text;
+    }
+    return file + ": " + (card ? "card " + session.Card(*card) + " " : "") + text;
+  }
+  nlohmann::ordered_json Json(Session& session) const {
+    nlohmann::ordered_json json = {{"file", file}};
+    if (record) json["record"] = *record;
+    if (card) json["card"] = session.Card(*card);
+    json["problem"] = text;
+    return json;
+  }
+  std::vector<platform::JournalField> Fields() const {
+    std::vector<platform::JournalField> fields = {{"LINDAVOX_FILE", file}};
+    if (record) fields.push_back(Field("LINDAVOX_RECORD", *record));
+    if (card) fields.push_back(Field("LINDAVOX_CARD", *card));
+    return fields;
+  }
+};
+
 std::string Positions(const std::vector<int64_t>& positions, int64_t count) {
   std::string text;
   for (const int64_t position : positions) {
@@ -146,23 +182,23 @@ std::string Positions(const std::vector<int64_t>& positions, int64_t count) {
   return text;
 }
 
-// What is wrong with PREPAID.BIN, one text each; `highestCard` is the highest card number of
-// PREPAID.DAT (-1 when it has none).
-std::vector<std::string> CodeFileProblems(Session& session, int32_t highestCard) {
+// What is wrong with PREPAID.BIN; `highestCard` is the highest card number of PREPAID.DAT (-1
+// when it has none).
+std::vector<Problem> CodeFileProblems(Session& session, int32_t highestCard) {
   const std::string path = session.DataPath("PREPAID.BIN");
   platform::SharedFile file;
   if (const int error = util::OpenAsFopen(path, "rb", false, &file); error != 0) {
-    return {path + ": " + Reason(path, error) + "; card codes cannot be decoded"};
+    return {{path, Reason(path, error) + "; card codes cannot be decoded"}};
   }
   unsigned char head[store::kBinHeaderSize];
   const ssize_t got = file.ReadAt(head, sizeof head, 0);
   const off_t size = file.Size();
   if (got != static_cast<ssize_t>(sizeof head) || size < 0) {
-    return {path + ": holds " + std::to_string(std::max<off_t>(size, 0)) +
-            " bytes, fewer than its header of 184"};
+    return {{path, "holds " + std::to_string(std::max<off_t>(size, 0)) +
+                       " bytes, fewer than its header of 184"}};
   }
-  std::vector<std::string> problems;
-  const auto problem = [&](const std::string& text) { problems.push_back(path + ": " + text); };
+  std::vector<Problem> problems;
+  const auto problem = [&](const std::string& text) { problems.push_back({path, text}); };
   const unsigned codeLength = platform::LoadLE16(head + store::header::kCodeLength);
   const unsigned checkLength = platform::LoadLE16(head + store::header::kCheckLength);
   if (checkLength > codeLength) {
@@ -215,7 +251,7 @@ int List(Session& session, bool lockedOnly, bool emptyOnly, Format format) {
   });
 }
 
-int Stats(Session& session) {
+int Stats(Session& session, Format format) {
   store::CardReader reader;
   int64_t cards = 0, units = 0, locked = 0, empty = 0;
   CardNumbers numbers;
@@ -228,6 +264,20 @@ int Stats(Session& session) {
   });
   if (code != kExitOk) return code;
   const int64_t extra = numbers.ExtraRecords();
+  const auto duplicated = static_cast<int64_t>(numbers.Duplicated().size());
+  // The survey is data asked for: said whatever --quiet or the journal.
+  if (format == Format::kJson) {
+    const nlohmann::ordered_json json = {{"cards", cards},
+                                         {"total_units", units},
+                                         {"locked", locked},
+                                         {"empty", empty},
+                                         {"trailing_bytes", reader.trailingBytes()},
+                                         {"hole_records", reader.holeRecords()},
+                                         {"duplicate_cards", duplicated},
+                                         {"extra_records", extra}};
+    session.out << json.dump(2) << '\n';
+    return kExitOk;
+  }
   session.out << "cards:           " << cards << '\n'
               << "total units:     " << units << '\n'
               << "locked:          " << locked << '\n'
@@ -237,43 +287,42 @@ int Stats(Session& session) {
     session.out << "never written:   room for " << reader.holeRecords()
                 << " records in holes of the file (no cards)\n";
   }
-  session.out << "duplicate cards: " << numbers.Duplicated().size();
+  session.out << "duplicate cards: " << duplicated;
   if (extra > 0) session.out << " (" << extra << " records more than cards)";
   session.out << '\n';
   return kExitOk;
 }
 
-int Check(Session& session) {
+int Check(Session& session, Format format) {
   store::CardReader reader;
-  int64_t records = 0, problems = 0;
+  int64_t records = 0;
   int32_t highest = -1;
   CardNumbers numbers;
+  std::vector<Problem> problems;
   const std::string path = session.DataPath("PREPAID.DAT");
-  const auto problem = [&](const std::string& text) {
-    ++problems;
-    session.out << text << '\n';
-  };
   const int code = ReadCards(session, &reader, [&](const PrepaidCard& card, int64_t index) {
     ++records;
     highest = std::max(highest, card.cardNumber);
     numbers.Add(card.cardNumber);
-    const std::string where = path + ": record " + std::to_string(index) + " (card " +
-                              session.Card(card.cardNumber) + "): ";
+    const auto problem = [&](const std::string& text) {
+      problems.push_back({path, text, index, card.cardNumber});
+    };
     if (!store::TelefonDigitsFit(card)) {
-      problem(where + "the telephone number's " + std::to_string(card.telefonDigits) +
+      problem("the telephone number's " + std::to_string(card.telefonDigits) +
               " digits do not fit its parts " + std::to_string(card.telefonHigh) + " and " +
               std::to_string(card.telefonLow));
     }
     if (!store::LastDigitsFit(card)) {
-      problem(where + "the last number's " + std::to_string(card.lastDigits) +
+      problem("the last number's " + std::to_string(card.lastDigits) +
               " digits do not fit its parts " + std::to_string(card.lastHigh) + " and " +
               std::to_string(card.lastLow));
     }
   });
   if (code != kExitOk) return code;
   if (reader.trailingBytes() > 0) {
-    problem(path + ": its length is no multiple of 32: " + std::to_string(reader.trailingBytes()) +
-            " bytes after the last whole record are ignored");
+    problems.push_back(
+        {path, "its length is no multiple of 32: " + std::to_string(reader.trailingBytes()) +
+                   " bytes after the last whole record are ignored"});
   }
   if (!numbers.Duplicated().empty()) {
     // Where the records of the duplicated numbers are: a second pass, which keeps only those.
@@ -287,19 +336,33 @@ int Check(Session& session) {
       return second;
     }
     duplicates.ForEach([&](int32_t card, const std::vector<int64_t>& positions, int64_t count) {
-      problem(path + ": card " + session.Card(card) + " has records " +
-              Positions(positions, count) + "; record " + std::to_string(positions.front()) +
-              " wins");
+      problems.push_back({path,
+                          "has records " + Positions(positions, count) + "; record " +
+                              std::to_string(positions.front()) + " wins",
+                          std::nullopt, card});
     });
   }
-  for (const std::string& text : CodeFileProblems(session, highest)) problem(text);
-  if (problems == 0) {
-    session.out << "all well: " << records << " cards, no problems\n";
-    return kExitOk;
+  for (Problem& problem : CodeFileProblems(session, highest)) problems.push_back(problem);
+
+  const auto count = static_cast<int64_t>(problems.size());
+  Report report;
+  nlohmann::ordered_json found = nlohmann::ordered_json::array();
+  for (const Problem& problem : problems) {
+    const std::string line = problem.Line(session);
+    report.text += line + '\n';
+    report.warnings.push_back(line);
+    report.notes.push_back({line, problem.Fields()});
+    found.push_back(problem.Json(session));
   }
-  session.out << problems << (problems == 1 ? " problem" : " problems") << " in " << records
-              << " cards\n";
-  return kExitNotSo;
+  report.summary = count == 0 ? "all well: " + std::to_string(records) + " cards, no problems"
+                              : std::to_string(count) + (count == 1 ? " problem" : " problems") +
+                                    " in " + std::to_string(records) + " cards";
+  report.text += report.summary + '\n';
+  report.json = {{"cards", records}, {"problems", found}};
+  report.fields = {Field("LINDAVOX_CARDS", records), Field("LINDAVOX_PROBLEMS", count)};
+  if (count > 0) report.priority = platform::Priority::kWarning;
+  session.Present(report, format);
+  return count == 0 ? kExitOk : kExitNotSo;
 }
 
 }  // namespace cli

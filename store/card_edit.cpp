@@ -1,5 +1,7 @@
 #include "store/card_edit.h"
 
+#include <cerrno>
+
 #include "store/record_update.h"
 
 namespace store {
@@ -13,7 +15,7 @@ bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b) {
 }  // namespace
 
 EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& shown,
-                        const PrepaidCard& edited) {
+                        const PrepaidCard& edited, int* error) {
   const bool balanceEdited = edited.balance != shown.balance;
   const bool telefonEdited = !SameTelefon(edited, shown);
   bool stale = false;
@@ -29,6 +31,7 @@ EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& s
     }
     return true;
   };
+  errno = 0;
   switch (UpdateCard(dataDir, index, shown.cardNumber, change)) {
     case UpdateResult::kWritten:
       return EditResult::kSaved;
@@ -39,6 +42,7 @@ EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& s
     case UpdateResult::kFailed:
       break;
   }
+  if (error) *error = errno != 0 ? errno : EIO;
   return EditResult::kFailed;
 }
 

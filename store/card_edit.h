@@ -26,9 +26,10 @@ enum class EditResult {
 
 // `shown` is the record as the lookup returned it at `index`, `edited` the same record with the
 // operator's balance and telephone fields (telefonDigits, telefonHigh, telefonLow). Every other
-// field of `edited` is ignored.
+// field of `edited` is ignored. After kFailed, `*error` (when given) holds the errno value of
+// the step that failed (kSharingViolation for a file or record another program holds).
 EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& shown,
-                        const PrepaidCard& edited);
+                        const PrepaidCard& edited, int* error = nullptr);
 
 }  // namespace store
 

@@ -457,6 +457,7 @@ Importer::Step Importer::ApplyMarker(const TextLine& line) {
   // Synced there (durable_append.h) before the journal moves past it.
   if (!markers_.Record(line.text, entry.markerSize, dryRun_)) return Step::kStop;
   ++report_->markersRecorded;
+  report_->markers.push_back(line.text);
   return Step::kNext;
 }
 
@@ -570,6 +571,7 @@ Importer::Resume Importer::RecoverMarker(const JournalEntry& entry) {
   }
   if (!markers_.Record(marker.text, entry.markerSize, dryRun_)) return {Step::kStop, entry.line};
   ++report_->markersRecorded;
+  report_->markers.push_back(marker.text);
   return {Step::kNext, entry.next};
 }
 

@@ -73,12 +73,13 @@ enum class OrderFileWriter {
 
 // What an import did, for an operator.
 struct ImportReport {
-  int64_t applied = 0;          // order lines applied to a card (also when it was already so)
-  int64_t skipped = 0;          // order lines that do nothing: other commands, amount 0, 'D',
-                                // 'L' or 'U' for an absent card
-  int64_t rejected = 0;         // lines added to PREPAID.REJ (blank lines not counted)
-  int64_t markersRecorded = 0;  // batch markers added to PREPAID.TRR
-  std::string repeatedMarker;   // the known marker at which the import ended
+  int64_t applied = 0;               // order lines applied to a card (also when it was already so)
+  int64_t skipped = 0;               // order lines that do nothing: other commands, amount 0, 'D',
+                                     // 'L' or 'U' for an absent card
+  int64_t rejected = 0;              // lines added to PREPAID.REJ (blank lines not counted)
+  int64_t markersRecorded = 0;       // batch markers added to PREPAID.TRR
+  std::vector<std::string> markers;  // those markers in order
+  std::string repeatedMarker;        // the known marker at which the import ended
   std::vector<RejectedLines> rejections;
   bool resumed = false;  // an interrupted import was found in the journal and finished
   OrderFileWriter writer = OrderFileWriter::kNone;  // not kNone: nothing was done

@@ -54,7 +54,7 @@ bool DoesSomething(const Order& order) {
 OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWrite) {
   lastIndex_ = -1;
   if (!DoesSomething(order)) return OrderResult::kIgnored;
-  if (dryRun_) return ApplyInMemory(order);
+  if (dryRun_) return ApplyInMemory(order, beforeWrite);
   // Each round either applies the order or has learnt that the file changed under it; a few
   // rounds cover any sensible amount of concurrent change.
   for (int round = 0; round < 4; ++round) {
@@ -110,7 +110,7 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
 OrderResult OrderApplier::Plan(const Order& order, PlannedWrite* write) {
   if (!DoesSomething(order)) return OrderResult::kIgnored;
   if (dryRun_) {
-    const OrderResult result = ApplyInMemory(order);
+    const OrderResult result = ApplyInMemory(order, nullptr);
     if (result == OrderResult::kChanged) {
       *write = PlannedWrite{lastIndex_, false, PrepaidCard{}, written_[lastIndex_]};
     }
@@ -201,48 +201,64 @@ void OrderApplier::Assume(int32_t index, const PrepaidCard& card) {
   written_[index] = card;
 }
 
-OrderResult OrderApplier::ApplyInMemory(const Order& order) {
-  int32_t at = index_.Find(order.card);
-  if (at < 0) {
-    if (order.command != 'A') return OrderResult::kNoCard;
-    at = index_.recordCount();
-    PrepaidCard& card = written_[at];
-    card = PrepaidCard{};
-    card.cardNumber = order.card;
-    card.balance = order.amount;
-    index_.AddAppended(order.card);
-    lastIndex_ = at;
-    return OrderResult::kChanged;
-  }
-  lastIndex_ = at;
+OrderResult OrderApplier::ApplyInMemory(const Order& order, const BeforeWrite& beforeWrite) {
+  const int32_t found = index_.Find(order.card);
+  const bool append = found < 0;
+  if (append && order.command != 'A') return OrderResult::kNoCard;
+  const int32_t at = append ? index_.recordCount() : found;
   PrepaidCard before{};
-  if (const auto found = written_.find(at); found != written_.end()) {
-    before = found->second;
-  } else if (!ReadCardUnlocked(cards_, at, &before)) {
-    return OrderResult::kFailed;
+  PrepaidCard after{};
+  if (append) {
+    after.cardNumber = order.card;
+    after.balance = order.amount;
+  } else {
+    lastIndex_ = at;
+    if (const auto written = written_.find(at); written != written_.end()) {
+      before = written->second;
+    } else if (!ReadCardUnlocked(cards_, at, &before)) {
+      return OrderResult::kFailed;
+    }
+    after = before;
+    bool overflow = false;
+    if (!ApplyCommand(order, &after, &overflow)) return OrderResult::kOverflow;
+    if (SameCardBytes(before, after)) return OrderResult::kUnchanged;
   }
-  PrepaidCard after = before;
-  bool overflow = false;
-  if (!ApplyCommand(order, &after, &overflow)) return OrderResult::kOverflow;
-  if (SameCardBytes(before, after)) return OrderResult::kUnchanged;
+  if (beforeWrite && !beforeWrite(at, append, before, after)) return OrderResult::kFailed;
   written_[at] = after;
+  if (append) index_.AddAppended(order.card);
+  lastIndex_ = at;
   return OrderResult::kChanged;
 }
 
-OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order) {
+OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode) {
   OrderOutcome outcome;
   outcome.error = ENOMEM;
   return platform::CallNoThrow<OrderOutcome>(outcome, [&] {
     platform::SharedFile cards;
+    // A dry run too opens the file for writing, so it finds out whether the order could be
+    // written at all.
     outcome.error = util::OpenAsFopen(StorePath(dataDir, "PREPAID.DAT"), "rb+", false, &cards);
     if (outcome.error != 0) return outcome;
-    OrderApplier applier(cards);
+    OrderApplier applier(cards, mode.dryRun);
     errno = 0;
-    const auto noteAppend = [&](int32_t, bool append, const PrepaidCard&, const PrepaidCard&) {
+    // The last step before a write (in a dry run: before the record is kept in memory) says
+    // what is written, and stops a creation that is not allowed.
+    bool creationRefused = false;
+    const auto beforeWrite = [&](int32_t index, bool append, const PrepaidCard&,
+                                 const PrepaidCard& after) {
       outcome.appended = append;
-      return true;
+      outcome.index = index;
+      outcome.card = after;
+      creationRefused = append && !mode.create;
+      return !creationRefused;
     };
-    outcome.result = applier.Start() ? applier.Apply(order, noteAppend) : OrderResult::kFailed;
+    outcome.result = applier.Start() ? applier.Apply(order, beforeWrite) : OrderResult::kFailed;
+    if (creationRefused) {
+      outcome.result = OrderResult::kNoCard;
+      outcome.index = -1;
+      outcome.error = 0;
+      return outcome;
+    }
     outcome.index = applier.lastIndex();
     if (outcome.result == OrderResult::kFailed) outcome.error = errno != 0 ? errno : EIO;
     if (const int closed = cards.Close(); closed != 0 && outcome.result == OrderResult::kChanged) {

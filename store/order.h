@@ -54,7 +54,8 @@ struct PlannedWrite {
 // meanwhile.
 //
 // A dry run writes nothing and takes no lock: the records it would write are kept in memory,
-// and later orders of the same run see them, as they would see the file.
+// and later orders of the same run see them, as they would see the file. BeforeWrite runs
+// there too, where the write would be.
 class OrderApplier {
  public:
   // REQUIRES: `cards` is PREPAID.DAT, open for reading and writing (for a dry run: for reading,
@@ -104,7 +105,7 @@ class OrderApplier {
   void Assume(int32_t index, const PrepaidCard& card);
 
  private:
-  OrderResult ApplyInMemory(const Order& order);
+  OrderResult ApplyInMemory(const Order& order, const BeforeWrite& beforeWrite);
 
   const platform::SharedFile& cards_;
   const bool dryRun_;
@@ -115,16 +116,24 @@ class OrderApplier {
   std::unordered_map<int32_t, PrepaidCard> written_;  // dry run: the records by position
 };
 
+// How ApplyOneOrder goes about an order.
+struct OrderMode {
+  bool create = true;   // an 'A' for an absent card appends it; else kNoCard, as for 'D'
+  bool dryRun = false;  // everything up to the write, which is left out: the outcome tells
+                        // what the order would do now
+};
+
 struct OrderOutcome {
   OrderResult result = OrderResult::kFailed;
   int32_t index = -1;     // the position of the card's record; -1 when there is none
-  bool appended = false;  // the card was created
+  bool appended = false;  // the card was (with a dry run: would be) created
+  PrepaidCard card{};     // kChanged: the record as written (or as it would be written)
   int error = 0;          // the errno value of a failure, as far as it is known
 };
 
 // Applies one order to the PREPAID.DAT of `dataDir`, opened shared for the call; the file must
 // exist.
-OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order);
+OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode = {});
 
 }  // namespace store
 

@@ -37,6 +37,9 @@ class RecordLock {
       const struct timespec pause { 0, kLockPauseNs };
       nanosleep(&pause, nullptr);
     }
+    // The record stayed held by another writer: a sharing conflict, not a missing permission
+    // (which is how fcntl words a lock held elsewhere, EACCES).
+    errno = platform::kSharingViolation;
   }
   ~RecordLock() {
     if (!held_) return;
@@ -107,7 +110,10 @@ UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
     const std::string path = StorePath(dataDir, "PREPAID.DAT");
     if (!StoreFileExists(path)) return UpdateResult::kOtherCard;
     platform::SharedFile file;
-    if (util::OpenAsFopen(path, "rb+", false, &file) != 0) return UpdateResult::kFailed;
+    if (const int error = util::OpenAsFopen(path, "rb+", false, &file); error != 0) {
+      errno = error;
+      return UpdateResult::kFailed;
+    }
     const UpdateResult result = UpdateCardAt(file, index, cardNumber, change, beforeWrite);
     const bool closed = file.Close() == 0;
     return result == UpdateResult::kWritten && !closed ? UpdateResult::kFailed : result;

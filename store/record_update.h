@@ -47,7 +47,8 @@ using BeforeWrite = std::function<bool(const PrepaidCard& before, const PrepaidC
 UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32_t cardNumber,
                           const CardChange& change, const BeforeWrite& beforeWrite = nullptr);
 
-// The same on the PREPAID.DAT of `dataDir`, opened shared for the call.
+// The same on the PREPAID.DAT of `dataDir`, opened shared for the call. After kFailed, errno
+// tells why (kSharingViolation also when the record stayed locked by another writer).
 UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
                         const CardChange& change, const BeforeWrite& beforeWrite = nullptr);
 

@@ -28,6 +28,15 @@ class RecordUpdateTest : public testsupport::FileTest {
                                {CardBuilder(5).Balance(0).Build(),
                                 CardBuilder(6).Balance(1).Telefon("0891234").Last("030").Build()});
   }
+  // Takes the second record's lock as a writer does, kept until the process ends.
+  bool LockSecondRecord() const {
+    const int fd = ::open(Path("PREPAID.DAT").c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_start = 32;
+    lock.l_len = 32;
+    return fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  }
   UpdateResult AddOne(int32_t index, int32_t card) const {
     return UpdateCard(Dir().c_str(), index, card, [](PrepaidCard* record) {
       ++record->balance;
@@ -80,14 +89,7 @@ TEST_F(RecordUpdateTest, WritersWaitForTheRecordLockOfAnotherProcess) {
       [this] { return AddOne(1, 6) == UpdateResult::kWritten; },
       [this, &replacement] { return Prepaid_Write(Dir().c_str(), 1, &replacement) == 1; }};
   for (const auto& write : writers) {
-    testsupport::OtherProcess holder([this] {
-      const int fd = ::open(Path("PREPAID.DAT").c_str(), O_RDWR);
-      struct flock lock {};
-      lock.l_type = F_WRLCK;
-      lock.l_start = 32;
-      lock.l_len = 32;
-      return fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0;
-    });
+    testsupport::OtherProcess holder([this] { return LockSecondRecord(); });
     ASSERT_TRUE(holder.succeeded());
     EXPECT_EQ(AddOne(0, 5), UpdateResult::kWritten) << "another record is not held";
     std::thread killer([&] {
@@ -100,6 +102,14 @@ TEST_F(RecordUpdateTest, WritersWaitForTheRecordLockOfAnotherProcess) {
     killer.join();
   }
   EXPECT_TRUE(testsupport::SameCard(ReadCardFile(Path("PREPAID.DAT"))[1], replacement));
+
+  // A holder that never lets go: the writer gives up after a few seconds and says it met a
+  // sharing conflict (fcntl words a held lock as EACCES, which would read "Permission denied").
+  testsupport::OtherProcess holder([this] { return LockSecondRecord(); });
+  ASSERT_TRUE(holder.succeeded());
+  errno = 0;
+  EXPECT_EQ(AddOne(1, 6), UpdateResult::kFailed);
+  EXPECT_EQ(errno, platform::kSharingViolation);
 }
 
 }  // namespace

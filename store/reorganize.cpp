@@ -15,9 +15,11 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/c_boundary.h"
@@ -32,8 +34,8 @@
 namespace store {
 namespace {
 
-// Appends the records with units among the `count` records at `records` to `compacted`, through
-// `block`, which has room for as many records, and counts them.
+// Appends the records with units among the `count` records at `records` to `compacted` (none:
+// a dry run), through `block`, which has room for as many records, and counts them.
 bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned char* block,
                           ReplacementFile* compacted, ReorganizeReport* report) {
   unsigned char* out = block;
@@ -44,7 +46,13 @@ bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned c
     out += kRecordSize;
   }
   report->kept += (out - block) / static_cast<ptrdiff_t>(kRecordSize);
-  return compacted->Append(block, static_cast<size_t>(out - block));
+  return !compacted || compacted->Append(block, static_cast<size_t>(out - block));
+}
+
+int32_t Failed(ReorganizeReport* report, const std::string& path, int error) {
+  report->failedPath = path;
+  report->error = error != 0 ? error : EIO;
+  return 0;
 }
 
 // The compacted file keeps the card file's modification time, since no card changed: an
@@ -56,34 +64,55 @@ void KeepModificationTime(const platform::SharedFile& cards, const ReplacementFi
   futimens(compacted.fd(), times);
 }
 
-int32_t Compact(const char* dataDir, ReorganizeReport* report) {
+int32_t Compact(const char* dataDir, bool dryRun, ReorganizeReport* report) {
   const std::string cardsPath = StorePath(dataDir, "PREPAID.DAT");
-  if (!StoreFileExists(cardsPath)) return 0;
+  if (!StoreFileExists(cardsPath)) return Failed(report, cardsPath, ENOENT);
   platform::SharedFile cards;
   const platform::OpenRequest denyWriters{platform::kAccessRead, platform::kShareRead,
                                           platform::Disposition::kOpenExisting};
-  if (platform::SharedFile::Open(cardsPath, denyWriters, &cards) != 0) return 0;
-  ReplacementFile compacted(StorePath(dataDir, "PREPAID.NEW"));
-  if (!compacted.Create()) return 0;
+  const platform::OpenRequest share{platform::kAccessRead, platform::kShareReadWrite,
+                                    platform::Disposition::kOpenExisting};
+  if (const int error = platform::SharedFile::Open(cardsPath, dryRun ? share : denyWriters, &cards);
+      error != 0) {
+    return Failed(report, cardsPath, error);
+  }
+  std::optional<ReplacementFile> compacted;
+  if (!dryRun) {
+    compacted.emplace(StorePath(dataDir, "PREPAID.NEW"));
+    if (!compacted->Create()) return Failed(report, compacted->failedPath(), compacted->error());
+  }
+  ReplacementFile* const out = compacted ? &*compacted : nullptr;
   std::unique_ptr<unsigned char[]> block(new unsigned char[CardBlock::kBytes]);
+  errno = 0;
   const bool copied = ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
-    return AppendCardsWithUnits(records, count, block.get(), &compacted, report);
+    return AppendCardsWithUnits(records, count, block.get(), out, report);
   });
+  if (!copied) {
+    return out && out->error() != 0 ? Failed(report, out->failedPath(), out->error())
+                                    : Failed(report, cardsPath, errno);
+  }
   // Holes in the file are stepped over unread; the file's size counts their records too.
   const off_t size = cards.Size();
-  if (size >= 0) report->dropped = size / static_cast<off_t>(kRecordSize) - report->kept;
-  KeepModificationTime(cards, compacted);
-  return copied && compacted.Replace(cards) ? 1 : 0;
+  if (size >= 0) {
+    report->dropped = size / static_cast<off_t>(kRecordSize) - report->kept;
+    report->trailingBytes = size % static_cast<off_t>(kRecordSize);
+  }
+  if (!out) return 1;
+  KeepModificationTime(cards, *out);
+  if (!out->Replace(cards)) return Failed(report, out->failedPath(), out->error());
+  return 1;
 }
 
 }  // namespace
 
-int32_t Reorganize(const char* dataDir, ReorganizeReport* report) {
+int32_t Reorganize(const char* dataDir, ReorganizeReport* report,
+                   const ReorganizeOptions& options) {
   if (!dataDir) return 0;
   ReorganizeReport ignored;
   if (!report) report = &ignored;
   *report = ReorganizeReport{};
-  return platform::CallNoThrow<int32_t>(0, [&] { return Compact(dataDir, report); });
+  return platform::CallNoThrow<int32_t>(0,
+                                        [&] { return Compact(dataDir, options.dryRun, report); });
 }
 
 }  // namespace store

@@ -43,13 +43,22 @@ class ReplacementFile {
   // folder is synced too.
   bool RenameTo(const std::string& target);
 
+  // The errno value of the last step that failed (0 while none has), for telling an operator
+  // why: EACCES for a folder the caller may not write, ENOSPC, kSharingViolation, ...; and the
+  // file it concerns: this file, or the one it was to replace or be renamed to.
+  int error() const { return error_; }
+  const std::string& failedPath() const { return failedPath_; }
+
  private:
   bool Finish();
+  bool Fail(int error, const std::string& path);
 
   const std::string path_;
   platform::SharedFile file_;
   off_t written_ = 0;
   bool owned_ = false;  // created here and not yet in place
+  int error_ = 0;
+  std::string failedPath_;
 };
 
 }  // namespace store

@@ -191,6 +191,8 @@ class Report {
   bool WriteLines(LineBuffer& lines, const platform::SharedFile& cards,
                   const std::string& markers) const;
   bool PutInPlace(ReplacementFile& report) const;
+  // Notes what failed, for the operator; returns false.
+  bool Failed(const std::string& path, int error) const;
 
   const std::string cardsPath_, markersPath_, reportPath_, tempPath_;
   const unsigned cardDigits_;
@@ -200,15 +202,24 @@ class Report {
 };
 
 int32_t Report::Run() {
-  if (!StoreFileExists(cardsPath_)) return 0;
+  if (!StoreFileExists(cardsPath_)) return Failed(cardsPath_, ENOENT);
   platform::SharedFile cards;
-  if (util::OpenAsFopen(cardsPath_, "rb", false, &cards) != 0) return 0;
+  if (const int error = util::OpenAsFopen(cardsPath_, "rb", false, &cards); error != 0) {
+    return Failed(cardsPath_, error);
+  }
   platform::SharedFile markers;  // held from the reading until the removal
   std::string markerLines;
   if (!TakeMarkers(&markers, &markerLines) || !WriteReport(cards, markers, markerLines)) return 0;
   counts_->inPlace = true;
   if (!markers.isOpen()) return 1;
-  return platform::RemoveHeldShared(markers) == 0 ? 1 : 0;
+  const int removed = platform::RemoveHeldShared(markers);
+  return removed == 0 ? 1 : Failed(markersPath_, removed);
+}
+
+bool Report::Failed(const std::string& path, int error) const {
+  counts_->failedPath = path;
+  counts_->error = error != 0 ? error : EIO;
+  return false;
 }
 
 // Reads PREPAID.TRR, opened so that nobody else can open it until it is removed. A list that
@@ -221,12 +232,17 @@ bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) {
   if (platform::SharedFile::Open(markersPath_, alone, markers) != 0) return true;
   const off_t size = markers->Size();
   std::string bytes;
-  if (size < 0 || !ReadRange(*markers, 0, size, &bytes)) return false;
+  if (size < 0 || !ReadRange(*markers, 0, size, &bytes)) return Failed(markersPath_, errno);
   markerBytes_ = size;
   const size_t reported = BytesReportedBefore(*markers, reportPath_);
   if (reported <= bytes.size()) bytes.erase(0, reported);
   bytes.erase(0, bytes.find_first_not_of("\r\n"));
   *lines = MarkerLines(bytes);
+  for (size_t start = 0; start < lines->size();) {
+    const size_t end = lines->find("\r\n", start);
+    counts_->batches.push_back(lines->substr(start, end - start));
+    start = end + 2;
+  }
   return true;
 }
 
@@ -235,9 +251,14 @@ bool Report::TakeMarkers(platform::SharedFile* markers, std::string* lines) {
 bool Report::WriteReport(const platform::SharedFile& cards, const platform::SharedFile& markerList,
                          const std::string& markers) const {
   ReplacementFile report(tempPath_);
-  if (!report.Create()) return false;
+  if (!report.Create()) return Failed(report.failedPath(), report.error());
   LineBuffer lines(&report, cardDigits_ + kLineRoomBeyondWidth);
-  if (!WriteLines(lines, cards, markers) || !lines.Flush()) return false;
+  errno = 0;
+  if (!WriteLines(lines, cards, markers) || !lines.Flush()) {
+    // A write of the report failed, or the read of a block of the card file.
+    return report.error() != 0 ? Failed(report.failedPath(), report.error())
+                               : Failed(cardsPath_, errno);
+  }
   const std::string identity = FileIdentity(report.fd());
   if (markerList.isOpen() && !identity.empty()) {
     const std::string note = identity + " " + std::to_string(markerBytes_);
@@ -277,8 +298,12 @@ bool Report::PutInPlace(ReplacementFile& report) const {
   const platform::OpenRequest look{platform::kAccessRead, platform::kShareReadWrite,
                                    platform::Disposition::kOpenExisting};
   const int opened = platform::SharedFile::Open(reportPath_, look, &previous);
-  if (opened == 0) return report.Replace(previous, platform::OthersMay::kRead);
-  return opened == ENOENT && report.RenameTo(reportPath_);
+  if (opened != 0 && opened != ENOENT) return Failed(reportPath_, opened);
+  if (opened == 0 ? report.Replace(previous, platform::OthersMay::kRead)
+                  : report.RenameTo(reportPath_)) {
+    return true;
+  }
+  return Failed(report.failedPath(), report.error());
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #define LINDAVOX_STORE_REPORT_H
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "store/prepaid.h"
 
@@ -29,10 +31,15 @@ enum class ReportDate { kWithSeconds, kWithoutSeconds };
 
 // What a report holds, for an operator.
 struct ExportReport {
-  int64_t markers = 0;   // batch marker lines
-  int64_t cards = 0;     // card lines
-  bool inPlace = false;  // the report is PREPAID.TXT (also when the result is 0 because
-                         // PREPAID.TRR could not be removed)
+  int64_t markers = 0;               // batch marker lines
+  int64_t cards = 0;                 // card lines
+  bool inPlace = false;              // the report is PREPAID.TXT (also when the result is 0 because
+                                     // PREPAID.TRR could not be removed)
+  std::vector<std::string> batches;  // the batch marker lines, without their line ends
+  // When the result is 0: the file that could not be opened, read, written or put in place,
+  // and the errno value of that step.
+  std::string failedPath;
+  int error = 0;
 };
 
 // 1 when the whole report is in place as PREPAID.TXT and PREPAID.TRR (if it could be read) is

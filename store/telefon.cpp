@@ -1,8 +1,9 @@
 #include "store/telefon.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
+#include "store/number_text.h"
 #include "util/decimal.h"
 
 namespace store {
@@ -13,16 +14,40 @@ constexpr int32_t kLargestLow = 999'999'999;
 
 size_t DecimalLength(int32_t value) { return std::to_string(value).size(); }
 
+// The digits of the number before leading zeros are added ("%d%09d" of both parts from ten
+// digits on, "%d" of the low part from one to nine, nothing for none); `lowWidth` is 9 for the
+// telephone number's low part and 0 for the last number's. `out` has room for 22 characters.
+char* WriteParts(uint8_t digits, int32_t high, int32_t low, size_t lowWidth, char* out) {
+  if (digits >= 10) return WriteZeroPadded(low, lowWidth, WriteDecimal(high, out));
+  if (digits >= 1) return WriteDecimal(low, out);
+  return out;
+}
+
+// Zeros in front of the `length` characters at `text` up to `digits` characters in all.
+char* PadWithZeros(char* text, size_t length, size_t digits) {
+  if (length >= digits) return text + length;
+  std::memmove(text + (digits - length), text, length);
+  std::memset(text, '0', digits - length);
+  return text + digits;
+}
+
 }  // namespace
 
+char* WriteTelefonText(const PrepaidCard& card, char* out) {
+  char* const end =
+      WriteParts(card.telefonDigits, card.telefonHigh, card.telefonLow, kLowDigits, out);
+  return PadWithZeros(out, static_cast<size_t>(end - out), card.telefonDigits);
+}
+
+char* WriteLastNumberText(const PrepaidCard& card, char* out) {
+  char* const end = WriteParts(card.lastDigits, card.lastHigh, card.lastLow, 0, out);
+  return PadWithZeros(out, static_cast<size_t>(end - out), card.lastDigits);
+}
+
 std::string TelefonText(const PrepaidCard& card, size_t capacity) {
-  char formatted[32] = "";
-  if (card.telefonDigits >= 10) {
-    std::snprintf(formatted, sizeof formatted, "%d%09d", card.telefonHigh, card.telefonLow);
-  } else if (card.telefonDigits >= 1) {
-    std::snprintf(formatted, sizeof formatted, "%d", card.telefonLow);
-  }
-  std::string text = formatted;
+  char formatted[kNumberTextRoom];
+  std::string text(formatted, WriteParts(card.telefonDigits, card.telefonHigh, card.telefonLow,
+                                         kLowDigits, formatted));
   size_t wanted = std::min<size_t>(card.telefonDigits, capacity > 0 ? capacity - 1 : 0);
   if (text.size() < wanted) text.insert(0, wanted - text.size(), '0');
   if (text.size() >= capacity && capacity > 0) text.resize(capacity - 1);
@@ -49,14 +74,8 @@ bool TelefonFits(std::string_view text) {
 }
 
 std::string LastNumberText(const PrepaidCard& card) {
-  std::string text;
-  if (card.lastDigits >= 10) {
-    text = std::to_string(card.lastHigh) + std::to_string(card.lastLow);
-  } else if (card.lastDigits >= 1) {
-    text = std::to_string(card.lastLow);
-  }
-  if (text.size() < card.lastDigits) text.insert(0, card.lastDigits - text.size(), '0');
-  return text;
+  char text[kNumberTextRoom];
+  return std::string(text, WriteLastNumberText(card, text));
 }
 
 bool TelefonDigitsFit(const PrepaidCard& card) {

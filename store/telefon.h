@@ -34,6 +34,12 @@ bool TelefonFits(std::string_view text);
 // characters (a longer text stays as it is).
 std::string LastNumberText(const PrepaidCard& card);
 
+// The same two texts written at `out`, which has room for kNumberTextRoom characters; each
+// returns the end of what it wrote. For listings of many cards.
+inline constexpr size_t kNumberTextRoom = 256;
+char* WriteTelefonText(const PrepaidCard& card, char* out);
+char* WriteLastNumberText(const PrepaidCard& card, char* out);
+
 // True when a number's parts and digit count agree: no negative part, nothing stored for a
 // count of 0, and the text the parts give (before leading zeros are added) no longer than the
 // count; for the telephone number also a low part of at most nine digits.

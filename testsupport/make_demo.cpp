@@ -2,10 +2,12 @@
 //   make_demo DIR
 // DIR gets PREPAID.DAT (a few dozen cards: ordinary, empty, locked, a negative balance,
 // telephone numbers of 0 to 12 digits with leading zeros, last numbers), PREPAID.BIN with real
-// code tables for 6-digit card numbers and 4 check digits, and LINDAVOX.INI. Existing files of
-// those names are replaced; nothing else in DIR is touched.
+// code tables for 6-digit card numbers and 4 check digits, with a check word for every card
+// number up to the highest card's (so `lindavox-prepaid check` finds all well), and
+// LINDAVOX.INI. Existing files of those names are replaced; nothing else in DIR is touched.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,7 +23,6 @@ namespace {
 
 constexpr int kCardDigits = 6;
 constexpr int kCheckDigits = 4;
-constexpr int kCodeTableCards = 1000;
 
 std::vector<PrepaidCard> DemoCards() {
   std::vector<PrepaidCard> cards = {
@@ -79,10 +80,14 @@ int main(int argc, char** argv) {
   std::string dir = argv[1];
   if (dir.empty() || dir.back() != '/') dir += '/';
   ::mkdir(dir.c_str(), 0755);
-  testsupport::WriteCardFile(dir + "PREPAID.DAT", DemoCards());
+  const std::vector<PrepaidCard> cards = DemoCards();
+  testsupport::WriteCardFile(dir + "PREPAID.DAT", cards);
+  const int32_t highest = std::max_element(cards.begin(), cards.end(), [](auto& a, auto& b) {
+                            return a.cardNumber < b.cardNumber;
+                          })->cardNumber;
   testsupport::WriteBinFile(
       dir + "PREPAID.BIN",
-      testsupport::MakeCodeTables(kCardDigits, kCheckDigits, kCodeTableCards, 20261207));
+      testsupport::MakeCodeTables(kCardDigits, kCheckDigits, highest + 1, 20261207));
   testsupport::WriteFile(
       dir + "LINDAVOX.INI",
       testsupport::IniText(

@@ -654,7 +654,7 @@ void Soak::StartOperator() {
   std::vector<std::string> arguments;
   switch (command.command) {
     case 'A':
-      arguments = {"topup", card, amount};
+      arguments = {"topup", card, amount, "--create"};  // as the store's order, which creates
       break;
     case 'S':
       arguments = {"set", card, "--balance", amount};

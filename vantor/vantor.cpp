@@ -7,6 +7,8 @@
 #include "lang/lang.h"
 #include "lang/window_texts.h"
 #include "placement/window_pos.h"
+#include "platform/file_error.h"
+#include "platform/journal.h"
 #include "platform/program_path.h"
 #include "platform/window_message.h"
 #include "store/card_edit.h"
@@ -196,9 +198,12 @@ void TMain::CmSearch() {
   PrepaidCard edited = card;
   edited.balance = util::ParseDecimal32(balance);
   vantor::SetTelefon(&edited, telefon);
-  if (store::SaveCardEdit(DataDir, index, card, edited) == store::EditResult::kSaved) {
+  int error = 0;
+  const store::EditResult saved = store::SaveCardEdit(DataDir, index, card, edited, &error);
+  if (saved == store::EditResult::kSaved) {
     ShowResult(kPrepaid, 2, "Kartendaten erfolgreich gespeichert", MB_ICONINFORMATION);
   } else {
+    vantor::TellWhyNotSaved(DataDir, number, saved, error);
     ShowResult(kPrepaid, 3, "Kartendaten konnten nicht gespeichert werden", MB_ICONHAND);
   }
 }
@@ -306,6 +311,36 @@ void NotifyMonitor(uintptr_t mainWindowHandle) {
   if (!platform::PostWindowMessage(monitor, kMonitorMessage, mainWindowHandle, 0)) {
     monitor = platform::FindWindowByTitle(kMonitorTitle);
     if (monitor != 0) platform::PostWindowMessage(monitor, kMonitorMessage, mainWindowHandle, 0);
+  }
+}
+
+void TellWhyNotSaved(const char* dataDir, int32_t card, store::EditResult result, int error) {
+  const std::string number = std::to_string(card);
+  std::string cause;
+  switch (result) {
+    case store::EditResult::kGone:
+      cause =
+          "its record holds another card by now (the card file was compacted); look it up "
+          "again";
+      break;
+    case store::EditResult::kChangedMeanwhile:
+      cause = "another program changed it while it was being edited; look it up again";
+      break;
+    default:
+      cause =
+          "cannot use " + std::string(dataDir) + "PREPAID.DAT: " + platform::FileErrorText(error);
+      break;
+  }
+  const std::string message = "card " + number + " was not saved: " + cause;
+  std::vector<platform::JournalField> fields = {{"LINDAVOX_CARD", number}};
+  if (result == store::EditResult::kFailed) fields.push_back({"ERRNO", std::to_string(error)});
+  const bool toJournalOnly = platform::StandardErrorIsJournal();
+  if (!toJournalOnly) std::fprintf(stderr, "vantor: %s\n", message.c_str());
+  const platform::Priority priority = result == store::EditResult::kFailed
+                                          ? platform::Priority::kError
+                                          : platform::Priority::kWarning;
+  if (platform::SendToJournal(priority, "vantor", message, fields) != 0 && toJournalOnly) {
+    std::fprintf(stderr, "vantor: %s\n", message.c_str());
   }
 }
 

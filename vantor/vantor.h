@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "store/card_edit.h"
 #include "store/prepaid.h"
 #include "store/telefon.h"
 #include "ui/application.h"
@@ -112,6 +113,11 @@ using store::TelefonText;
 // handle, through the window held from an earlier lookup; a failed post looks the window up
 // again and posts once more.
 void NotifyMonitor(uintptr_t mainWindowHandle);
+
+// Says why an edit of card `card` was not saved, beside the message box, which keeps its one
+// text: on standard error and in the journal (only there when standard error is the journal),
+// with the cause (the file's error, a record that moved, a balance changed meanwhile).
+void TellWhyNotSaved(const char* dataDir, int32_t card, store::EditResult result, int error);
 
 // The program after the backend is up: the data directory from `argv0` (an unusable one is
 // reported and gives exit code 2), the language support, then the application.

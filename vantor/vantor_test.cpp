@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "lang/lang.h"
 #include "placement/window_pos.h"
 #include "platform/profile.h"
+#include "platform/share.h"
 #include "platform/window_message.h"
 #include "testsupport/card_files.h"
+#include "testsupport/journal_catcher.h"
 #include "testsupport/other_process.h"
 #include "testsupport/program_test.h"
 #include "testsupport/temp_dir.h"
@@ -243,6 +247,56 @@ TEST_F(VantorTest, AMovedOrVanishedRecordIsNotWritten) {
     });
     EXPECT_EQ(OnlyBox().text, kNotSaved);
   });
+}
+
+// A save that fails keeps its message box's one text and says the cause on standard error and
+// in the journal: a file another program holds, a record that moved.
+TEST_F(VantorTest, AFailedSaveSaysItsCauseBesideTheMessageBox) {
+  const std::string cardFile = Path("PREPAID.DAT");
+  Start([&] {
+    backend->AdvanceTime(200);
+    ::testing::internal::CaptureStderr();
+    std::optional<testsupport::OtherProcess> holder;
+    SearchCard("42", [&](TDialog& dialog) {
+      holder.emplace([&] {
+        platform::SharedFile file;
+        const platform::OpenRequest alone{platform::kAccessRead, platform::kShareNone,
+                                          platform::Disposition::kOpenExisting};
+        if (platform::SharedFile::Open(cardFile, alone, &file) != 0) return false;
+        file.Release();  // stays open until the process ends
+        return true;
+      });
+      Retype(dialog, 436, "500");
+      backend->PressEnter();
+    });
+    holder.reset();
+    SearchCard("43", [&](TDialog& dialog) {
+      testsupport::WriteCardFile(cardFile, {cards[0], cards[2]});
+      Retype(dialog, 436, "1");
+      backend->PressEnter();
+    });
+    EXPECT_EQ(OnlyBox().text, kNotSaved);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "vantor: card 42 was not saved: cannot use " + cardFile +
+                  ": in use by another program that does not share it (try again later)\n"
+                  "vantor: card 43 was not saved: its record holds another card by now (the "
+                  "card file was compacted); look it up again\n");
+  });
+  const testsupport::CaughtJournal caught = testsupport::CatchJournal([] {
+    vantor::TellWhyNotSaved("/data/", 42, store::EditResult::kFailed, EACCES);
+    vantor::TellWhyNotSaved("/data/", 7, store::EditResult::kChangedMeanwhile, 0);
+    return true;
+  });
+  if (!caught.available) GTEST_SKIP() << "no mount namespace of its own (needs root)";
+  ASSERT_EQ(caught.entries.size(), 2u);
+  EXPECT_EQ(caught.entries[0]["MESSAGE"],
+            "card 42 was not saved: cannot use /data/PREPAID.DAT: Permission denied");
+  EXPECT_EQ(caught.entries[0]["PRIORITY"], "3");
+  EXPECT_EQ(caught.entries[0]["SYSLOG_IDENTIFIER"], "vantor");
+  EXPECT_EQ(caught.entries[0]["LINDAVOX_CARD"], "42");
+  EXPECT_EQ(caught.entries[0]["ERRNO"], std::to_string(EACCES));
+  EXPECT_EQ(caught.entries[1]["PRIORITY"], "4");
+  EXPECT_EQ(caught.entries[1]["LINDAVOX_CARD"], "7");
 }
 
 TEST_F(VantorTest, StartUpShowsTheSizedWindowAndClosingSavesThePlacement) {

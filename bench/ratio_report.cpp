@@ -87,7 +87,8 @@ int RunAndPrintRatios(int argc, char** argv, const std::vector<Ratio>& ratios) {
       status = 1;
       continue;
     }
-    std::printf("%s: %.2f\n", ratio.name, numerator / denominator);
+    std::printf("%s: %.2f\n", ratio.name,
+                ratio.difference ? numerator - denominator : numerator / denominator);
   }
   return status;
 }

@@ -9,11 +9,14 @@
 
 namespace bench {
 
-// "name: ratio", the time of benchmark `numerator` over that of benchmark `denominator`.
+// "name: ratio", the time of benchmark `numerator` over that of benchmark `denominator`; with
+// `difference`, the time of `numerator` less that of `denominator` instead, in the unit both
+// benchmarks report (what one operation costs more).
 struct Ratio {
   const char* name;
   const char* numerator;
   const char* denominator;
+  bool difference = false;
 };
 
 // True when the command line asks only for the names of the figures (`--ratio_names`); they

@@ -2,9 +2,12 @@
 // against two references measured in the same run: reading the file once with read() in 1 MiB
 // blocks, and the straightforward loop of 32-byte fread calls. Prints one "name: ratio" line per
 // figure after Google Benchmark's own table. LV_BENCH_CARDS sets another number of cards (the
-// test suite's short run uses a small file).
+// test suite's short run uses a small file). Beside the lookups, what listing a charge in the
+// card history costs: Prepaid_Write with [History] Charges=1 against without, as a ratio and
+// as microseconds more per charge.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +35,9 @@ const std::vector<bench::Ratio> kRatios = {
     {"naive_vs_search", "NaiveSearch", "PrepaidSearch"},
     {"search_telefon_vs_read", "PrepaidSearchTelefon", "ReadWholeFile"},
     {"naive_vs_search_telefon", "NaiveSearchTelefon", "PrepaidSearchTelefon"},
+    // A charge through Prepaid_Write with [History] Charges=1 against one without.
+    {"charge_history_vs_plain", "PrepaidWriteListed", "PrepaidWrite"},
+    {"charge_history_extra_us", "PrepaidWriteListed", "PrepaidWrite", true},
 };
 
 testsupport::TempDir* g_dir = nullptr;
@@ -134,11 +140,39 @@ void PrepaidSearchTelefon(benchmark::State& state) {
   if (index != g_cards) state.SkipWithError("the search did not read every card");
 }
 
+// A charge as the telephony server writes it: one record rewritten through Prepaid_Write, in a
+// data directory of its own (1000 cards) whose LINDAVOX.INI lists charges in the card history
+// or not. The history is removed now and then, so it never rotates during the run.
+void Charges(benchmark::State& state, bool listed) {
+  const std::string dir = *g_dir / (listed ? "listed/" : "plain/");
+  ::mkdir(dir.c_str(), 0755);
+  std::vector<PrepaidCard> cards;
+  for (int i = 0; i < 1000; ++i) cards.push_back(testsupport::CardBuilder(i).Balance(1000).Build());
+  testsupport::WriteCardFile(dir + "PREPAID.DAT", cards);
+  testsupport::WriteFile(dir + "LINDAVOX.INI",
+                         listed ? "[History]\r\nCharges=1\r\n" : "[History]\r\n");
+  PrepaidCard card = cards[500];
+  int64_t charges = 0;
+  for (auto _ : state) {
+    --card.balance;
+    if (Prepaid_Write(dir.c_str(), 500, &card) != 1) state.SkipWithError("the charge failed");
+    if (++charges % 50000 == 0) {
+      state.PauseTiming();
+      std::remove((dir + "PREPAID.HIS").c_str());
+      state.ResumeTiming();
+    }
+  }
+}
+void PrepaidWrite(benchmark::State& state) { Charges(state, false); }
+void PrepaidWriteListed(benchmark::State& state) { Charges(state, true); }
+
 BENCHMARK(ReadWholeFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepaidSearch)->Unit(benchmark::kMillisecond);
 BENCHMARK(NaiveSearch)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepaidSearchTelefon)->Unit(benchmark::kMillisecond);
 BENCHMARK(NaiveSearchTelefon)->Unit(benchmark::kMillisecond);
+BENCHMARK(PrepaidWrite)->Unit(benchmark::kMicrosecond);
+BENCHMARK(PrepaidWriteListed)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "store/card_code.h"
+#include "store/card_edit.h"
 #include "store/card_record.h"
 #include "store/order.h"
 #include "store/record_update.h"
@@ -92,6 +93,36 @@ std::string CodeProblem(Session& session, const store::CodeCheck& check, const s
   }
 }
 
+// The history's detail of a `set`: which fields were given.
+std::string SetDetail(const CardEdit& edit) {
+  std::string detail = "set";
+  if (edit.balance) detail += " balance";
+  if (edit.telefon) detail += " phone";
+  return detail;
+}
+
+std::string OrderDetail(const store::Order& order) {
+  switch (order.command) {
+    case 'A':
+      return "topup " + std::to_string(order.amount);
+    case 'D':
+      return "empty";
+    case 'L':
+      return "lock";
+    default:
+      return "unlock";
+  }
+}
+
+// A change is made, but the card history could not list it: said, so the operator can note
+// it, with exit 0 since the change stands (doing it again would do it twice).
+void SayUnlisted(Session& session, const std::string& path, int error) {
+  session.Fail(
+      kExitOk,
+      "the change is made, but it could not be listed in " + path + ": " + Reason(path, error),
+      {{"LINDAVOX_FILE", path}});
+}
+
 }  // namespace
 
 int Show(Session& session, const std::vector<int32_t>& cards, Format format) {
@@ -164,15 +195,22 @@ int Set(Session& session, int32_t number, const CardEdit& edit, bool dryRun) {
     PrepaidCard saved{};
     bool wouldChange = false;
     errno = 0;
+    const auto change = [&](PrepaidCard* record) {
+      const PrepaidCard before = *record;
+      if (edit.balance) record->balance = *edit.balance;
+      if (edit.telefon) store::SetTelefon(record, *edit.telefon);
+      saved = *record;
+      wouldChange = !store::SameCardBytes(before, saved);
+      return !dryRun;
+    };
+    // A real change goes into the card history; a dry run lists nothing and creates no file.
+    store::HistoryOutcome history;
     const store::UpdateResult result =
-        store::UpdateCard(session.dataDir().c_str(), index, number, [&](PrepaidCard* record) {
-          const PrepaidCard before = *record;
-          if (edit.balance) record->balance = *edit.balance;
-          if (edit.telefon) store::SetTelefon(record, *edit.telefon);
-          saved = *record;
-          wouldChange = !store::SameCardBytes(before, saved);
-          return !dryRun;
-        });
+        dryRun ? store::UpdateCard(session.dataDir().c_str(), index, number, change)
+               : store::UpdateCardListed(session.dataDir().c_str(), index, number, change,
+                                         {"command", SetDetail(edit)}, &history);
+    if (history.openError != 0) return session.FileError(history.path, history.openError);
+    if (history.writeError != 0) SayUnlisted(session, history.path, history.writeError);
     switch (result) {
       case store::UpdateResult::kWritten:
       case store::UpdateResult::kUnchanged: {
@@ -202,7 +240,12 @@ int ApplyOrder(Session& session, char command, int32_t number, int32_t amount,
   const std::string name = "card " + session.Card(number);
   const std::vector<platform::JournalField> cardField = {Field("LINDAVOX_CARD", number)};
   const store::Order order{command, number, amount};
-  const store::OrderOutcome outcome = store::ApplyOneOrder(session.dataDir().c_str(), order, mode);
+  const store::HistorySource source{"command", OrderDetail(order)};
+  const store::OrderOutcome outcome =
+      store::ApplyOneOrder(session.dataDir().c_str(), order, mode, &source);
+  if (outcome.historyError != 0) {
+    SayUnlisted(session, session.DataPath(store::kHistoryName), outcome.historyError);
+  }
   switch (outcome.result) {
     case store::OrderResult::kChanged: {
       Report report = CardReport(name + ": " + Changed(order, outcome, mode.dryRun), number,
@@ -232,7 +275,7 @@ int ApplyOrder(Session& session, char command, int32_t number, int32_t amount,
     case store::OrderResult::kReplan:  // planning only; a single order is applied at once
       break;
   }
-  return session.FileError(session.DataPath("PREPAID.DAT"), outcome.error);
+  return session.FileError(outcome.failedPath, outcome.error);
 }
 
 int Decode(Session& session, std::string code) {

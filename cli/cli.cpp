@@ -397,6 +397,8 @@ init->callback([&] {
   command = [&] { return Init(session, group); };
 });
 
+AddHistoryCommand(app, session, command);
+
 std::vector<std::string> reversed(args.rbegin(), args.rend());
 try {
   app.parse(reversed);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -675,12 +676,14 @@ TEST_F(CliTest, ErrorsNameTheirRealCause) {
                               " and PREPAID.TRR are as they were, export again later\n");
   const Outcome compacted = RunAsNobody({"-d", Dir(), "reorganize"});
   EXPECT_EQ(compacted.code, 3);
+  // The card history, which a change needs first, cannot be created in the folder.
   EXPECT_EQ(compacted.err, "lindavox-prepaid: " + Dat() +
                                " was not compacted and is as it was: cannot use " +
-                               Path("PREPAID.NEW") + ": Permission denied\n");
+                               Path("PREPAID.HIS") + ": Permission denied\n");
   const Outcome topup = RunAsNobody({"-d", Dir(), "topup", "42", "1"});
   EXPECT_EQ(topup.code, 3);
-  EXPECT_EQ(topup.err, "lindavox-prepaid: cannot use " + Dat() + ": Permission denied\n");
+  EXPECT_EQ(topup.err,
+            "lindavox-prepaid: cannot use " + Path("PREPAID.HIS") + ": Permission denied\n");
   EXPECT_EQ(ReadFile(Dat()), file);
   EXPECT_FALSE(testsupport::FileExists(Path("PREPAID.TXT")));
 }
@@ -787,6 +790,47 @@ TEST_F(CliTest, InitPreparesTheFoldersAndKeepsWhatIsThere) {
   ASSERT_EQ(::stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0700u);
   EXPECT_FALSE(testsupport::FileExists(target + "cards"));
+}
+
+}  // namespace
+}  // namespace cli
+
+namespace cli {
+namespace {
+
+// The command line's changes go into the card history; `history` shows them by card and date.
+TEST_F(CliTest, HistoryListsTheCommandsChangesByCardAndDate) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"topup", "42", "10"},
+                                             {"set", "42", "--balance", "5", "--phone", "0711"},
+                                             {"lock", "7"},  // locked already: no change
+                                             {"unlock", "7"},
+                                             {"empty", "12"},
+                                             {"lock", "42"}}) {
+    ASSERT_EQ(Run(args).code, 0) << args[0];
+  }
+  const Outcome csv = Run({"history", "42", "--format", "csv"});
+  EXPECT_EQ(csv.code, 0);
+  std::istringstream lines(csv.out);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) {
+    rows.push_back(line.substr(std::min(line.find(','), line.size())));  // without the time
+  }
+  const std::string user = std::string(",") + getpwuid(getuid())->pw_name;
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      ",user,program,detail,card,balance_before,balance_after,locked_before,"
+                      "locked_after,phone_changed,phone",
+                      user + ",command,topup 10,00042,150,160,0,0,0,",
+                      user + ",command,set balance phone,00042,160,5,0,0,1,",
+                      user + ",command,lock,00042,5,5,0,1,0,"}));
+  const nlohmann::json all = nlohmann::json::parse(Run({"history", "--format", "json"}).out);
+  ASSERT_EQ(all.size(), 5u);
+  EXPECT_EQ(all[2]["detail"], "unlock");
+  EXPECT_EQ(all[3]["balance_before"], 3);
+  EXPECT_EQ(Run({"history", "--since", "2099-01-01"}).out, "");
+  EXPECT_EQ(Run({"history", "--since", "2000-01-01 12:00"}).out, Run({"history"}).out);
+  EXPECT_EQ(Run({"history", "--since", "yesterday"}).code, kExitUsage);
+  EXPECT_EQ(Run({"history", "-1"}).code, kExitUsage);
 }
 
 }  // namespace

@@ -4,12 +4,17 @@
 #define LINDAVOX_CLI_COMMANDS_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/session.h"
 #include "store/order.h"
+
+namespace CLI {
+class App;
+}
 
 namespace cli {
 
@@ -44,6 +49,13 @@ int Check(Session& session, Format format);
 // A new site (init_command.cpp): the folders, the group (none: the folder's stays) and an empty
 // card file.
 int Init(Session& session, const std::string& group);
+
+// The card history (history_command.cpp): the changes of `card` (all without one) from
+// `since` (seconds since 1970) on, oldest first.
+int History(Session& session, std::optional<int32_t> card, std::optional<int64_t> since,
+            Format format);
+// Adds the command "history" to `app`; its callback sets `command`.
+void AddHistoryCommand(CLI::App& app, Session& session, std::function<int()>& command);
 
 }  // namespace cli
 

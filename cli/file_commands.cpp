@@ -199,6 +199,12 @@ int Import(Session& session, Format format, bool dryRun) {
     return session.Fail(kExitFileError, StillWritten(orders, import.writer),
                         {{"LINDAVOX_FILE", orders}});
   }
+  if (import.historyError != 0) {
+    session.Fail(kExitOk,
+                 "changes were made that could not be listed in " + import.historyPath + ": " +
+                     Reason(import.historyPath, import.historyError),
+                 {{"LINDAVOX_FILE", import.historyPath}});
+  }
   if (!import.failedPath.empty()) return session.FileError(import.failedPath, import.error);
   session.Present(ImportReport(session, orders, import, dryRun), format);
   if (result == 1) {

@@ -14,8 +14,28 @@ bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b) {
 
 }  // namespace
 
+UpdateResult UpdateCardListed(const char* dataDir, int32_t index, int32_t cardNumber,
+                              const CardChange& change, const HistorySource& source,
+                              HistoryOutcome* outcome) {
+  if (!dataDir) return UpdateResult::kFailed;
+  CardHistory history(dataDir);
+  outcome->path = history.path();
+  outcome->openError = history.Open();
+  if (outcome->openError != 0) {
+    errno = outcome->openError;
+    return UpdateResult::kFailed;
+  }
+  const auto listed = [&](const PrepaidCard& before, const PrepaidCard& after) {
+    if (!history.Record(source, before, after)) outcome->writeError = history.error();
+  };
+  return UpdateCard(dataDir, index, cardNumber, change, nullptr, listed);
+}
+
 EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& shown,
-                        const PrepaidCard& edited, int* error) {
+                        const PrepaidCard& edited, int* error, const HistorySource& source,
+                        HistoryOutcome* history) {
+  HistoryOutcome ignored;
+  if (!history) history = &ignored;
   const bool balanceEdited = edited.balance != shown.balance;
   const bool telefonEdited = !SameTelefon(edited, shown);
   bool stale = false;
@@ -32,7 +52,7 @@ EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& s
     return true;
   };
   errno = 0;
-  switch (UpdateCard(dataDir, index, shown.cardNumber, change)) {
+  switch (UpdateCardListed(dataDir, index, shown.cardNumber, change, source, history)) {
     case UpdateResult::kWritten:
       return EditResult::kSaved;
     case UpdateResult::kUnchanged:

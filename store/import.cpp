@@ -85,6 +85,46 @@ JournalRecord RecordOf(const TextLine& line, const PlannedWrite& write) {
   return {line.offset, line.next, write.index, write.append, write.before, write.after};
 }
 
+// The number (counted from 1) and the batch marker of order lines, for the card history,
+// read from the start of the order file once as the import moves on.
+class LinePlaces {
+ public:
+  LinePlaces(const platform::SharedFile& orders, util::SplitGeneration generation)
+      : orders_(orders), generation_(generation) {}
+
+  // The history's source of the order line that starts at `offset`.
+  HistorySource Source(off_t offset) {
+    if (reader_ && offset == last_) return source_;
+    if (!reader_ || offset < next_) {
+      reader_ = std::make_unique<TextLineReader>(orders_, 0);
+      next_ = 0;
+      number_ = 0;
+      marker_.clear();
+    }
+    TextLine line;
+    while (next_ <= offset && reader_->Next(&line) == TextLineReader::Result::kLine) {
+      next_ = line.next;
+      ++number_;
+      if (line.offset < offset && ReadOrderLine(line, generation_).marker) marker_ = line.text;
+      if (line.offset == offset) break;
+    }
+    const std::string number = "line " + std::to_string(number_);
+    last_ = offset;
+    source_ = {"import", marker_.empty() ? number : marker_ + " " + number};
+    return source_;
+  }
+
+ private:
+  const platform::SharedFile& orders_;
+  const util::SplitGeneration generation_;
+  std::unique_ptr<TextLineReader> reader_;
+  off_t next_ = 0;  // where the line after the last one read starts
+  int64_t number_ = 0;
+  std::string marker_;
+  off_t last_ = -1;  // the line of the last answer, and the answer
+  HistorySource source_;
+};
+
 class Importer {
  public:
   Importer(const char* exchangeDir, const char* dataDir, util::SplitGeneration generation,
@@ -94,11 +134,14 @@ class Importer {
         journalPath_(StorePath(exchangeDir, "PREPAID.INJ")),
         tempPath_(StorePath(exchangeDir, ".PREPAID.INC.new")),
         cardsPath_(StorePath(dataDir, "PREPAID.DAT")),
+        dataDir_(dataDir),
         markers_(StorePath(exchangeDir, "PREPAID.TRR")),
         generation_(generation),
         report_(report),
         dryRun_(dryRun),
-        applier_(cards_, dryRun) {}
+        applier_(cards_, dryRun),
+        history_(dataDir),
+        places_(orders_, generation) {}
 
   int32_t Run();
 
@@ -118,11 +161,14 @@ class Importer {
   bool OpenFiles();
   bool OpenCardFile();
   bool OpenJournal();
+  bool OpenHistory();
+  AfterWrite ListChange(const JournalRecord& record);
+  void ListWritten(const JournalEntry& entry, size_t count);
   Resume Recover(JournalEntry& entry);
   Resume RecoverMarker(const JournalEntry& entry);
   Resume RecoverRejection(const JournalEntry& entry);
   Resume RecoverKilledGroup(const JournalEntry& entry);
-  Resume RecoverRecord(const JournalRecord& record, const CardFileStamp& cardFile);
+  Resume RecoverRecord(const JournalRecord& record, const CardFileStamp& cardFile, bool* written);
   Found FindFirstRecord(int32_t card, PrepaidCard* record);
   bool ReadCard(int32_t index, PrepaidCard* card);
   Resume RecoverGroup(JournalEntry& entry);
@@ -147,7 +193,7 @@ class Importer {
   bool ReplaceOrderFile(const std::string& content);
   int32_t Finish();
 
-  const std::string ordersPath_, rejectsPath_, journalPath_, tempPath_, cardsPath_;
+  const std::string ordersPath_, rejectsPath_, journalPath_, tempPath_, cardsPath_, dataDir_;
   BatchMarkers markers_;
   const util::SplitGeneration generation_;
   ImportReport* const report_;
@@ -157,6 +203,8 @@ class Importer {
   OrderFileId orderId_;
   OrderApplier applier_;
   Group group_;
+  CardHistory history_;
+  LinePlaces places_;
   // Dry run: records as the recovery of an interrupted group would finish them.
   std::vector<std::pair<int32_t, PrepaidCard>> assumed_;
 };
@@ -184,7 +232,55 @@ bool Importer::OpenFiles() {
       break;
   }
   if (!IdentifyOrderFile(orders_, &orderId_)) return Failed(ordersPath_, errno);
-  return OpenCardFile() && OpenJournal();
+  return OpenHistory() && OpenCardFile() && OpenJournal();
+}
+
+// The card history is opened before anything changes: an import whose changes could not be
+// listed does not start.
+bool Importer::OpenHistory() {
+  if (dryRun_) return true;
+  const int error = history_.Open();
+  return error == 0 || Failed(history_.path(), error);
+}
+
+// Lists a record's change in the card history under the record's lock, right after its write.
+// A line that cannot be written does not stop the import (the card is changed); the report says
+// so.
+AfterWrite Importer::ListChange(const JournalRecord& record) {
+  if (dryRun_) return nullptr;
+  return [this, &record](const PrepaidCard& before, const PrepaidCard& after) {
+    if (!history_.Record(places_.Source(record.line), before, after) &&
+        report_->historyError == 0) {
+      report_->historyError = history_.error();
+      report_->historyPath = history_.path();
+    }
+  };
+}
+
+// The first `count` records of an interrupted group were written (those marked rejected
+// aside): each gets its history line unless the lines appended since the group began hold it
+// (see import_journal.h).
+void Importer::ListWritten(const JournalEntry& entry, size_t count) {
+  if (dryRun_) return;
+  std::vector<HistoryEntry> listed;
+  ReadHistorySince(dataDir_.c_str(), entry.history, [&](std::string_view text) {
+    HistoryEntry line;
+    if (ParseHistoryLine(text, &line) && line.program == "import") listed.push_back(line);
+    return true;
+  });
+  std::vector<bool> matched(listed.size());
+  for (size_t i = 0; i < count && i < entry.records.size(); ++i) {
+    if (entry.rejected[i]) continue;
+    const JournalRecord& record = entry.records[i];
+    const HistoryEntry change =
+        MakeHistoryEntry(places_.Source(record.line), record.before, record.after, false);
+    bool found = false;
+    for (size_t j = 0; j < listed.size() && !found; ++j) {
+      found = !matched[j] && listed[j].SameChange(change);
+      if (found) matched[j] = true;
+    }
+    if (!found) ListChange(record)(record.before, record.after);
+  }
 }
 
 // A missing card file is created empty; a dry run reads it as empty instead.
@@ -339,6 +435,14 @@ Importer::Written Importer::WriteGroup(off_t* at) {
   entry.next = group_.end;
   entry.records = group_.records;
   entry.bootId = platform::BootId();
+  // Room for the group's history lines before any of its writes, and where the history ends,
+  // for an import that finds this journal.
+  if (const int error = history_.Reserve(static_cast<off_t>(group_.records.size()) * 256);
+      error != 0 || !history_.Stamp(&entry.history)) {
+    errno = error != 0 ? error : EIO;
+    *at = group_.start;
+    return Written::kFailed;
+  }
   // Sync: the journal is on the disk before any of the writes it announces.
   if (!journal_.Write(entry) || !journal_.Sync()) {
     *at = group_.start;
@@ -355,7 +459,8 @@ Importer::Written Importer::WriteGroup(off_t* at) {
       return StampCardFile(cards_, &stamp) &&
              journal_.NoteProgress(static_cast<uint32_t>(i), stamp);
     };
-    switch (applier_.Write({record.index, record.append, record.before, record.after}, note)) {
+    switch (applier_.Write({record.index, record.append, record.before, record.after}, note,
+                           ListChange(record))) {
       case OrderApplier::WriteResult::kWritten:
         continue;
       case OrderApplier::WriteResult::kMoved:
@@ -591,13 +696,17 @@ Importer::Resume Importer::RecoverRejection(const JournalEntry& entry) {
 // one its progress note names were written; that one is told from its card.
 Importer::Resume Importer::RecoverKilledGroup(const JournalEntry& entry) {
   if (!entry.progress) return {Step::kNext, entry.line};  // none of its writes began
-  return RecoverRecord(entry.records[entry.progress->record], entry.progress->cardFile);
+  bool written = false;
+  const Resume resume =
+      RecoverRecord(entry.records[entry.progress->record], entry.progress->cardFile, &written);
+  if (resume.step != Step::kStop) ListWritten(entry, entry.progress->record + (written ? 1 : 0));
+  return resume;
 }
 
 // The killed import was about to write `record`: wherever the card's first record is now, it
 // tells whether the write happened, or that it cannot be told.
-Importer::Resume Importer::RecoverRecord(const JournalRecord& record,
-                                         const CardFileStamp& cardFile) {
+Importer::Resume Importer::RecoverRecord(const JournalRecord& record, const CardFileStamp& cardFile,
+                                         bool* written) {
   PrepaidCard now{};
   const Found found = FindFirstRecord(record.after.cardNumber, &now);
   CardFileStamp stamp;
@@ -606,6 +715,7 @@ Importer::Resume Importer::RecoverRecord(const JournalRecord& record,
   }
   if (found == Found::kYes && SameCardBytes(now, record.after)) {
     ++report_->applied;
+    *written = true;
     return {Step::kNext, record.next};
   }
   const bool unwritten = stamp.Unwritten(cardFile);
@@ -734,7 +844,10 @@ Importer::Resume Importer::RecoverGroup(JournalEntry& entry) {
     }
     // Sync: the finished records are on the disk before the journal moves past the group.
     if (!SyncCards()) return {Step::kStop, entry.line};
-    if (!moved) return {Step::kNext, entry.next};
+    if (!moved) {
+      ListWritten(entry, entry.records.size());
+      return {Step::kNext, entry.next};
+    }
   }
   return {Step::kStop, entry.line};
 }

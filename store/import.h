@@ -82,6 +82,10 @@ struct ImportReport {
   std::string repeatedMarker;        // the known marker at which the import ended
   std::vector<RejectedLines> rejections;
   bool resumed = false;  // an interrupted import was found in the journal and finished
+  // The changes are made, but some could not be listed in the card history: the first
+  // failure's errno value and the history file.
+  int historyError = 0;
+  std::string historyPath;
   OrderFileWriter writer = OrderFileWriter::kNone;  // not kNone: nothing was done
   // When the result is 0 with an order file present: the file that could not be opened and the
   // errno value, or `stopped` when the import stopped at a line (PREPAID.INC then holds the

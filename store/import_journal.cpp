@@ -21,6 +21,7 @@ constexpr size_t kSlotBytes = kJournalGroupRecords * kRecordBytes;
 constexpr uint32_t kEndsImportFlag = 2, kAppendFlag = 1;
 constexpr size_t kRejectedBits = 92;
 constexpr size_t kBootId = 224, kBootIdSize = 36;
+constexpr size_t kHistory = 260;  // 24 bytes: where the card history ended before the group
 constexpr off_t kProgressOffset = 512;
 constexpr size_t kProgressSize = 36, kProgressChecked = 32;
 constexpr off_t kSlotsOffset = 1024;
@@ -78,6 +79,9 @@ void EncodeHeader(const JournalEntry& e, uint32_t slot, uint32_t recordsChecksum
     if (e.rejected[i]) out[kRejectedBits + i / 8] |= static_cast<unsigned char>(1u << (i % 8));
   }
   std::memcpy(out + kBootId, e.bootId.data(), std::min(e.bootId.size(), kBootIdSize));
+  platform::StoreLE64(out + kHistory, e.history.device);
+  platform::StoreLE64(out + kHistory + 8, e.history.inode);
+  platform::StoreLE64(out + kHistory + 16, e.history.size);
   platform::StoreLE32(out + kHeaderChecked, Checksum(out, kHeaderChecked));
 }
 
@@ -106,6 +110,8 @@ bool DecodeHeader(const unsigned char* in, JournalEntry* e, uint32_t* count, uin
   }
   const auto boot = reinterpret_cast<const char*>(in + kBootId);
   e->bootId.assign(boot, std::find(boot, boot + kBootIdSize, '\0'));
+  e->history = {platform::LoadLE64(in + kHistory), platform::LoadLE64(in + kHistory + 8),
+                platform::LoadLE64(in + kHistory + 16)};
   return e->line >= 0 && e->next >= e->line && e->rejectSize >= 0 && e->markerSize >= 0 &&
          *count <= kJournalGroupRecords && *slot <= 1;
 }

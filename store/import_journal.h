@@ -31,6 +31,8 @@
 //       88    4  FNV-1a checksum of the group's records
 //       92  128  one bit per record of the group: its order cannot be told applied (rejected)
 //      224   36  boot id of the system that wrote the group (platform/boot_id.h)
+//      260   24  the card history right before the group's first write: device, inode, size
+//                (all 0, as in a journal of an import that kept no history: not known)
 //      508    4  FNV-1a checksum of bytes 0 to 507
 //
 //   offset 512  progress of the group's card writes
@@ -74,6 +76,13 @@
 //   kFinishing        removes PREPAID.INC and PREPAID.INJ
 //   kMarkerPending    adds the marker at the size noted, unless it is there already
 //   kRejectPending    adds the lines at the size noted, unless they are there already
+//   kGroup, kGroupRejecting   the card history gets the line of every record found written
+//                     (below), less those it holds already: the lines appended since the place
+//                     the entry noted (in PREPAID.HIS.1 too when the history was rotated since)
+//                     are searched for each by what identifies it (program, batch marker and
+//                     line number, card, balance and lock before and after). So a kill between
+//                     a record write and its history line leaves the line to the next import,
+//                     and a kill after it never doubles it.
 //   kGroup, written in this start of the system (the import was killed; all it wrote is
 //   visible): the records before the one the progress note names were written. That one is
 //   looked for by its card number, wherever it is now (a compaction may have moved it or
@@ -113,6 +122,7 @@
 #include <vector>
 
 #include "platform/share.h"
+#include "store/card_history.h"
 #include "store/prepaid.h"
 
 namespace store {
@@ -179,6 +189,7 @@ struct JournalEntry {
   std::bitset<kJournalGroupRecords> rejected;  // kGroupRejecting
   std::string bootId;                          // kGroup, kGroupRejecting
   std::optional<JournalProgress> progress;     // kGroup, as read
+  HistoryStamp history;                        // kGroup, kGroupRejecting; all 0: not known
 };
 
 class ImportJournal {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "store/card_history.h"
 #include "store/import.h"
 #include "store/record_update.h"
 #include "store/report.h"
@@ -42,8 +43,23 @@ constexpr const char* kUndecidable =
 
 struct StoreFiles {
   std::string cards, markers, rejects;
+  std::string history;  // the changes the card history lists, without time and user
   bool operator==(const StoreFiles&) const = default;
 };
+
+std::string ListedChanges(const std::string& dir) {
+  std::string changes;
+  ReadHistoryLines(dir.c_str(), [&](std::string_view line) {
+    HistoryEntry e;
+    if (ParseHistoryLine(line, &e)) {
+      changes += e.program + "|" + e.detail + "|" + std::to_string(e.card) + "|" +
+                 std::to_string(e.balanceBefore) + ">" + std::to_string(e.balanceAfter) + "|" +
+                 std::to_string(e.lockedBefore) + ">" + std::to_string(e.lockedAfter) + "\n";
+    }
+    return true;
+  });
+  return changes;
+}
 
 class ImportKillTest : public testsupport::FileTest {
  protected:
@@ -54,7 +70,8 @@ class ImportKillTest : public testsupport::FileTest {
   }
 
   void Prepare(const std::string& dir) const {
-    for (const char* name : {"PREPAID.TRR", "PREPAID.REJ", "PREPAID.INJ", "PREPAID.INC"}) {
+    for (const char* name : {"PREPAID.TRR", "PREPAID.REJ", "PREPAID.INJ", "PREPAID.INC",
+                             "PREPAID.HIS", "PREPAID.HIS.1"}) {
       std::remove((dir + name).c_str());
     }
     WriteCardFile(dir + "PREPAID.DAT", cards_);
@@ -63,7 +80,7 @@ class ImportKillTest : public testsupport::FileTest {
   }
   StoreFiles Files(const std::string& dir) const {
     return {ReadFile(dir + "PREPAID.DAT"), ReadFile(dir + "PREPAID.TRR"),
-            ReadFile(dir + "PREPAID.REJ")};
+            ReadFile(dir + "PREPAID.REJ"), ListedChanges(dir)};
   }
   int32_t Import(const std::string& dir) const {
     return Include(dir.c_str(), dir.c_str(), util::SplitGeneration::kCurrent);
@@ -251,7 +268,7 @@ TEST_F(ImportKillTest, ACardChargedAfterItsGroupWasDoneIsNotInDoubt) {
 TEST_F(ImportKillTest, ADamagedJournalRejectsTheWholeOrderFile) {
   orders_ = "A,1,5\r\nA,3,1\r\n";
   Prepare(Dir());
-  ASSERT_TRUE(ImportKilledAt(2));
+  ASSERT_TRUE(ImportKilledAt(3));  // after the history's header and the first journal entry
   std::string journal = ReadFile(Path("PREPAID.INJ"));
   ASSERT_GE(journal.size(), 512u);  // the header sector
   journal[50] ^= 1;
@@ -435,14 +452,18 @@ TEST_F(ImportKillTest, KilledAtEveryStepWhileTheServerChargesAndTheFileIsCompact
                                    {"U,9", 9, 0},       {"A,9,2", 9, 2},       {"E8", 0, 0}};
   orders_.clear();
   for (const Line& line : lines) orders_ += line.text + "\r\n";
-  // The steps of an uninterrupted import: which of them write a card.
-  std::vector<bool> cardWrites;
+  // The steps of an uninterrupted import: which of them write a card ('c'), which list it in
+  // the card history ('h').
+  std::string steps;
   {
     Prepare(model_);
     platform::ScopedFaultHook watch([&](platform::FileOp op, std::string_view path) {
       if (op == platform::FileOp::kWrite || op == platform::FileOp::kTruncate ||
           op == platform::FileOp::kRename || op == platform::FileOp::kRemove) {
-        cardWrites.push_back(op == platform::FileOp::kWrite && path == model_ + "PREPAID.DAT");
+        const bool write = op == platform::FileOp::kWrite;
+        steps += write && path == model_ + "PREPAID.DAT"   ? 'c'
+                 : write && path == model_ + "PREPAID.HIS" ? 'h'
+                                                           : 'o';
       }
       return 0;
     });
@@ -466,10 +487,12 @@ TEST_F(ImportKillTest, KilledAtEveryStepWhileTheServerChargesAndTheFileIsCompact
       if (!rejects.empty() && rejects == kUndecidable + line.text + "\r\n") open = &line;
     }
     EXPECT_TRUE(rejects.empty() || open) << rejects;
-    // Only a kill right before or right after a card's write leaves its order undecided.
+    // Only a kill right before or right after a card's write (and its history line) leaves its
+    // order undecided.
     const size_t at = static_cast<size_t>(step) - 1;
-    const bool atCardWrite = (at < cardWrites.size() && cardWrites[at]) ||
-                             (at > 0 && at - 1 < cardWrites.size() && cardWrites[at - 1]);
+    const auto kind = [&](size_t i) { return i < steps.size() ? steps[i] : 'o'; };
+    const bool atCardWrite = kind(at) == 'c' || (at > 0 && kind(at - 1) == 'c') ||
+                             (at > 1 && kind(at - 1) == 'h' && kind(at - 2) == 'c');
     EXPECT_TRUE(rejects.empty() || atCardWrite) << rejects;
     const std::map<int32_t, int64_t> balances = Balances(Path("PREPAID.DAT"));
     for (const int32_t card : {6, 7, 8, 9, 99, 100}) {
@@ -485,7 +508,7 @@ TEST_F(ImportKillTest, KilledAtEveryStepWhileTheServerChargesAndTheFileIsCompact
           << balance << " units, " << expected << " expected";
     }
   }
-  EXPECT_EQ(static_cast<size_t>(step), cardWrites.size() + 1) << "killed before every step";
+  EXPECT_EQ(static_cast<size_t>(step), steps.size() + 1) << "killed before every step";
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ bool DoesSomething(const Order& order) {
 
 }  // namespace
 
-OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWrite) {
+OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWrite,
+                                const AfterWrite& afterWrite) {
   lastIndex_ = -1;
   if (!DoesSomething(order)) return OrderResult::kIgnored;
   if (dryRun_) return ApplyInMemory(order, beforeWrite);
@@ -72,7 +73,7 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
       const auto journal = [&](const PrepaidCard& before, const PrepaidCard& after) {
         return !beforeWrite || beforeWrite(position, true, before, after);
       };
-      switch (AppendCardAt(cards_, position, card, journal)) {
+      switch (AppendCardAt(cards_, position, card, journal, afterWrite)) {
         case AppendResult::kAppended:
           index_.AddAppended(order.card);
           lastIndex_ = position;
@@ -90,7 +91,7 @@ OrderResult OrderApplier::Apply(const Order& order, const BeforeWrite& beforeWri
       return !beforeWrite || beforeWrite(at, false, before, after);
     };
     lastIndex_ = at;
-    switch (UpdateCardAt(cards_, at, order.card, change, journal)) {
+    switch (UpdateCardAt(cards_, at, order.card, change, journal, afterWrite)) {
       case UpdateResult::kWritten:
         return OrderResult::kChanged;
       case UpdateResult::kUnchanged:
@@ -157,12 +158,13 @@ OrderResult OrderApplier::Plan(const Order& order, PlannedWrite* write) {
 }
 
 OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write,
-                                              const BeforeWrite& beforeWrite) {
+                                              const BeforeWrite& beforeWrite,
+                                              const AfterWrite& afterWrite) {
   const auto announce = [&](const PrepaidCard& before, const PrepaidCard& after) {
     return !beforeWrite || beforeWrite(write.index, write.append, before, after);
   };
   if (write.append) {
-    switch (AppendCardAt(cards_, write.index, write.after, announce)) {
+    switch (AppendCardAt(cards_, write.index, write.after, announce, afterWrite)) {
       case AppendResult::kAppended:
         return WriteResult::kWritten;
       case AppendResult::kFileChanged:
@@ -178,7 +180,7 @@ OrderApplier::WriteResult OrderApplier::Write(const PlannedWrite& write,
     if (!moved) *record = write.after;
     return !moved;
   };
-  switch (UpdateCardAt(cards_, write.index, write.after.cardNumber, change, announce)) {
+  switch (UpdateCardAt(cards_, write.index, write.after.cardNumber, change, announce, afterWrite)) {
     case UpdateResult::kWritten:
       return WriteResult::kWritten;
     case UpdateResult::kUnchanged:
@@ -230,15 +232,25 @@ OrderResult OrderApplier::ApplyInMemory(const Order& order, const BeforeWrite& b
   return OrderResult::kChanged;
 }
 
-OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode) {
+OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode,
+                           const HistorySource* source) {
   OrderOutcome outcome;
   outcome.error = ENOMEM;
   return platform::CallNoThrow<OrderOutcome>(outcome, [&] {
+    CardHistory history(dataDir);
+    if (source && !mode.dryRun && (outcome.error = history.Open()) != 0) {
+      outcome.failedPath = history.path();
+      return outcome;
+    }
+    outcome.failedPath = StorePath(dataDir, "PREPAID.DAT");
     platform::SharedFile cards;
     // A dry run too opens the file for writing, so it finds out whether the order could be
     // written at all.
-    outcome.error = util::OpenAsFopen(StorePath(dataDir, "PREPAID.DAT"), "rb+", false, &cards);
+    outcome.error = util::OpenAsFopen(outcome.failedPath, "rb+", false, &cards);
     if (outcome.error != 0) return outcome;
+    const auto record = [&](const PrepaidCard& before, const PrepaidCard& after) {
+      if (!history.Record(*source, before, after)) outcome.historyError = history.error();
+    };
     OrderApplier applier(cards, mode.dryRun);
     errno = 0;
     // The last step before a write (in a dry run: before the record is kept in memory) says
@@ -252,7 +264,9 @@ OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderM
       creationRefused = append && !mode.create;
       return !creationRefused;
     };
-    outcome.result = applier.Start() ? applier.Apply(order, beforeWrite) : OrderResult::kFailed;
+    outcome.result = applier.Start()
+                         ? applier.Apply(order, beforeWrite, source ? AfterWrite(record) : nullptr)
+                         : OrderResult::kFailed;
     if (creationRefused) {
       outcome.result = OrderResult::kNoCard;
       outcome.index = -1;

@@ -18,8 +18,10 @@
 #include <unordered_map>
 
 #include "platform/share.h"
+#include "store/card_history.h"
 #include "store/card_index.h"
 #include "store/prepaid.h"
+#include "store/record_update.h"
 
 namespace store {
 
@@ -71,8 +73,9 @@ class OrderApplier {
   // (kFailed).
   using BeforeWrite = std::function<bool(int32_t index, bool append, const PrepaidCard& before,
                                          const PrepaidCard& after)>;
-  // REQUIRES: Start() succeeded.
-  OrderResult Apply(const Order& order, const BeforeWrite& beforeWrite = nullptr);
+  // REQUIRES: Start() succeeded. `afterWrite` runs under the record's lock after the write.
+  OrderResult Apply(const Order& order, const BeforeWrite& beforeWrite = nullptr,
+                    const AfterWrite& afterWrite = nullptr);
 
   // The position of the record the last Apply found or appended; -1 when it found none.
   int32_t lastIndex() const { return lastIndex_; }
@@ -95,7 +98,8 @@ class OrderApplier {
   };
   // Writes a planned change under the record's lock when the record is still as planned;
   // `beforeWrite` runs under the lock right before the write (false: kFailed).
-  WriteResult Write(const PlannedWrite& write, const BeforeWrite& beforeWrite = nullptr);
+  WriteResult Write(const PlannedWrite& write, const BeforeWrite& beforeWrite = nullptr,
+                    const AfterWrite& afterWrite = nullptr);
   // Ends the round. `allWritten` false: some plans were not written, and the index learns the
   // file anew. False on a read error.
   bool Settle(bool allWritten);
@@ -125,15 +129,19 @@ struct OrderMode {
 
 struct OrderOutcome {
   OrderResult result = OrderResult::kFailed;
-  int32_t index = -1;     // the position of the card's record; -1 when there is none
-  bool appended = false;  // the card was (with a dry run: would be) created
-  PrepaidCard card{};     // kChanged: the record as written (or as it would be written)
-  int error = 0;          // the errno value of a failure, as far as it is known
+  int32_t index = -1;      // the position of the card's record; -1 when there is none
+  bool appended = false;   // the card was (with a dry run: would be) created
+  PrepaidCard card{};      // kChanged: the record as written (or as it would be written)
+  int error = 0;           // the errno value of a failure, as far as it is known
+  std::string failedPath;  // the file of that failure (PREPAID.DAT or the card history)
+  int historyError = 0;    // the change is made, but its history line could not be written
 };
 
 // Applies one order to the PREPAID.DAT of `dataDir`, opened shared for the call; the file must
-// exist.
-OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode = {});
+// exist. With `source`, the change goes into the card history (card_history.h), which is opened
+// first (not for a dry run): when it cannot be, nothing changes.
+OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderMode& mode = {},
+                           const HistorySource* source = nullptr);
 
 }  // namespace store
 

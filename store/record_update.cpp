@@ -83,7 +83,8 @@ bool WriteRecord(const platform::SharedFile& file, int32_t index, const PrepaidC
 }  // namespace
 
 UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32_t cardNumber,
-                          const CardChange& change, const BeforeWrite& beforeWrite) {
+                          const CardChange& change, const BeforeWrite& beforeWrite,
+                          const AfterWrite& afterWrite) {
   if (index < 0) return UpdateResult::kOtherCard;
   RecordLock lock(file.fd(), index);
   if (!lock.held()) return UpdateResult::kFailed;
@@ -100,11 +101,14 @@ UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32
   if (!change(&after) || SameCardBytes(before, after)) return UpdateResult::kUnchanged;
   after.cardNumber = cardNumber;  // the change may not move the record to another card
   if (beforeWrite && !beforeWrite(before, after)) return UpdateResult::kFailed;
-  return WriteRecord(file, index, after) ? UpdateResult::kWritten : UpdateResult::kFailed;
+  if (!WriteRecord(file, index, after)) return UpdateResult::kFailed;
+  if (afterWrite) afterWrite(before, after);
+  return UpdateResult::kWritten;
 }
 
 UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
-                        const CardChange& change, const BeforeWrite& beforeWrite) {
+                        const CardChange& change, const BeforeWrite& beforeWrite,
+                        const AfterWrite& afterWrite) {
   if (!dataDir) return UpdateResult::kFailed;
   return platform::CallNoThrow<UpdateResult>(UpdateResult::kFailed, [&] {
     const std::string path = StorePath(dataDir, "PREPAID.DAT");
@@ -114,14 +118,16 @@ UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
       errno = error;
       return UpdateResult::kFailed;
     }
-    const UpdateResult result = UpdateCardAt(file, index, cardNumber, change, beforeWrite);
+    const UpdateResult result =
+        UpdateCardAt(file, index, cardNumber, change, beforeWrite, afterWrite);
     const bool closed = file.Close() == 0;
     return result == UpdateResult::kWritten && !closed ? UpdateResult::kFailed : result;
   });
 }
 
 AppendResult AppendCardAt(const platform::SharedFile& file, int32_t recordCount,
-                          const PrepaidCard& card, const BeforeWrite& beforeWrite) {
+                          const PrepaidCard& card, const BeforeWrite& beforeWrite,
+                          const AfterWrite& afterWrite) {
   if (recordCount < 0) return AppendResult::kFailed;
   RecordLock lock(file.fd(), recordCount);
   if (!lock.held()) return AppendResult::kFailed;
@@ -129,7 +135,9 @@ AppendResult AppendCardAt(const platform::SharedFile& file, int32_t recordCount,
   if (size < 0) return AppendResult::kFailed;
   if (size / static_cast<off_t>(kRecordSize) != recordCount) return AppendResult::kFileChanged;
   if (beforeWrite && !beforeWrite(PrepaidCard{}, card)) return AppendResult::kFailed;
-  return WriteRecord(file, recordCount, card) ? AppendResult::kAppended : AppendResult::kFailed;
+  if (!WriteRecord(file, recordCount, card)) return AppendResult::kFailed;
+  if (afterWrite) afterWrite(PrepaidCard{}, card);
+  return AppendResult::kAppended;
 }
 
 UpdateResult ReplaceCardIf(const platform::SharedFile& file, int32_t index,
@@ -158,10 +166,16 @@ bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard
   return lock.held() && ReadRecord(file, index, card);
 }
 
-bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card) {
+bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card,
+                     const AfterWrite& afterWrite) {
   if (index < 0) return false;
   RecordLock lock(file.fd(), index);
-  return lock.held() && WriteRecord(file, index, card);
+  if (!lock.held()) return false;
+  PrepaidCard before{};
+  if (afterWrite && !ReadRecord(file, index, &before)) before = PrepaidCard{};
+  if (!WriteRecord(file, index, card)) return false;
+  if (afterWrite) afterWrite(before, card);
+  return true;
 }
 
 }  // namespace store

@@ -42,15 +42,20 @@ using CardChange = std::function<bool(PrepaidCard* record)>;
 // Runs under the lock right before the write, with the record as read and as it will be
 // written; returns false to stop without writing.
 using BeforeWrite = std::function<bool(const PrepaidCard& before, const PrepaidCard& after)>;
+// Runs under the lock right after a successful write (the card history's line goes in here, so
+// lines of one card stand in the order of its writes).
+using AfterWrite = std::function<void(const PrepaidCard& before, const PrepaidCard& after)>;
 
 // REQUIRES: `file` is PREPAID.DAT, open for reading and writing.
 UpdateResult UpdateCardAt(const platform::SharedFile& file, int32_t index, int32_t cardNumber,
-                          const CardChange& change, const BeforeWrite& beforeWrite = nullptr);
+                          const CardChange& change, const BeforeWrite& beforeWrite = nullptr,
+                          const AfterWrite& afterWrite = nullptr);
 
 // The same on the PREPAID.DAT of `dataDir`, opened shared for the call. After kFailed, errno
 // tells why (kSharingViolation also when the record stayed locked by another writer).
 UpdateResult UpdateCard(const char* dataDir, int32_t index, int32_t cardNumber,
-                        const CardChange& change, const BeforeWrite& beforeWrite = nullptr);
+                        const CardChange& change, const BeforeWrite& beforeWrite = nullptr,
+                        const AfterWrite& afterWrite = nullptr);
 
 enum class AppendResult { kAppended, kFileChanged, kFailed };
 
@@ -59,7 +64,8 @@ enum class AppendResult { kAppended, kFileChanged, kFailed };
 // or fewer, so the caller can look at the file again first. Locks the new record's bytes like
 // an update.
 AppendResult AppendCardAt(const platform::SharedFile& file, int32_t recordCount,
-                          const PrepaidCard& card, const BeforeWrite& beforeWrite = nullptr);
+                          const PrepaidCard& card, const BeforeWrite& beforeWrite = nullptr,
+                          const AfterWrite& afterWrite = nullptr);
 
 // Writes `card` as record `index` under its lock when `expected` accepts the record as it is
 // there now, a missing record reading as all zeros (and written only when it would be the
@@ -76,8 +82,11 @@ bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard
 bool ReadCardUnlocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card);
 
 // Writes `card` as record `index` under its lock, replacing whatever the record holds (the
-// meaning of Prepaid_Write). False when the lock cannot be had or the write fails.
-bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card);
+// meaning of Prepaid_Write). False when the lock cannot be had or the write fails. With
+// `afterWrite`, the record is read under the lock first (a record beyond the end reads as all
+// zeros) and handed to it with `card` after the write.
+bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card,
+                     const AfterWrite& afterWrite = nullptr);
 
 }  // namespace store
 

@@ -11,6 +11,10 @@
 // exactly as it was, PREPAID.NEW is removed and the result is 0. Killed at any point, the
 // compaction leaves PREPAID.DAT as it was or compacted, whole; a PREPAID.NEW left behind by a
 // kill is emptied by the next compaction.
+//
+// Every card dropped is listed in the card history (store/card_history.h) once the compacted
+// file is in place, exactly once also when the compaction is killed (store/history_drops.h). A
+// history that cannot be opened stops the compaction before anything changes.
 #include "store/reorganize.h"
 
 #include <sys/stat.h>
@@ -27,7 +31,9 @@
 #include "platform/little_endian.h"
 #include "platform/share.h"
 #include "store/card_blocks.h"
+#include "store/card_history.h"
 #include "store/card_record.h"
+#include "store/history_drops.h"
 #include "store/replacement_file.h"
 #include "store/store_internal.h"
 
@@ -37,11 +43,17 @@ namespace {
 // Appends the records with units among the `count` records at `records` to `compacted` (none:
 // a dry run), through `block`, which has room for as many records, and counts them.
 bool AppendCardsWithUnits(const unsigned char* records, size_t count, unsigned char* block,
-                          ReplacementFile* compacted, ReorganizeReport* report) {
+                          ReplacementFile* compacted, HistoryDrops* drops,
+                          ReorganizeReport* report) {
   unsigned char* out = block;
   for (const unsigned char* record = records; record < records + count * kRecordSize;
        record += kRecordSize) {
-    if (platform::LoadLE32Signed(record + field::kBalance) == 0) continue;
+    if (platform::LoadLE32Signed(record + field::kBalance) == 0) {
+      PrepaidCard dropped;
+      DecodeCard(record, &dropped);
+      if (drops && !drops->Stage(dropped)) return false;
+      continue;
+    }
     std::memcpy(out, record, kRecordSize);
     out += kRecordSize;
   }
@@ -76,16 +88,31 @@ int32_t Compact(const char* dataDir, bool dryRun, ReorganizeReport* report) {
       error != 0) {
     return Failed(report, cardsPath, error);
   }
+  // The card history is opened, and what a killed compaction left for it settled, before
+  // anything changes (a dry run lists nothing).
+  CardHistory history(dataDir);
+  std::optional<HistoryDrops> drops;
+  if (!dryRun) {
+    drops.emplace(dataDir, &history);
+    if (const int error = history.Open(); error != 0) return Failed(report, history.path(), error);
+    if (const int error = drops->Recover(); error != 0) {
+      return Failed(report, StorePath(dataDir, ".PREPAID.HIS.new"), error);
+    }
+  }
   std::optional<ReplacementFile> compacted;
   if (!dryRun) {
     compacted.emplace(StorePath(dataDir, "PREPAID.NEW"));
     if (!compacted->Create()) return Failed(report, compacted->failedPath(), compacted->error());
+    if (const int error = drops->Create(compacted->fd()); error != 0) {
+      return Failed(report, StorePath(dataDir, ".PREPAID.HIS.new"), error);
+    }
   }
   ReplacementFile* const out = compacted ? &*compacted : nullptr;
   std::unique_ptr<unsigned char[]> block(new unsigned char[CardBlock::kBytes]);
   errno = 0;
   const bool copied = ForEachRecordBlock(cards, [&](const unsigned char* records, size_t count) {
-    return AppendCardsWithUnits(records, count, block.get(), out, report);
+    return AppendCardsWithUnits(records, count, block.get(), out, drops ? &*drops : nullptr,
+                                report);
   });
   if (!copied) {
     return out && out->error() != 0 ? Failed(report, out->failedPath(), out->error())
@@ -99,7 +126,10 @@ int32_t Compact(const char* dataDir, bool dryRun, ReorganizeReport* report) {
   }
   if (!out) return 1;
   KeepModificationTime(cards, *out);
+  if (!drops->Flush()) return Failed(report, StorePath(dataDir, ".PREPAID.HIS.new"), errno);
   if (!out->Replace(cards)) return Failed(report, out->failedPath(), out->error());
+  // In place: a history line that cannot be written now is left to the next compaction.
+  drops->Commit();
   return 1;
 }
 

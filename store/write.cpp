@@ -1,5 +1,8 @@
 // Prepaid_Write: rewriting one record of PREPAID.DAT in place.
+#include <errno.h>  // program_invocation_short_name
+
 #include "platform/c_boundary.h"
+#include "store/card_history.h"
 #include "store/card_record.h"
 #include "store/record_update.h"
 #include "store/store_internal.h"
@@ -10,6 +13,11 @@ int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* car
   return platform::CallNoThrow<int32_t>(0, [&]() -> int32_t {
     const std::string path = store::StorePath(dataDir, "PREPAID.DAT");
     if (!store::StoreFileExists(path)) return 0;  // the write never creates the card file
+    // Charges go into the card history only when [History] Charges=1 asks for it: a second
+    // write per charge. The history is opened first, so a charge it could not list is not made.
+    store::CardHistory history(dataDir);
+    const bool listed = history.settings().charges;
+    if (listed && history.Open() != 0) return 0;
     platform::SharedFile file;
     if (util::OpenAsFopen(path, "rb+", false, &file) != 0) return 0;
     // The last index would make the file hold one record more than an index can name: every
@@ -19,7 +27,11 @@ int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* car
     if (index == store::kLastIndex && file.Size() < kNameableSize) return 0;
     // Under the record's lock, like every change of a record: the write waits for a
     // read-modify-write of another writer to finish instead of landing in its middle.
-    const bool written = store::WriteCardLocked(file, index, *card);
+    const auto list = [&](const PrepaidCard& before, const PrepaidCard& after) {
+      history.Record({"write", program_invocation_short_name}, before, after);
+    };
+    const bool written =
+        store::WriteCardLocked(file, index, *card, listed ? store::AfterWrite(list) : nullptr);
     return file.Close() == 0 && written ? 1 : 0;
   });
 }

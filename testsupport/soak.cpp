@@ -68,6 +68,7 @@
 #include "platform/fault.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
+#include "store/card_history.h"
 #include "store/import.h"
 #include "store/prepaid.h"
 #include "store/record_update.h"
@@ -116,6 +117,8 @@ struct Expectation {
   std::set<std::pair<int64_t, bool>> imported;  // (balance, locked)
   int64_t added = 0;
   std::vector<int64_t> uncertain;  // changes whose fate is unknown
+  bool undecided = false;          // an import line whose fate is unknown touched it
+  int64_t charged = 0;             // units the stand-ins journalled
 };
 
 class Soak {
@@ -169,6 +172,8 @@ class Soak {
   long OrdersAppliedTwice(const std::map<int32_t, PrepaidCard>& stored);
   bool ReadOutcomes(std::map<int32_t, Expectation>* expected);
   bool CheckMarkers();
+  long HistoryMismatches(const std::map<int32_t, PrepaidCard>& stored,
+                         const std::map<int32_t, Expectation>& expected);
   void PrintFigures(double seconds, int64_t lost, long wrongCards, long unresolved);
 
   int32_t RandomCard(int32_t first, int32_t last) {
@@ -255,11 +260,15 @@ void Soak::Prepare() {
 // Where no file system can be mounted for the run, a full disk is played through the fault
 // seam of platform/: while `flag` exists, every write to a file under `dir` fails with ENOSPC,
 // except the rewrites of card records in PREPAID.DAT (which need no new space), and so do its
-// appends, which cannot be told from them there.
+// appends, which cannot be told from them there; and the lines of the card history, whose room
+// is allocated before each change.
 void InjectDiskFull(const std::string& dir, const std::string& flag) {
   platform::SetFaultHook([dir, flag](platform::FileOp op, std::string_view path) {
     if (op != platform::FileOp::kWrite || path.rfind(dir, 0) != 0) return 0;
-    if (path.size() >= 11 && path.substr(path.size() - 11) == "PREPAID.DAT") return 0;
+    if (path.size() >= 11 && (path.substr(path.size() - 11) == "PREPAID.DAT" ||
+                              path.substr(path.size() - 11) == "PREPAID.HIS")) {
+      return 0;
+    }
     return access(flag.c_str(), F_OK) == 0 ? ENOSPC : 0;
   });
 }
@@ -831,6 +840,7 @@ bool Soak::ReadOutcomes(std::map<int32_t, Expectation>* expected) {
       const auto fate = rejected.find("b" + std::to_string(batch) + "l" + std::to_string(i));
       if (fate != rejected.end() && !fate->second) continue;  // not applied
       std::set<std::pair<int64_t, bool>>& states = imported(line.card);
+      if (fate != rejected.end()) (*expected)[line.card].undecided = true;
       std::set<std::pair<int64_t, bool>> next;
       for (const auto& [balance, locked] : states) {
         switch (line.command) {
@@ -891,6 +901,7 @@ bool Soak::ReadOutcomes(std::map<int32_t, Expectation>* expected) {
       imported(card);
       if (kind == "charge") {
         (*expected)[card].added -= units;
+        (*expected)[card].charged += units;
         runs_["standin_charges"] += 1;
       } else {
         (*expected)[card].uncertain.push_back(-units);
@@ -956,6 +967,60 @@ long Soak::OrdersAppliedTwice(const std::map<int32_t, PrepaidCard>& stored) {
   return twice;
 }
 
+// The card history adds up: every change that the editor, the command line and the imports
+// made is listed once, so a card holds its initial balance plus the units those lines moved
+// (balance after less balance before) less the units the stand-ins journalled, which are not
+// listed. Cards that a change of unknown fate touched (an order the interrupted import could
+// not tell, a command or a charge that was killed) are left out and counted.
+long Soak::HistoryMismatches(const std::map<int32_t, PrepaidCard>& stored,
+                             const std::map<int32_t, Expectation>& expected) {
+  std::map<int32_t, int64_t> moved;
+  long lines = 0, unreadable = 0;
+  const int error = store::ReadHistoryLines(DataDir().c_str(), [&](std::string_view text) {
+    store::HistoryEntry entry;
+    if (!store::ParseHistoryLine(text, &entry)) {
+      unreadable += text != store::kHistoryHeader;
+      return true;
+    }
+    ++lines;
+    if (entry.program == "editor" || entry.program == "command" || entry.program == "import") {
+      moved[entry.card] += int64_t{entry.balanceAfter} - entry.balanceBefore;
+    }
+    return true;
+  });
+  long wrong = unreadable + (error != 0);
+  long skipped = 0;
+  std::set<int32_t> cards;
+  for (const auto& [card, units] : moved) cards.insert(card);
+  for (const auto& [card, expectation] : expected) cards.insert(card);
+  for (const int32_t card : cards) {
+    const auto expectation = expected.find(card);
+    if (expectation != expected.end() &&
+        (expectation->second.undecided || !expectation->second.uncertain.empty())) {
+      ++skipped;
+      continue;
+    }
+    const bool original = card >= 1 && card <= options_.cards;
+    const int64_t initial = original ? initial_[card - 1].balance : 0;
+    const int64_t charged = expectation == expected.end() ? 0 : expectation->second.charged;
+    const auto found = stored.find(card);
+    const int64_t balance = found == stored.end() ? 0 : found->second.balance;
+    const auto listed = moved.find(card);
+    const int64_t sum = initial + (listed == moved.end() ? 0 : listed->second) - charged;
+    if (balance != sum && ++wrong <= 10) {
+      std::printf("fault: card %d holds %lld units, its history accounts for %lld\n", card,
+                  static_cast<long long>(balance), static_cast<long long>(sum));
+    }
+  }
+  if (error != 0) std::printf("fault: the card history cannot be read: error %d\n", error);
+  if (unreadable > 0)
+    std::printf("fault: %ld lines of the card history are no history lines\n", unreadable);
+  runs_["history_lines"] = lines;
+  runs_["history_cards_left_out"] = skipped;
+  runs_["history_mismatches"] = wrong;
+  return wrong;
+}
+
 // The balance the card may hold that is nearest to `balance`: an import state shifted by what
 // the others added, and by any choice of the uncertain changes.
 int64_t Nearest(const Expectation& expectation, int64_t balance, bool locked, bool* lockRight) {
@@ -1011,6 +1076,7 @@ bool Soak::Check() {
     }
   }
   if (OrdersAppliedTwice(stored) > 0) ok = false;
+  if (HistoryMismatches(stored, expected) > 0) ok = false;
   // Cards nobody touched keep their initial balance.
   for (int32_t number = 1; number <= options_.cards; ++number) {
     auto found = expected.find(number);
@@ -1072,6 +1138,8 @@ void Soak::PrintFigures(double seconds, int64_t lost, long wrongCards, long unre
               runs_["imports_killed_at_a_card_write"],
               runs_["compactions_and_exports_after_a_kill"]);
   std::printf("orders_applied_twice: %ld\n", runs_["orders_applied_twice"]);
+  std::printf("history_lines: %ld\nhistory_cards_left_out: %ld\nhistory_mismatches: %ld\n",
+              runs_["history_lines"], runs_["history_cards_left_out"], runs_["history_mismatches"]);
   long kills = 0, faults = 0;
   for (const auto& [kind, count] : kills_) {
     std::printf("kills_%s: %ld\n", kind.c_str(), count);

@@ -324,12 +324,14 @@ bool ParseHistoryLine(std::string_view line, HistoryEntry* entry) {
   return true;
 }
 
-HistoryEntry MakeHistoryEntry(const HistorySource& source, const PrepaidCard& before,
-                              const PrepaidCard& after, bool withPhone) {
+namespace {
+
+HistoryEntry MakeEntryBy(std::string user, const HistorySource& source, const PrepaidCard& before,
+                         const PrepaidCard& after, bool withPhone) {
   HistoryEntry e;
   e.time = platform::Now().seconds;
   e.offset = LocalOffset(e.time);
-  e.user = UserName();
+  e.user = std::move(user);
   e.program = source.program;
   e.detail = source.detail;
   e.card = after.cardNumber;
@@ -342,8 +344,17 @@ HistoryEntry MakeHistoryEntry(const HistorySource& source, const PrepaidCard& be
   return e;
 }
 
+}  // namespace
+
+HistoryEntry MakeHistoryEntry(const HistorySource& source, const PrepaidCard& before,
+                              const PrepaidCard& after, bool withPhone) {
+  return MakeEntryBy(UserName(), source, before, after, withPhone);
+}
+
 CardHistory::CardHistory(const char* dataDir)
-    : path_(StorePath(dataDir, kHistoryName)), settings_(ReadHistorySettings(dataDir)) {}
+    : path_(StorePath(dataDir, kHistoryName)),
+      settings_(ReadHistorySettings(dataDir)),
+      user_(UserName()) {}
 
 int CardHistory::Open() {
   const int error = Reopen();
@@ -364,6 +375,8 @@ int CardHistory::Reopen() {
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return Errno();
   if (!S_ISREG(status.st_mode)) return platform::kNotRegularFile;
+  device_ = status.st_dev;
+  inode_ = status.st_ino;
   // Back to blocking writes: a full pipe is impossible here, but a write must not come back
   // half done for a reason that is none.
   ::fcntl(fd.get(), F_SETFL, O_WRONLY | O_APPEND);
@@ -387,27 +400,29 @@ int CardHistory::Reserve(off_t bytes) const {
 
 bool CardHistory::Record(const HistorySource& source, const PrepaidCard& before,
                          const PrepaidCard& after) {
-  return Append(FormatHistoryLine(MakeHistoryEntry(source, before, after, settings_.phoneNumbers)));
+  return Append(
+      FormatHistoryLine(MakeEntryBy(user_, source, before, after, settings_.phoneNumbers)));
 }
 
+// Two calls besides the write: the name checked before it, the file after it.
 bool CardHistory::Append(std::string_view lines) {
   if (!fd_ && error_ != 0) return false;
   // The name may hold another file since the open: rotated by another writer or by logrotate.
-  struct stat named {
-  }, own{};
-  if (!fd_ || ::stat(file_.c_str(), &named) != 0 || ::fstat(fd_.get(), &own) != 0 ||
-      named.st_dev != own.st_dev || named.st_ino != own.st_ino) {
+  struct stat named {};
+  if (!fd_ || ::stat(file_.c_str(), &named) != 0 || named.st_dev != device_ ||
+      named.st_ino != inode_) {
     if (const int error = Reopen(); error != 0) {
       error_ = error_ != 0 ? error_ : error;
       return false;
     }
   }
-  if (!WriteLines(lines)) return false;
-  RotateWhenFull();
+  off_t size = 0;
+  if (!WriteLines(lines, &size)) return false;
+  RotateWhenFull(size);
   return true;
 }
 
-bool CardHistory::WriteLines(std::string_view lines) {
+bool CardHistory::WriteLines(std::string_view lines, off_t* size) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!platform::WriteAll(fd_.get(), lines.data(), lines.size(), file_)) {
       error_ = error_ != 0 ? error_ : Errno();
@@ -416,7 +431,9 @@ bool CardHistory::WriteLines(std::string_view lines) {
     // Removed between the check and the write (rotated twice meanwhile): nobody could read the
     // lines there, so they go into the file the name holds now.
     struct stat own {};
-    if (::fstat(fd_.get(), &own) != 0 || own.st_nlink != 0) return true;
+    if (::fstat(fd_.get(), &own) != 0) return true;
+    *size = own.st_size;
+    if (own.st_nlink != 0) return true;
     if (const int error = Reopen(); error != 0) {
       error_ = error_ != 0 ? error_ : error;
       return false;
@@ -425,18 +442,14 @@ bool CardHistory::WriteLines(std::string_view lines) {
   return true;
 }
 
-// Renames a full history to PREPAID.HIS.1. The flock makes the writers that find it full take
-// turns, and the one that comes second finds the name holding another file and leaves it.
-void CardHistory::RotateWhenFull() {
-  struct stat own {
-  }, named{};
-  if (settings_.limit == 0 || ::fstat(fd_.get(), &own) != 0 ||
-      static_cast<uint64_t>(own.st_size) < settings_.limit) {
-    return;
-  }
+// Renames a full history (`size` bytes after the last write) to PREPAID.HIS.1. The flock makes
+// the writers that find it full take turns, and the one that comes second finds the name
+// holding another file and leaves it.
+void CardHistory::RotateWhenFull(off_t size) {
+  struct stat named {};
+  if (settings_.limit == 0 || static_cast<uint64_t>(size) < settings_.limit) return;
   if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) return;
-  if (::lstat(file_.c_str(), &named) == 0 && named.st_dev == own.st_dev &&
-      named.st_ino == own.st_ino) {
+  if (::lstat(file_.c_str(), &named) == 0 && named.st_dev == device_ && named.st_ino == inode_) {
     static_cast<void>(::rename(file_.c_str(), (file_ + ".1").c_str()));
   }
   ::flock(fd_.get(), LOCK_UN);

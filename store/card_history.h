@@ -133,13 +133,16 @@ class CardHistory {
 
  private:
   int Reopen();
-  bool WriteLines(std::string_view lines);
-  void RotateWhenFull();
+  bool WriteLines(std::string_view lines, off_t* size);
+  void RotateWhenFull(off_t size);
 
   std::string path_;  // PREPAID.HIS in the data directory
   std::string file_;  // the file it names once trusted links are followed
   HistorySettings settings_;
+  std::string user_;  // the calling user, looked up once
   platform::UniqueFd fd_;
+  dev_t device_ = 0;  // the open file
+  ino_t inode_ = 0;
   int error_ = 0;
 };
 

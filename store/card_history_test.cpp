@@ -219,6 +219,35 @@ TEST_F(CardHistoryTest, RotatesAtTheLimitAndReadsBothGenerations) {
   ASSERT_EQ(::rename(Path("PREPAID.HIS").c_str(), Path("PREPAID.HIS.1").c_str()), 0);
   Apply('A', 1, 1, "topup 1");
   EXPECT_EQ(Changes(Dir()).size(), 31u);
+
+  // A writer that stays open (the import) follows the rotations that other writers make, and
+  // rotates by the size its own lines reached: every line is kept, in order.
+  SetUp();
+  Settings("MaxSize=600\r\n");
+  CardHistory open(dir());
+  ASSERT_EQ(open.Open(), 0);
+  PrepaidCard before = CardBuilder(7).Balance(0).Build();
+  for (int i = 0; i < 40; ++i) {
+    PrepaidCard after = before;
+    ++after.balance;
+    if (i % 2 == 0) {
+      ASSERT_TRUE(open.Record({"import", "E1"}, before, after));
+    } else {
+      CardHistory other(dir());
+      ASSERT_EQ(other.Open(), 0);
+      ASSERT_TRUE(other.Record({"command", "topup 1"}, before, after));
+    }
+    before = after;
+  }
+  const std::vector<std::string> lines = Changes(Dir());
+  ASSERT_GE(lines.size(), 10u);  // the generations before the last two are gone
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const size_t n = 40 - lines.size() + i;
+    EXPECT_EQ(lines[i], std::string(n % 2 == 0 ? "import|E1" : "command|topup 1") + "|7|" +
+                            std::to_string(n) + ">" + std::to_string(n + 1) + "|0>0|0");
+  }
+  ASSERT_EQ(::stat(Path("PREPAID.HIS").c_str(), &current), 0);
+  EXPECT_LT(current.st_size, 600 + 100);
 }
 
 TEST_F(CardHistoryTest, ConcurrentWritersNeverMixTheirLines) {

@@ -138,7 +138,7 @@ OrderResult OrderApplier::Plan(const Order& order, PlannedWrite* write) {
     PrepaidCard record{};
     if (const auto found = planned_.find(at); found != planned_.end()) {
       record = found->second;
-    } else if (!ReadCardLocked(cards_, at, &record) || record.cardNumber != order.card) {
+    } else if (!ReadCardUnlocked(cards_, at, &record) || record.cardNumber != order.card) {
       // Missing or another card: the file was compacted meanwhile (or cannot be read, which
       // the index's rebuild tells).
       if (!planned_.empty()) return OrderResult::kReplan;

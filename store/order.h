@@ -85,9 +85,10 @@ class OrderApplier {
   // and as the writes planned before in the round leave them, Write then writes the plans in
   // their order, and Settle ends the round.
   //
-  // Plans `order` without writing; kChanged fills `*write`. The record is read under its lock,
-  // so a plan never starts from a record half written. A dry run applies the order to the
-  // records it keeps in memory instead (`*write` then names the record's position and value
+  // Plans `order` without writing; kChanged fills `*write`. The record is read without its
+  // lock: Write compares it under the lock with the plan's `before`, so a plan made from a
+  // record another writer was changing is never written (kMoved). A dry run applies the order to
+  // the records it keeps in memory instead (`*write` then names the record's position and value
   // only). REQUIRES: Start() succeeded.
   OrderResult Plan(const Order& order, PlannedWrite* write);
   enum class WriteResult {

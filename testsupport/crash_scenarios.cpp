@@ -109,6 +109,24 @@ int32_t Import(const std::string& dir) {
   return store::Include((dir + "exchange/").c_str(), dir.c_str(), util::SplitGeneration::kCurrent);
 }
 
+// The check of an import scenario: the next import leaves the files as the uninterrupted
+// operation did. A journal that a power cut left after its order file was gone belongs to no
+// order file and is harmless; it is not compared.
+void CheckImportAgainstUninterrupted(CrashScenario* scenario) {
+  const Names names = {"PREPAID.DAT", "exchange/PREPAID.TRR", "exchange/PREPAID.REJ",
+                       "exchange/PREPAID.INC"};
+  const auto expected = std::make_shared<Files>(Uninterrupted(*scenario, names));
+  scenario->check = [expected, names](const std::string& dir) {
+    Import(dir);
+    const Files after = Read(dir, names);
+    return Join({CardDifference(after.count("PREPAID.DAT") ? after.at("PREPAID.DAT") : "",
+                                expected->at("PREPAID.DAT")),
+                 Compare(after, *expected, "exchange/PREPAID.TRR"),
+                 Compare(after, *expected, "exchange/PREPAID.REJ"),
+                 Compare(after, *expected, "exchange/PREPAID.INC")});
+  };
+}
+
 CrashScenario ImportScenario() {
   CrashScenario scenario;
   scenario.name = "import";
@@ -119,20 +137,7 @@ CrashScenario ImportScenario() {
     WriteFile(dir + "exchange/PREPAID.INC", kOrders);
   };
   scenario.operation = [](const std::string& dir) { Import(dir); };
-  // A journal that a power cut left after its order file was gone belongs to no order file and
-  // is harmless; it is not compared.
-  const Names names = {"PREPAID.DAT", "exchange/PREPAID.TRR", "exchange/PREPAID.REJ",
-                       "exchange/PREPAID.INC"};
-  const auto expected = std::make_shared<Files>(Uninterrupted(scenario, names));
-  scenario.check = [expected, names](const std::string& dir) {
-    Import(dir);
-    const Files after = Read(dir, names);
-    return Join({CardDifference(after.count("PREPAID.DAT") ? after.at("PREPAID.DAT") : "",
-                                expected->at("PREPAID.DAT")),
-                 Compare(after, *expected, "exchange/PREPAID.TRR"),
-                 Compare(after, *expected, "exchange/PREPAID.REJ"),
-                 Compare(after, *expected, "exchange/PREPAID.INC")});
-  };
+  CheckImportAgainstUninterrupted(&scenario);
   return scenario;
 }
 
@@ -178,18 +183,7 @@ CrashScenario ImportAfterKillScenario() {
     cards[0].balance -= 4;  // a call used units of card 1 meanwhile
     WriteCardFile(dir + "PREPAID.DAT", cards);
   };
-  const Names names = {"PREPAID.DAT", "exchange/PREPAID.TRR", "exchange/PREPAID.REJ",
-                       "exchange/PREPAID.INC"};
-  const auto expected = std::make_shared<Files>(Uninterrupted(scenario, names));
-  scenario.check = [expected, names](const std::string& dir) {
-    Import(dir);
-    const Files after = Read(dir, names);
-    return Join({CardDifference(after.count("PREPAID.DAT") ? after.at("PREPAID.DAT") : "",
-                                expected->at("PREPAID.DAT")),
-                 Compare(after, *expected, "exchange/PREPAID.TRR"),
-                 Compare(after, *expected, "exchange/PREPAID.REJ"),
-                 Compare(after, *expected, "exchange/PREPAID.INC")});
-  };
+  CheckImportAgainstUninterrupted(&scenario);
   return scenario;
 }
 

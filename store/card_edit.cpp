@@ -25,10 +25,18 @@ UpdateResult UpdateCardListed(const char* dataDir, int32_t index, int32_t cardNu
     errno = outcome->openError;
     return UpdateResult::kFailed;
   }
+  const auto announce = [&](const PrepaidCard& before, const PrepaidCard& after) {
+    const int error = history.Intend(source, index, before, after);
+    if (error != 0) {
+      outcome->openError = error;
+      errno = error;
+    }
+    return error == 0;
+  };
   const auto listed = [&](const PrepaidCard& before, const PrepaidCard& after) {
     if (!history.Record(source, before, after)) outcome->writeError = history.error();
   };
-  return UpdateCard(dataDir, index, cardNumber, change, nullptr, listed);
+  return UpdateCard(dataDir, index, cardNumber, change, announce, listed);
 }
 
 EditResult SaveCardEdit(const char* dataDir, int32_t index, const PrepaidCard& shown,

@@ -20,6 +20,7 @@
 #include "platform/shared_folder.h"
 #include "platform/time_zone.h"
 #include "platform/wall_clock.h"
+#include "store/history_intents.h"
 #include "store/store_internal.h"
 #include "store/telefon.h"
 
@@ -352,14 +353,37 @@ HistoryEntry MakeHistoryEntry(const HistorySource& source, const PrepaidCard& be
 }
 
 CardHistory::CardHistory(const char* dataDir)
-    : path_(StorePath(dataDir, kHistoryName)),
+    : dataDir_(dataDir),
+      path_(StorePath(dataDir, kHistoryName)),
       settings_(ReadHistorySettings(dataDir)),
       user_(UserName()) {}
 
+CardHistory::~CardHistory() = default;
+
 int CardHistory::Open() {
   const int error = Reopen();
-  if (error != 0) error_ = error;
-  return error;
+  if (error != 0) {
+    error_ = error;
+    return error;
+  }
+  // What cannot be settled now (a planted link, an unreadable card file) waits for a later
+  // writer; Intend refuses a change that could not be announced.
+  intents_ = std::make_unique<HistoryIntents>(dataDir_.c_str());
+  intents_->Settle(this);
+  return 0;
+}
+
+int CardHistory::Intend(const HistorySource& source, int32_t index, const PrepaidCard& before,
+                        const PrepaidCard& after) {
+  HistoryStamp stamp;
+  if (!intents_ || !Stamp(&stamp)) return fd_ ? EIO : EBADF;
+  std::string line =
+      FormatHistoryLine(MakeEntryBy(user_, source, before, after, settings_.phoneNumbers));
+  if (const int error = intents_->Announce(index, before, after, stamp, line); error != 0) {
+    return error;
+  }
+  intended_ = std::move(line);
+  return 0;
 }
 
 int CardHistory::Reopen() {
@@ -400,8 +424,15 @@ int CardHistory::Reserve(off_t bytes) const {
 
 bool CardHistory::Record(const HistorySource& source, const PrepaidCard& before,
                          const PrepaidCard& after) {
-  return Append(
-      FormatHistoryLine(MakeEntryBy(user_, source, before, after, settings_.phoneNumbers)));
+  if (intended_.empty()) {
+    return Append(
+        FormatHistoryLine(MakeEntryBy(user_, source, before, after, settings_.phoneNumbers)));
+  }
+  const std::string line = std::move(intended_);
+  intended_.clear();
+  if (!Append(line)) return false;  // the announced intent stays for the next writer
+  intents_->Done();
+  return true;
 }
 
 // Two calls besides the write: the name checked before it, the file after it.

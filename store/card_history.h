@@ -39,11 +39,10 @@
 // lock, so a change that did not take effect is never listed. A full disk does not come in
 // between: before a card is changed, room for the next lines is allocated beyond the history's
 // end (fallocate with FALLOC_FL_KEEP_SIZE, kHistoryReserve bytes); when that fails, the change
-// is not made. The import and the compaction
-// close the remaining gap (killed between the card write and the line) through their journals
-// (import_journal.h, reorganize.cpp). For a single change (editor, command line, Prepaid_Write)
-// a kill in the few microseconds between the record write and the line loses the line: the
-// change is made and not listed.
+// is not made. A kill between the card write and the line is settled by the next writer: the
+// import and the compaction through their journals (import_journal.h, history_drops.h), a
+// single change (editor, command line, Prepaid_Write) through the intent it announced right
+// before its card write (history_intents.h).
 #ifndef LINDAVOX_STORE_CARD_HISTORY_H
 #define LINDAVOX_STORE_CARD_HISTORY_H
 
@@ -51,6 +50,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,15 +106,25 @@ struct HistoryStamp {
   uint64_t device = 0, inode = 0, size = 0;
 };
 
+class HistoryIntents;
+
 // The history of one data directory, opened for appending.
 class CardHistory {
  public:
   explicit CardHistory(const char* dataDir);
+  ~CardHistory();
+  CardHistory(const CardHistory&) = delete;
+  CardHistory& operator=(const CardHistory&) = delete;
 
   // Opens (creating) the history. 0 or an errno value (platform::kUntrustedLink for a planted
   // link); nothing is written then. Check before changing a card, so a change is never made
-  // that cannot be listed.
+  // that cannot be listed. Lists first what single changes of killed writers left unlisted.
   int Open();
+  // For a single change: announces it under the record's lock right before its card write
+  // (history_intents.h), so that Record's line is listed once even if the writer is killed in
+  // between. 0 or an errno value: the change must not be made then.
+  int Intend(const HistorySource& source, int32_t index, const PrepaidCard& before,
+             const PrepaidCard& after);
   // Makes sure the next `bytes` (at least kHistoryReserve) of the file are allocated, so the
   // lines of changes made now cannot meet a full disk. 0 or an errno value (ENOSPC). Open()
   // reserves too; an import reserves again before each group of card writes. A file system
@@ -136,6 +146,7 @@ class CardHistory {
   bool WriteLines(std::string_view lines, off_t* size);
   void RotateWhenFull(off_t size);
 
+  std::string dataDir_;
   std::string path_;  // PREPAID.HIS in the data directory
   std::string file_;  // the file it names once trusted links are followed
   HistorySettings settings_;
@@ -144,6 +155,8 @@ class CardHistory {
   dev_t device_ = 0;  // the open file
   ino_t inode_ = 0;
   int error_ = 0;
+  std::unique_ptr<HistoryIntents> intents_;
+  std::string intended_;  // the line Intend announced, for Record
 };
 
 // Reads the history of `dataDir`, the rotated generation PREPAID.HIS.1 first, and passes each

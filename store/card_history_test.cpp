@@ -15,6 +15,7 @@
 #include "platform/shared_folder.h"
 #include "platform/wall_clock.h"
 #include "store/card_edit.h"
+#include "store/history_intents.h"
 #include "store/import.h"
 #include "store/order.h"
 #include "store/reorganize.h"
@@ -303,6 +304,73 @@ TEST_F(CardHistoryTest, AKilledCompactionListsItsDropsOnce) {
     if (!killed) break;
   }
   EXPECT_GT(step, 3);
+}
+
+// A single change (the command line, the editor, a listed Prepaid_Write) killed before each of
+// its writes: once the next writer has opened the history, the change is listed exactly when it
+// was made, and no intent is left. Then a writer killed between its card write and its line,
+// with the card charged by an unlisted Prepaid_Write before anybody settles it: a change of the
+// lock is still told from the lock, a change of the balance alone is listed as uncertain.
+TEST_F(CardHistoryTest, ASingleChangeKilledAtEachWriteIsListedOnceWhenMade) {
+  const auto writes = [](platform::FileOp op, std::string_view) {
+    return op == platform::FileOp::kWrite;
+  };
+  PrepaidCard written = CardBuilder(1).Balance(15).Build();
+  const std::string program = program_invocation_short_name;
+  const struct {
+    const char* name;
+    std::function<void(CardHistoryTest&)> change;
+    std::string line;
+  } kSources[] = {
+      {"command", [](CardHistoryTest& t) { t.Apply('A', 1, 5, "topup 5"); },
+       "command|topup 5|1|10>15|0>0|0"},
+      {"editor", [](CardHistoryTest& t) { t.Save(0, 15, nullptr); }, "editor|save|1|10>15|0>0|0"},
+      {"write", [&](CardHistoryTest& t) { Prepaid_Write(t.dir(), 0, &written); },
+       "write|" + program + "|1|10>15|0>0|0"},
+  };
+  for (const auto& source : kSources) {
+    int step = 1;
+    for (; step < 20; ++step) {
+      SCOPED_TRACE(std::string(source.name) + " killed at write " + std::to_string(step));
+      SetUp();
+      Settings("Charges=1\r\n");
+      Apply('A', 3, 1, "before");  // the history and the intents' file exist
+      const bool killed = testsupport::KilledAtStep(step, writes, [&] { source.change(*this); });
+      Apply('A', 3, 1, "after");
+      const bool made = ReadCardFile(Path("PREPAID.DAT"))[0].balance == 15;
+      std::vector<std::string> expected = {"command|before|3|5>6|0>0|0"};
+      if (made) expected.push_back(source.line);
+      expected.push_back("command|after|3|6>7|0>0|0");
+      EXPECT_EQ(Changes(Dir()), expected);
+      EXPECT_EQ(ReadFile(Path(".PREPAID.HIS.pending")).find("LVHI"), std::string::npos);
+      if (!killed) break;
+    }
+    EXPECT_GT(step, 3) << source.name;
+  }
+
+  const struct {
+    char command;
+    int32_t amount;
+    std::string listed;
+  } kCharged[] = {
+      {'L', 0, "command|lock|1|10>10|0>1|0"},
+      {'A', 5, "command|topup 5" + std::string(kUncertainRemark) + "|1|10>15|0>0|0"},
+  };
+  for (const auto& c : kCharged) {
+    SCOPED_TRACE(c.listed);
+    SetUp();
+    Apply('A', 3, 1, "before");
+    // Killed at its third write: after the intent and the card write, before the line.
+    ASSERT_TRUE(testsupport::KilledAtStep(
+        3, writes, [&] { Apply(c.command, 1, c.amount, c.command == 'L' ? "lock" : "topup 5"); }));
+    PrepaidCard charged = ReadCardFile(Path("PREPAID.DAT"))[0];
+    ASSERT_NE(charged.balance + (charged.flags & PREPAID_CARD_LOCKED), 10);  // the change made
+    charged.balance -= 2;
+    ASSERT_EQ(Prepaid_Write(dir(), 0, &charged), 1);  // [History] Charges=0: not listed
+    Apply('A', 3, 1, "after");
+    EXPECT_EQ(Changes(Dir()), (std::vector<std::string>{"command|before|3|5>6|0>0|0", c.listed,
+                                                        "command|after|3|6>7|0>0|0"}));
+  }
 }
 
 // A link that another member planted where the history would be: every change that would be

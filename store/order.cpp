@@ -256,13 +256,20 @@ OrderOutcome ApplyOneOrder(const char* dataDir, const Order& order, const OrderM
     // The last step before a write (in a dry run: before the record is kept in memory) says
     // what is written, and stops a creation that is not allowed.
     bool creationRefused = false;
-    const auto beforeWrite = [&](int32_t index, bool append, const PrepaidCard&,
+    const auto beforeWrite = [&](int32_t index, bool append, const PrepaidCard& before,
                                  const PrepaidCard& after) {
       outcome.appended = append;
       outcome.index = index;
       outcome.card = after;
       creationRefused = append && !mode.create;
-      return !creationRefused;
+      if (creationRefused) return false;
+      if (!source || mode.dryRun) return true;
+      if (const int error = history.Intend(*source, index, before, after); error != 0) {
+        errno = error;
+        outcome.failedPath = history.path();
+        return false;
+      }
+      return true;
     };
     outcome.result = applier.Start()
                          ? applier.Apply(order, beforeWrite, source ? AfterWrite(record) : nullptr)

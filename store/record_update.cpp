@@ -167,12 +167,13 @@ bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard
 }
 
 bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card,
-                     const AfterWrite& afterWrite) {
+                     const AfterWrite& afterWrite, const BeforeWrite& beforeWrite) {
   if (index < 0) return false;
   RecordLock lock(file.fd(), index);
   if (!lock.held()) return false;
   PrepaidCard before{};
-  if (afterWrite && !ReadRecord(file, index, &before)) before = PrepaidCard{};
+  if ((afterWrite || beforeWrite) && !ReadRecord(file, index, &before)) before = PrepaidCard{};
+  if (beforeWrite && !beforeWrite(before, card)) return false;
   if (!WriteRecord(file, index, card)) return false;
   if (afterWrite) afterWrite(before, card);
   return true;

@@ -82,11 +82,12 @@ bool ReadCardLocked(const platform::SharedFile& file, int32_t index, PrepaidCard
 bool ReadCardUnlocked(const platform::SharedFile& file, int32_t index, PrepaidCard* card);
 
 // Writes `card` as record `index` under its lock, replacing whatever the record holds (the
-// meaning of Prepaid_Write). False when the lock cannot be had or the write fails. With
-// `afterWrite`, the record is read under the lock first (a record beyond the end reads as all
-// zeros) and handed to it with `card` after the write.
+// meaning of Prepaid_Write). False when the lock cannot be had, `beforeWrite` refuses or the
+// write fails. With `afterWrite` or `beforeWrite`, the record is read under the lock first (a
+// record beyond the end reads as all zeros) and handed to them with `card`.
 bool WriteCardLocked(const platform::SharedFile& file, int32_t index, const PrepaidCard& card,
-                     const AfterWrite& afterWrite = nullptr);
+                     const AfterWrite& afterWrite = nullptr,
+                     const BeforeWrite& beforeWrite = nullptr);
 
 }  // namespace store
 

@@ -27,11 +27,15 @@ int32_t Prepaid_Write(const char* dataDir, int32_t index, const PrepaidCard* car
     if (index == store::kLastIndex && file.Size() < kNameableSize) return 0;
     // Under the record's lock, like every change of a record: the write waits for a
     // read-modify-write of another writer to finish instead of landing in its middle.
-    const auto list = [&](const PrepaidCard& before, const PrepaidCard& after) {
-      history.Record({"write", program_invocation_short_name}, before, after);
+    const store::HistorySource source{"write", program_invocation_short_name};
+    const auto announce = [&](const PrepaidCard& before, const PrepaidCard& after) {
+      return history.Intend(source, index, before, after) == 0;
     };
-    const bool written =
-        store::WriteCardLocked(file, index, *card, listed ? store::AfterWrite(list) : nullptr);
+    const auto list = [&](const PrepaidCard& before, const PrepaidCard& after) {
+      history.Record(source, before, after);
+    };
+    const bool written = listed ? store::WriteCardLocked(file, index, *card, list, announce)
+                                : store::WriteCardLocked(file, index, *card);
     return file.Close() == 0 && written ? 1 : 0;
   });
 }

@@ -229,6 +229,9 @@ TEST_F(TrustBoundaryTest, NoLinkAMemberPlantedLeadsRootToAFileTheMemberCannotRea
       {"PREPAID.DAT", "the import", call([&] {
          store::Include(data_.c_str(), data_.c_str(), util::SplitGeneration::kCurrent);
        })},
+      {".PREPAID.HIS.pending", "topup", cli({"topup", "42", "5"})},
+      {".PREPAID.HIS.pending", "the editor's save",
+       call([&] { store::SaveCardEdit(data_.c_str(), 0, card, CardBuilder(42).Build()); })},
       {"PREPAID.BIN", "decode", cli({"decode", "12345678"})},
       {"PREPAID.BIN", "check", cli({"check"})},
       {"PREPAID.NEW", "reorganize", cli({"reorganize"})},

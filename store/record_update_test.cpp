@@ -92,11 +92,13 @@ TEST_F(RecordUpdateTest, WritersWaitForTheRecordLockOfAnotherProcess) {
     testsupport::OtherProcess holder([this] { return LockSecondRecord(); });
     ASSERT_TRUE(holder.succeeded());
     EXPECT_EQ(AddOne(0, 5), UpdateResult::kWritten) << "another record is not held";
+    // Timed from before the killer starts, so a pause of this thread before the write cannot
+    // shorten the wait that is measured.
+    const auto started = std::chrono::steady_clock::now();
     std::thread killer([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       holder.Kill();
     });
-    const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(write());
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(150));
     killer.join();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -160,7 +161,10 @@ int HistoryIntents::OpenFile(bool create) {
 int HistoryIntents::Settle(CardHistory* history) {
   if (const int error = OpenFile(false); error != 0) return error == ENOENT ? 0 : error;
   // One read finds the slots in use; only those are locked and read again.
-  std::vector<unsigned char> slots(kSlots * kSlotSize);
+  struct stat status {};
+  if (::fstat(fd_.get(), &status) != 0) return Errno();
+  std::vector<unsigned char> slots(
+      std::min(static_cast<size_t>(std::max<off_t>(status.st_size, 0)), kSlots * kSlotSize));
   const ssize_t got = platform::ReadAll(fd_.get(), slots.data(), slots.size(), path_, 0);
   if (got < 0) return Errno();
   int result = 0;

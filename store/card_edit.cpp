@@ -2,17 +2,10 @@
 
 #include <cerrno>
 
+#include "store/card_record.h"
 #include "store/record_update.h"
 
 namespace store {
-namespace {
-
-bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b) {
-  return a.telefonDigits == b.telefonDigits && a.telefonHigh == b.telefonHigh &&
-         a.telefonLow == b.telefonLow;
-}
-
-}  // namespace
 
 UpdateResult UpdateCardListed(const char* dataDir, int32_t index, int32_t cardNumber,
                               const CardChange& change, const HistorySource& source,

@@ -20,6 +20,7 @@
 #include "platform/shared_folder.h"
 #include "platform/time_zone.h"
 #include "platform/wall_clock.h"
+#include "store/card_record.h"
 #include "store/history_intents.h"
 #include "store/store_internal.h"
 #include "store/telefon.h"
@@ -36,13 +37,6 @@ constexpr size_t kFieldCount = 12;
 constexpr size_t kLongestDetail = 100;  // a batch marker may be any length; the start tells it
 
 int Errno() { return errno != 0 ? errno : EIO; }
-
-bool Locked(const PrepaidCard& card) { return (card.flags & PREPAID_CARD_LOCKED) != 0; }
-
-bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b) {
-  return a.telefonDigits == b.telefonDigits && a.telefonHigh == b.telefonHigh &&
-         a.telefonLow == b.telefonLow;
-}
 
 // --- Settings ---------------------------------------------------------------------------------
 
@@ -338,8 +332,8 @@ HistoryEntry MakeEntryBy(std::string user, const HistorySource& source, const Pr
   e.card = after.cardNumber;
   e.balanceBefore = before.balance;
   e.balanceAfter = after.balance;
-  e.lockedBefore = Locked(before);
-  e.lockedAfter = Locked(after);
+  e.lockedBefore = CardLocked(before);
+  e.lockedAfter = CardLocked(after);
   e.phoneChanged = !SameTelefon(before, after);
   if (withPhone && e.phoneChanged) e.phone = TelefonText(after);
   return e;
@@ -386,25 +380,33 @@ int CardHistory::Intend(const HistorySource& source, int32_t index, const Prepai
   return 0;
 }
 
+int OpenHistoryFile(const std::string& path, int flags, std::string* file, platform::UniqueFd* fd,
+                    struct stat* status, bool* created) {
+  if (const int error = platform::FollowTrustedLinks(path, file); error != 0) return error;
+  platform::UniqueFd opened;
+  if (const int error = platform::OpenInFolder(*file, flags, 0666, &opened, created); error != 0) {
+    return error;
+  }
+  if (::fstat(opened.get(), status) != 0) return Errno();
+  if (!S_ISREG(status->st_mode)) return platform::kNotRegularFile;
+  // Back to blocking writes: a full pipe is impossible here, but a write must not come back
+  // half done for a reason that is none.
+  ::fcntl(opened.get(), F_SETFL, flags & ~(O_CREAT | O_EXCL));
+  *fd = std::move(opened);
+  return 0;
+}
+
 int CardHistory::Reopen() {
   fd_.reset();
-  if (const int error = platform::FollowTrustedLinks(path_, &file_); error != 0) return error;
   bool created = false;
-  platform::UniqueFd fd;
+  struct stat status {};
   if (const int error =
-          platform::OpenInFolder(file_, O_WRONLY | O_APPEND | O_CREAT, 0666, &fd, &created);
+          OpenHistoryFile(path_, O_WRONLY | O_APPEND | O_CREAT, &file_, &fd_, &status, &created);
       error != 0) {
     return error;
   }
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) return Errno();
-  if (!S_ISREG(status.st_mode)) return platform::kNotRegularFile;
   device_ = status.st_dev;
   inode_ = status.st_ino;
-  // Back to blocking writes: a full pipe is impossible here, but a write must not come back
-  // half done for a reason that is none.
-  ::fcntl(fd.get(), F_SETFL, O_WRONLY | O_APPEND);
-  fd_ = std::move(fd);
   if (created) {
     const std::string header = std::string(kHistoryHeader) + '\n';
     if (!platform::WriteAll(fd_.get(), header.data(), header.size(), file_)) return Errno();

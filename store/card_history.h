@@ -46,6 +46,7 @@
 #ifndef LINDAVOX_STORE_CARD_HISTORY_H
 #define LINDAVOX_STORE_CARD_HISTORY_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -158,6 +159,13 @@ class CardHistory {
   std::unique_ptr<HistoryIntents> intents_;
   std::string intended_;  // the line Intend announced, for Record
 };
+
+// Opens `path`, the history or a file its writers share beside it, under the rules of shared
+// folders: links followed only when trusted (`*file`: the file reached), created exclusively
+// with the folder's group when `flags` hold O_CREAT and nothing is there (`*created`), an
+// ordinary file only (`*status`), left blocking. 0 or an errno value.
+int OpenHistoryFile(const std::string& path, int flags, std::string* file, platform::UniqueFd* fd,
+                    struct stat* status, bool* created = nullptr);
 
 // Reads the history of `dataDir`, the rotated generation PREPAID.HIS.1 first, and passes each
 // line to `line` in file order (the raw line without its end) until it returns false. Missing

@@ -45,4 +45,11 @@ bool SameCardBytes(const PrepaidCard& a, const PrepaidCard& b) {
   return std::memcmp(ea, eb, kRecordSize) == 0;
 }
 
+bool CardLocked(const PrepaidCard& card) { return (card.flags & PREPAID_CARD_LOCKED) != 0; }
+
+bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b) {
+  return a.telefonDigits == b.telefonDigits && a.telefonHigh == b.telefonHigh &&
+         a.telefonLow == b.telefonLow;
+}
+
 }  // namespace store

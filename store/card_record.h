@@ -30,6 +30,10 @@ void DecodeCard(const unsigned char* bytes, PrepaidCard* card);
 void EncodeCard(const PrepaidCard& card, unsigned char* bytes);
 // True when the two records have the same 32 bytes on disk.
 bool SameCardBytes(const PrepaidCard& a, const PrepaidCard& b);
+// True when the card is locked.
+bool CardLocked(const PrepaidCard& card);
+// True when the two records hold the same telephone number (digit count and both parts).
+bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b);
 
 // The header of PREPAID.BIN, as far as the store reads it.
 inline constexpr size_t kBinHeaderSize = 184;

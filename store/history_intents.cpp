@@ -11,7 +11,6 @@
 
 #include "platform/file_io.h"
 #include "platform/little_endian.h"
-#include "platform/shared_folder.h"
 #include "store/card_record.h"
 #include "store/record_update.h"
 #include "store/store_internal.h"
@@ -45,13 +44,6 @@ bool LockSlot(int fd, int slot, short type) {
   lock.l_start = static_cast<off_t>(slot) * static_cast<off_t>(kSlotSize);
   lock.l_len = static_cast<off_t>(kSlotSize);
   return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
-bool Locked(const PrepaidCard& card) { return (card.flags & PREPAID_CARD_LOCKED) != 0; }
-
-bool SameTelefon(const PrepaidCard& a, const PrepaidCard& b) {
-  return a.telefonDigits == b.telefonDigits && a.telefonHigh == b.telefonHigh &&
-         a.telefonLow == b.telefonLow;
 }
 
 struct Intent {
@@ -122,15 +114,15 @@ Outcome Decide(const std::string& dataDir, const Intent& intent) {
   if (SameCardBytes(now, before)) return Outcome::kNotMade;
   if (later) {
     const bool fromAfter =
-        later->balanceBefore == after.balance && later->lockedBefore == Locked(after);
+        later->balanceBefore == after.balance && later->lockedBefore == CardLocked(after);
     const bool fromBefore =
-        later->balanceBefore == before.balance && later->lockedBefore == Locked(before);
+        later->balanceBefore == before.balance && later->lockedBefore == CardLocked(before);
     if (fromAfter != fromBefore) return fromAfter ? Outcome::kMade : Outcome::kNotMade;
   }
   if (now.cardNumber == after.cardNumber &&
-      (Locked(before) != Locked(after) || !SameTelefon(before, after))) {
-    const bool likeAfter = Locked(now) == Locked(after) && SameTelefon(now, after);
-    const bool likeBefore = Locked(now) == Locked(before) && SameTelefon(now, before);
+      (CardLocked(before) != CardLocked(after) || !SameTelefon(before, after))) {
+    const bool likeAfter = CardLocked(now) == CardLocked(after) && SameTelefon(now, after);
+    const bool likeBefore = CardLocked(now) == CardLocked(before) && SameTelefon(now, before);
     if (likeAfter != likeBefore) return likeAfter ? Outcome::kMade : Outcome::kNotMade;
   }
   return Outcome::kUncertain;
@@ -144,18 +136,8 @@ HistoryIntents::HistoryIntents(const char* dataDir)
 int HistoryIntents::OpenFile(bool create) {
   if (fd_) return 0;
   std::string file;
-  if (const int error = platform::FollowTrustedLinks(path_, &file); error != 0) return error;
-  platform::UniqueFd fd;
-  if (const int error = platform::OpenInFolder(file, O_RDWR | (create ? O_CREAT : 0), 0666, &fd);
-      error != 0) {
-    return error;
-  }
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) return Errno();
-  if (!S_ISREG(status.st_mode)) return platform::kNotRegularFile;
-  ::fcntl(fd.get(), F_SETFL, O_RDWR);  // blocking again, as for any ordinary file
-  fd_ = std::move(fd);
-  return 0;
+  return OpenHistoryFile(path_, O_RDWR | (create ? O_CREAT : 0), &file, &fd_, &status);
 }
 
 int HistoryIntents::Settle(CardHistory* history) {
@@ -200,8 +182,7 @@ int HistoryIntents::Settle(CardHistory* history) {
           break;
       }
     }
-    static constexpr unsigned char kFree[4] = {};
-    if (!settled || !platform::WriteAll(fd_.get(), kFree, sizeof kFree, path_, at)) {
+    if (!settled || !FreeSlot(slot)) {
       result = result != 0 ? result : Errno();
     }
     LockSlot(fd_.get(), slot, F_UNLCK);
@@ -244,11 +225,15 @@ int HistoryIntents::Announce(int32_t index, const PrepaidCard& before, const Pre
   return EBUSY;
 }
 
+bool HistoryIntents::FreeSlot(int slot) {
+  static constexpr unsigned char kFree[sizeof kInUse] = {};
+  return platform::WriteAll(fd_.get(), kFree, sizeof kFree, path_,
+                            static_cast<off_t>(slot) * static_cast<off_t>(kSlotSize));
+}
+
 void HistoryIntents::Done() {
   if (claimed_ < 0) return;
-  static constexpr unsigned char kFree[4] = {};
-  const off_t at = static_cast<off_t>(claimed_) * static_cast<off_t>(kSlotSize);
-  platform::WriteAll(fd_.get(), kFree, sizeof kFree, path_, at);
+  FreeSlot(claimed_);
   LockSlot(fd_.get(), claimed_, F_UNLCK);
   claimed_ = -1;
 }

@@ -59,6 +59,7 @@ class HistoryIntents {
 
  private:
   int OpenFile(bool create);
+  bool FreeSlot(int slot);  // marks `slot` free; false when that could not be written
 
   std::string dataDir_;
   std::string path_;
